@@ -1,0 +1,10 @@
+# Every dependency is a Debian package that scripts/setup.sh installs.
+find_package(PkgConfig REQUIRED)
+find_package(Threads REQUIRED)
+find_package(Boost 1.74 REQUIRED)
+pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavformat libavcodec libswresample libavutil)
+if(TALREC_ALSA)
+  pkg_check_modules(ALSA REQUIRED IMPORTED_TARGET alsa)
+endif()
+find_package(nlohmann_json 3 REQUIRED)
+find_package(Iconv REQUIRED)

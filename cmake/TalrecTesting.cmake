@@ -1,0 +1,27 @@
+include(GoogleTest)
+find_package(GTest REQUIRED)
+if(TALREC_BENCHMARKS)
+  find_package(benchmark REQUIRED)
+endif()
+
+# Every test runs with its own scratch folders, so that nothing a test does reaches the
+# user's data folder or registry, and with the virtual wave device unless it asks otherwise.
+set(TALREC_TEST_ENV
+    "TALREC_WAVE_DEVICE=virtual"
+    "XDG_DATA_HOME=${CMAKE_BINARY_DIR}/test-home/data"
+    "XDG_CONFIG_HOME=${CMAKE_BINARY_DIR}/test-home/config"
+    "TALREC_SYSTEM_DIR=${CMAKE_LIBRARY_OUTPUT_DIRECTORY}"
+    "TALREC_TEST_DATA=${CMAKE_SOURCE_DIR}/tests/data"
+    "TALREC_BIN_DIR=${CMAKE_RUNTIME_OUTPUT_DIRECTORY}"
+    "TALREC_LIB_DIR=${CMAKE_LIBRARY_OUTPUT_DIRECTORY}")
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/test-home/data ${CMAKE_BINARY_DIR}/test-home/config)
+
+# talrec_add_test(NAME SOURCES a.cpp b.cpp LIBS lib1 lib2 [LABELS device])
+function(talrec_add_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                       PROPERTIES ENVIRONMENT "${TALREC_TEST_ENV}" LABELS "${name};${T_LABELS}")
+endfunction()

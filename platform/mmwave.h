@@ -1,0 +1,163 @@
+// The wave-audio service: waveIn* and waveOut* with their published names, records, messages
+// and result codes. Implemented over ALSA or the virtual device (TALREC_WAVE_DEVICE).
+//
+// Contract the callers rely on:
+// - A device opened with CALLBACK_FUNCTION calls its callback on one device thread of its
+//   own (one per open device): WIM_OPEN/WOM_OPEN at open, WIM_DATA/WOM_DONE for each buffer,
+//   WIM_CLOSE/WOM_CLOSE at close. Buffers come back one at a time, in the order they were
+//   queued, each with WHDR_DONE set (and, for capture, dwBytesRecorded filled in).
+// - Calls made from inside the callback on the same device (unprepare, prepare, add buffer,
+//   write) work.
+// - waveInStop hands back the buffer being filled with what it holds and keeps the rest
+//   queued; waveInReset / waveOutReset hand back every queued buffer and return only after
+//   the callbacks for them have finished.
+// - WAVE_FORMAT_QUERY opens nothing that stays open and answers the same for the same
+//   device and format.
+// - Positions are in samples (TIME_SAMPLES).
+#pragma once
+
+#include "platform/windef.h"
+
+using MMRESULT = UINT;
+struct HWAVEIN__;
+struct HWAVEOUT__;
+using HWAVEIN = HWAVEIN__*;
+using HWAVEOUT = HWAVEOUT__*;
+using LPHWAVEIN = HWAVEIN*;
+using LPHWAVEOUT = HWAVEOUT*;
+
+inline constexpr MMRESULT MMSYSERR_NOERROR = 0;
+inline constexpr MMRESULT MMSYSERR_ERROR = 1;
+inline constexpr MMRESULT MMSYSERR_BADDEVICEID = 2;
+inline constexpr MMRESULT MMSYSERR_NOTENABLED = 3;
+inline constexpr MMRESULT MMSYSERR_ALLOCATED = 4;
+inline constexpr MMRESULT MMSYSERR_INVALHANDLE = 5;
+inline constexpr MMRESULT MMSYSERR_NODRIVER = 6;
+inline constexpr MMRESULT MMSYSERR_NOMEM = 7;
+inline constexpr MMRESULT MMSYSERR_NOTSUPPORTED = 8;
+inline constexpr MMRESULT MMSYSERR_BADERRNUM = 9;
+inline constexpr MMRESULT MMSYSERR_INVALFLAG = 10;
+inline constexpr MMRESULT MMSYSERR_INVALPARAM = 11;
+inline constexpr MMRESULT MMSYSERR_HANDLEBUSY = 12;
+inline constexpr MMRESULT MMSYSERR_NODRIVERCB = 20;
+inline constexpr MMRESULT WAVERR_BASE = 32;
+inline constexpr MMRESULT WAVERR_BADFORMAT = WAVERR_BASE + 0;
+inline constexpr MMRESULT WAVERR_STILLPLAYING = WAVERR_BASE + 1;
+inline constexpr MMRESULT WAVERR_UNPREPARED = WAVERR_BASE + 2;
+inline constexpr MMRESULT WAVERR_SYNC = WAVERR_BASE + 3;
+
+inline constexpr UINT MAXERRORLENGTH = 256;
+inline constexpr UINT WAVE_MAPPER = static_cast<UINT>(-1);
+
+// waveInOpen / waveOutOpen flags.
+inline constexpr DWORD WAVE_FORMAT_QUERY = 0x0001;
+inline constexpr DWORD CALLBACK_NULL = 0x00000000;
+inline constexpr DWORD CALLBACK_FUNCTION = 0x00030000;
+
+inline constexpr WORD WAVE_FORMAT_PCM = 1;
+
+// Messages given to the callback.
+inline constexpr UINT MM_WOM_OPEN = 0x3BB;
+inline constexpr UINT MM_WOM_CLOSE = 0x3BC;
+inline constexpr UINT MM_WOM_DONE = 0x3BD;
+inline constexpr UINT MM_WIM_OPEN = 0x3BE;
+inline constexpr UINT MM_WIM_CLOSE = 0x3BF;
+inline constexpr UINT MM_WIM_DATA = 0x3C0;
+inline constexpr UINT WOM_OPEN = MM_WOM_OPEN;
+inline constexpr UINT WOM_CLOSE = MM_WOM_CLOSE;
+inline constexpr UINT WOM_DONE = MM_WOM_DONE;
+inline constexpr UINT WIM_OPEN = MM_WIM_OPEN;
+inline constexpr UINT WIM_CLOSE = MM_WIM_CLOSE;
+inline constexpr UINT WIM_DATA = MM_WIM_DATA;
+
+// WAVEHDR flags.
+inline constexpr DWORD WHDR_DONE = 0x00000001;
+inline constexpr DWORD WHDR_PREPARED = 0x00000002;
+inline constexpr DWORD WHDR_BEGINLOOP = 0x00000004;
+inline constexpr DWORD WHDR_ENDLOOP = 0x00000008;
+inline constexpr DWORD WHDR_INQUEUE = 0x00000010;
+
+// MMTIME types.
+inline constexpr UINT TIME_MS = 0x0001;
+inline constexpr UINT TIME_SAMPLES = 0x0002;
+inline constexpr UINT TIME_BYTES = 0x0004;
+
+#pragma pack(push, 1)
+// The 18-byte PCM format record.
+struct WAVEFORMATEX {
+    WORD wFormatTag;
+    WORD nChannels;
+    DWORD nSamplesPerSec;
+    DWORD nAvgBytesPerSec;
+    WORD nBlockAlign;
+    WORD wBitsPerSample;
+    WORD cbSize;
+};
+#pragma pack(pop)
+static_assert(sizeof(WAVEFORMATEX) == 18, "WAVEFORMATEX is the packed 18-byte record");
+using LPWAVEFORMATEX = WAVEFORMATEX*;
+using LPCWAVEFORMATEX = const WAVEFORMATEX*;
+
+struct WAVEHDR {
+    LPSTR lpData;
+    DWORD dwBufferLength;
+    DWORD dwBytesRecorded;
+    DWORD_PTR dwUser;
+    DWORD dwFlags;
+    DWORD dwLoops;
+    WAVEHDR* lpNext;
+    DWORD_PTR reserved;
+};
+using LPWAVEHDR = WAVEHDR*;
+
+struct MMTIME {
+    UINT wType;
+    union {
+        DWORD ms;
+        DWORD sample;
+        DWORD cb;
+        DWORD ticks;
+        struct {
+            BYTE hour, min, sec, frame, fps, dummy;
+            BYTE pad[2];
+        } smpte;
+        struct {
+            DWORD songptrpos;
+        } midi;
+    } u;
+};
+static_assert(sizeof(MMTIME) == 12, "MMTIME is 12 bytes");
+using LPMMTIME = MMTIME*;
+
+// Callback signature given as dwCallback with CALLBACK_FUNCTION. It runs on the device's own
+// thread. The handle is the HWAVEIN or HWAVEOUT of the device.
+using WAVEINPROC = void (*)(HWAVEIN hwi, UINT uMsg, DWORD_PTR dwInstance, DWORD_PTR dwParam1,
+                            DWORD_PTR dwParam2);
+using WAVEOUTPROC = void (*)(HWAVEOUT hwo, UINT uMsg, DWORD_PTR dwInstance, DWORD_PTR dwParam1,
+                             DWORD_PTR dwParam2);
+
+UINT waveInGetNumDevs();
+MMRESULT waveInOpen(LPHWAVEIN phwi, UINT uDeviceID, LPCWAVEFORMATEX pwfx, DWORD_PTR dwCallback,
+                    DWORD_PTR dwInstance, DWORD fdwOpen);
+MMRESULT waveInClose(HWAVEIN hwi);
+MMRESULT waveInPrepareHeader(HWAVEIN hwi, LPWAVEHDR pwh, UINT cbwh);
+MMRESULT waveInUnprepareHeader(HWAVEIN hwi, LPWAVEHDR pwh, UINT cbwh);
+MMRESULT waveInAddBuffer(HWAVEIN hwi, LPWAVEHDR pwh, UINT cbwh);
+MMRESULT waveInStart(HWAVEIN hwi);
+MMRESULT waveInStop(HWAVEIN hwi);
+MMRESULT waveInReset(HWAVEIN hwi);
+MMRESULT waveInGetPosition(HWAVEIN hwi, LPMMTIME pmmt, UINT cbmmt);
+MMRESULT waveInGetErrorTextA(MMRESULT mmrError, LPSTR pszText, UINT cchText);
+
+UINT waveOutGetNumDevs();
+MMRESULT waveOutOpen(LPHWAVEOUT phwo, UINT uDeviceID, LPCWAVEFORMATEX pwfx, DWORD_PTR dwCallback,
+                     DWORD_PTR dwInstance, DWORD fdwOpen);
+MMRESULT waveOutClose(HWAVEOUT hwo);
+MMRESULT waveOutPrepareHeader(HWAVEOUT hwo, LPWAVEHDR pwh, UINT cbwh);
+MMRESULT waveOutUnprepareHeader(HWAVEOUT hwo, LPWAVEHDR pwh, UINT cbwh);
+MMRESULT waveOutWrite(HWAVEOUT hwo, LPWAVEHDR pwh, UINT cbwh);
+MMRESULT waveOutPause(HWAVEOUT hwo);
+MMRESULT waveOutRestart(HWAVEOUT hwo);
+MMRESULT waveOutReset(HWAVEOUT hwo);
+MMRESULT waveOutGetPosition(HWAVEOUT hwo, LPMMTIME pmmt, UINT cbmmt);
+MMRESULT waveOutGetErrorTextA(MMRESULT mmrError, LPSTR pszText, UINT cchText);
