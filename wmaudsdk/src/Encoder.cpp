@@ -65,6 +65,8 @@ SwrContext* MakeConverter(const InputFormat& in, const OutputFormat& out) {
         }
         r = swr_set_matrix(swr, matrix.data(), in.channels);
     }
+    // Mixing down keeps the mix within full scale: identical channels keep their level.
+    if (r >= 0 && in.channels > out.channels) r = av_opt_set_double(swr, "rematrix_maxval", 1.0, 0);
     if (r >= 0) r = swr_init(swr);
     av_channel_layout_uninit(&inLayout);
     av_channel_layout_uninit(&outLayout);
@@ -170,6 +172,9 @@ int Encoder::Start(const InputFormat& in, const OutputFormat& out) {
     if (r >= 0) r = av_frame_get_buffer(m_frame, 0);
     if (r < 0) return r;
 
+    // The priming packets keep their times before 0 (the container allows them within its
+    // preroll), so that the input's first sample stays at 0 and the duration is the input's.
+    m_format->avoid_negative_ts = AVFMT_AVOID_NEG_TS_DISABLED;
     r = avformat_write_header(m_format, nullptr);
     if (r < 0) return r;
     m_started = true;
@@ -210,6 +215,7 @@ int Encoder::ConvertAndQueue(const std::uint8_t** input, int frames) {
             if (av_audio_fifo_write(m_fifo, reinterpret_cast<void**>(m_converted), got) < got) {
                 return AVERROR(ENOMEM);
             }
+            m_outputSamples += got;
             const int r = EncodeQueued(false);
             if (r < 0) return r;
         }
@@ -231,9 +237,20 @@ int Encoder::EncodeQueued(bool final) {
         }
         m_frame->pts = m_nextPts;
         m_nextPts += n;
-        m_outputSamples += n;
         r = Send(m_frame);
         if (r < 0) return r;
+    }
+    return 0;
+}
+
+int Encoder::QueueSilence(int samples) {
+    while (samples > 0) {
+        const int n = std::min(samples, m_convertedCapacity);
+        av_samples_set_silence(m_converted, 0, n, m_out.channels, AV_SAMPLE_FMT_FLTP);
+        if (av_audio_fifo_write(m_fifo, reinterpret_cast<void**>(m_converted), n) < n) {
+            return AVERROR(ENOMEM);
+        }
+        samples -= n;
     }
     return 0;
 }
@@ -251,7 +268,13 @@ int Encoder::Send(AVFrame* frame) {
             m_packet->pts + m_packet->duration > m_outputSamples) {
             m_packet->duration = std::max<std::int64_t>(0, m_outputSamples - m_packet->pts);
         }
+        // A duration shorter than the container's tick is rounded up, never to 0 (which the
+        // muxer would replace by a whole frame's).
+        const std::int64_t duration = m_packet->duration;
         av_packet_rescale_ts(m_packet, m_codec->time_base, m_stream->time_base);
+        m_packet->duration = std::max<std::int64_t>(
+            1, av_rescale_q_rnd(duration, m_codec->time_base, m_stream->time_base,
+                                static_cast<AVRounding>(AV_ROUND_UP | AV_ROUND_PASS_MINMAX)));
         m_packet->stream_index = m_stream->index;
         r = av_interleaved_write_frame(m_format, m_packet);  // takes the packet's data
         if (r < 0) return r;
@@ -262,6 +285,9 @@ int Encoder::Finish() {
     if (!m_started || m_finished) return AVERROR(EINVAL);
     m_finished = true;
     int r = ConvertAndQueue(nullptr, 0);
+    // The encoder gives out its input one priming delay late: silence of that length pushes
+    // the last input samples out.
+    if (r >= 0) r = QueueSilence(m_codec->initial_padding);
     if (r >= 0) r = EncodeQueued(true);
     if (r >= 0) r = Send(nullptr);
     const int t = av_write_trailer(m_format);

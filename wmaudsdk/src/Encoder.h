@@ -50,6 +50,7 @@ class Encoder {
   private:
     int ConvertAndQueue(const std::uint8_t** input, int frames);
     int EncodeQueued(bool final);
+    int QueueSilence(int samples);
     int Send(AVFrame* frame);
     const std::uint8_t* Unpack24(const std::uint8_t* data, std::size_t frames);
 
@@ -66,7 +67,7 @@ class Encoder {
     int m_convertedCapacity = 0;
     std::vector<std::int32_t> m_unpacked;  // 24-bit input widened to 32 bits
     std::int64_t m_nextPts = 0;
-    std::int64_t m_outputSamples = 0;  // samples handed to the encoder, without padding
+    std::int64_t m_outputSamples = 0;  // converted input samples, without any silence added
     bool m_started = false;
     bool m_finished = false;
 };
