@@ -46,8 +46,10 @@ struct IWMAudioWriter : IUnknown {
     ~IWMAudioWriter() = default;
 };
 
-// The export "WMAudioCreateWriter": creates the file (UTF-16 name, written as UTF-8) and a
-// writer for it holding one reference for the caller. Statuses: S_OK; E_POINTER; a Win32
-// error as HRESULT (0x8007xxxx) when the file cannot be created; E_OUTOFMEMORY.
+// The export "WMAudioCreateWriter": creates the file and a writer for it holding one reference
+// for the caller. The UTF-16 name is stored in the character set of the process's locale (UTF-8
+// in the "C" locale), so that it names the file the caller's own strings name. Statuses: S_OK;
+// E_POINTER; E_INVALIDARG for an empty name; a Win32 error as HRESULT (0x8007xxxx) when the
+// file cannot be created or the name has no form in that character set; E_OUTOFMEMORY.
 using PFN_WMAudioCreateWriter = HRESULT (*)(const char16_t* fileName, IWMAudioWriter** writer);
 inline constexpr const char* kWMAudioCreateWriterName = "WMAudioCreateWriter";

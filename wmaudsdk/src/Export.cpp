@@ -1,4 +1,8 @@
 // The component's one export.
+#include <iconv.h>
+#include <langinfo.h>
+
+#include <cstring>
 #include <new>
 #include <string>
 
@@ -6,34 +10,33 @@
 
 namespace {
 
-// UTF-16 to UTF-8; unpaired surrogates become U+FFFD.
-std::string Utf8FromUtf16(const char16_t* s) {
-    std::string out;
-    for (; *s != 0; ++s) {
-        char32_t c = *s;
-        if (c >= 0xD800 && c <= 0xDBFF && s[1] >= 0xDC00 && s[1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char32_t>(s[1]) - 0xDC00);
-            ++s;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
+// The name in the bytes the file system holds: the character set of the process's locale, as
+// the caller's own (ANSI) strings are; the untouched "C" locale counts as UTF-8. Characters the
+// set cannot hold fail the conversion.
+bool NativeName(const char16_t* name, std::string& out) {
+    const char* codeset = nl_langinfo(CODESET);
+    const std::string charset = (codeset == nullptr || std::strcmp(codeset, "ANSI_X3.4-1968") == 0)
+                                    ? std::string("UTF-8")
+                                    : std::string(codeset);
+    iconv_t cd = iconv_open(charset.c_str(), "UTF-16LE");
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    size_t units = 0;
+    while (name[units] != 0) ++units;
+    std::string in(units * 2, '\0');
+    for (size_t i = 0; i < units; ++i) {
+        in[2 * i] = static_cast<char>(name[i] & 0xFF);
+        in[2 * i + 1] = static_cast<char>(name[i] >> 8);
     }
-    return out;
+    out.assign(units * 4 + 4, '\0');
+    char* src = in.data();
+    size_t srcLeft = in.size();
+    char* dst = out.data();
+    size_t dstLeft = out.size();
+    const size_t r = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+    iconv_close(cd);
+    if (r == static_cast<size_t>(-1)) return false;
+    out.resize(out.size() - dstLeft);
+    return true;
 }
 
 }  // namespace
@@ -45,7 +48,12 @@ extern "C" __attribute__((visibility("default"))) HRESULT WMAudioCreateWriter(
     if (fileName == nullptr || fileName[0] == 0) return E_INVALIDARG;
     auto* created = new (std::nothrow) CAudioWriter();
     if (created == nullptr) return E_OUTOFMEMORY;
-    const HRESULT hr = created->Create(Utf8FromUtf16(fileName));
+    std::string name;
+    if (!NativeName(fileName, name)) {
+        created->Release();
+        return static_cast<HRESULT>(0x80070000u | ERROR_NO_UNICODE_TRANSLATION);
+    }
+    const HRESULT hr = created->Create(name);
     if (hr < 0) {
         created->Release();
         return hr;
