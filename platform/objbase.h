@@ -67,7 +67,9 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void* serverInfo, REFIID
 // The class object's CreateInstance, then the class object released.
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid,
                          void** object);
-// Unloads each module loaded by CoGetClassObject whose DllCanUnloadNow answers S_OK.
+// Unloads each module loaded by CoGetClassObject whose DllCanUnloadNow answers S_OK (a module
+// without that export stays). DllCanUnloadNow runs under the runtime's lock and must not call
+// back into it.
 void CoFreeUnusedLibraries();
 
 // Task memory, for strings a callee allocates and the caller frees.
