@@ -6,6 +6,7 @@ target_sources(talrec_platform PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/src/com_categories.cpp
   ${CMAKE_CURRENT_LIST_DIR}/src/com_coerce.cpp
   ${CMAKE_CURRENT_LIST_DIR}/src/com_connect.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/src/com_error.cpp
   ${CMAKE_CURRENT_LIST_DIR}/src/com_guid.cpp
   ${CMAKE_CURRENT_LIST_DIR}/src/com_memory.cpp
   ${CMAKE_CURRENT_LIST_DIR}/src/com_progid.cpp

@@ -83,6 +83,7 @@ struct ICatRegister : IUnknown {
 };
 
 struct ICatInformation : IUnknown {
+    // Every registered category with its description in the locale (else any locale's).
     virtual HRESULT EnumCategories(LCID lcid, IEnumCATEGORYINFO** categories) = 0;
     // The description in task memory (CoTaskMemFree): the locale's, else any one.
     // CAT_E_CATIDNOEXIST for an unknown category, CAT_E_NODESCRIPTION when it has none.

@@ -87,6 +87,57 @@ class GuidEnum final : public IEnumGUID {
     std::size_t next_ = 0;
 };
 
+// A snapshot of category records handed out one by one.
+class CategoryEnum final : public IEnumCATEGORYINFO {
+  public:
+    explicit CategoryEnum(std::vector<CATEGORYINFO> items) : items_(std::move(items)) {}
+    HRESULT QueryInterface(REFIID riid, void** out) override {
+        if (out == nullptr) return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_IEnumCATEGORYINFO) {
+            *out = static_cast<IEnumCATEGORYINFO*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG AddRef() override { return ++refs_; }
+    ULONG Release() override {
+        ULONG left = --refs_;
+        if (left == 0) delete this;
+        return left;
+    }
+    HRESULT Next(ULONG count, CATEGORYINFO* items, ULONG* fetched) override {
+        if (items == nullptr || (count > 1 && fetched == nullptr)) return E_POINTER;
+        ULONG n = 0;
+        while (n < count && next_ < items_.size()) items[n++] = items_[next_++];
+        if (fetched != nullptr) *fetched = n;
+        return n == count ? S_OK : S_FALSE;
+    }
+    HRESULT Skip(ULONG count) override {
+        std::size_t left = items_.size() - next_;
+        next_ += count < left ? count : left;
+        return count <= left ? S_OK : S_FALSE;
+    }
+    HRESULT Reset() override {
+        next_ = 0;
+        return S_OK;
+    }
+    HRESULT Clone(IEnumCATEGORYINFO** copy) override {
+        if (copy == nullptr) return E_POINTER;
+        auto* c = new CategoryEnum(items_);
+        c->next_ = next_;
+        *copy = c;
+        return S_OK;
+    }
+
+  private:
+    ~CategoryEnum() = default;
+    std::atomic<ULONG> refs_{1};
+    std::vector<CATEGORYINFO> items_;
+    std::size_t next_ = 0;
+};
+
 std::vector<GUID> GuidKeys(const std::string& key) {
     std::vector<std::string> names;
     std::vector<GUID> out;
@@ -176,7 +227,23 @@ class CategoriesManager final : public ICatRegister, public ICatInformation {
     }
 
     // --- ICatInformation
-    HRESULT EnumCategories(LCID, IEnumCATEGORYINFO**) override { return E_NOTIMPL; }
+    HRESULT EnumCategories(LCID lcid, IEnumCATEGORYINFO** categories) override {
+        if (categories == nullptr) return E_POINTER;
+        *categories = nullptr;
+        std::vector<CATEGORYINFO> items;
+        for (const GUID& catid : GuidKeys("Component Categories")) {
+            CATEGORYINFO info{catid, lcid, {}};
+            LPOLESTR text = nullptr;
+            if (SUCCEEDED(GetCategoryDesc(catid, lcid, &text))) {
+                std::u16string_view t(text);
+                t.substr(0, 127).copy(info.szDescription, 127);
+                CoTaskMemFree(text);
+            }
+            items.push_back(info);
+        }
+        *categories = new CategoryEnum(std::move(items));
+        return S_OK;
+    }
     HRESULT GetCategoryDesc(REFCATID catid, LCID lcid, LPOLESTR* description) override {
         if (description == nullptr) return E_POINTER;
         *description = nullptr;

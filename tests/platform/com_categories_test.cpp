@@ -82,6 +82,23 @@ TEST_F(Categories, DescriptionsAreStoredPerLocaleAndCutAt127Units) {
     CoTaskMemFree(text);
     EXPECT_EQ(info_->GetCategoryDesc(CATID_SafeForInitializing, 0x409, &text), CAT_E_CATIDNOEXIST);
 
+    IEnumCATEGORYINFO* all = nullptr;
+    ASSERT_EQ(info_->EnumCategories(0x409, &all), S_OK);
+    CATEGORYINFO listed[3];
+    ULONG fetched = 0;
+    EXPECT_EQ(all->Next(3, listed, &fetched), S_FALSE);
+    ASSERT_EQ(fetched, 2u);
+    bool sawScripting = false;
+    for (ULONG i = 0; i < fetched; ++i) {
+        if (listed[i].catid == CATID_SafeForScripting) {
+            sawScripting = true;
+            EXPECT_EQ(std::u16string(listed[i].szDescription),
+                      u"Controls that are safely scriptable");
+        }
+    }
+    EXPECT_TRUE(sawScripting);
+    all->Release();
+
     CATID gone = kOther;
     ASSERT_EQ(reg_->UnRegisterCategories(1, &gone), S_OK);
     EXPECT_EQ(info_->GetCategoryDesc(kOther, 0x409, &text), CAT_E_CATIDNOEXIST);
