@@ -116,19 +116,19 @@ TEST_F(WaveFileTools, FilesFromSoxAndFfmpegInTheFixedLayoutReadBackFrameExact) {
 TEST_F(WaveFileTools, FilesInOtherLayoutsAreRejectedWithTheSoundUnchanged) {
     const std::string path = Path("reject.wav");
     auto soxFile = [&](const std::string& options) {
-        return [=, this] {
+        return [=] {
             Shell("sox -n " + options + " -r 8000 -c 1 '" + path + "' synth 0.05 sine 440");
         };
     };
     auto ffmpegFile = [&](const std::string& options) {
-        return [=, this] {
+        return [=] {
             Shell("ffmpeg -v error -f lavfi -i sine=d=0.05 -ac 1 " + options + " -y '" + path +
                   "'");
         };
     };
     // A plain 16-bit file from sox, then changed by hand.
     auto patched = [&](std::function<void(Bytes&)> change) {
-        return [=, this] {
+        return [=] {
             Shell("sox -n -r 8000 -c 1 -b 16 '" + path + "' synth 0.05 sine 440");
             Bytes b = ReadFileBytes(path);
             change(b);
