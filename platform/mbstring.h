@@ -18,3 +18,9 @@ inline constexpr char PATH_SEPARATOR_STRING[] = "/";
 unsigned char* _mbsrchr(const unsigned char* str, unsigned int c);
 // Same for plain char strings.
 const char* AfxStrRChrMB(const char* str, char c);
+
+// The next character of a string (the terminator stays put), as Win32 CharNextA.
+const char* CharNextA(const char* s);
+
+// First occurrence of `needle` in `s` that starts on a character boundary, or null.
+const char* _mbsstr(const char* s, const char* needle);

@@ -32,3 +32,21 @@ const char* AfxStrRChrMB(const char* str, char c) {
     return reinterpret_cast<const char*>(
         _mbsrchr(reinterpret_cast<const unsigned char*>(str), static_cast<unsigned char>(c)));
 }
+
+const char* CharNextA(const char* s) {
+    if (s == nullptr || *s == '\0') return s;
+    std::mbstate_t state{};
+    const std::size_t room = std::min<std::size_t>(MB_CUR_MAX, std::strlen(s));
+    std::size_t n = std::mbrlen(s, room, &state);
+    if (n == 0 || n == static_cast<std::size_t>(-1) || n == static_cast<std::size_t>(-2)) n = 1;
+    return s + n;
+}
+
+const char* _mbsstr(const char* s, const char* needle) {
+    if (s == nullptr || needle == nullptr) return nullptr;
+    const std::size_t length = std::strlen(needle);
+    for (const char* p = s;; p = CharNextA(p)) {
+        if (std::strncmp(p, needle, length) == 0) return p;
+        if (*p == '\0') return nullptr;
+    }
+}
