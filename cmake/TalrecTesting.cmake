@@ -18,6 +18,9 @@ file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/test-home/data ${CMAKE_BINARY_DIR}/test-
 
 # talrec_add_test(NAME SOURCES a.cpp b.cpp LIBS lib1 lib2 [LABELS device])
 function(talrec_add_test name)
+  if(NOT TALREC_TESTS)
+    return()  # a fuzzing build makes only the fuzz targets
+  endif()
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
