@@ -15,8 +15,14 @@
 //   DestroyWindow, SendMessageA, SetTimer, KillTimer. CreateWindowExA and PostQuitMessage act
 //   on the calling thread's loop.
 // Handles are keys into one table for the process, never pointers; a handle is never reused,
-// so a stale handle finds nothing rather than another window. Every entry point looks its
-// handle up first and fails with ERROR_INVALID_WINDOW_HANDLE when the window does not exist.
+// so a stale handle finds nothing rather than another window.
+//
+// What the implementation checks: every entry point looks its handle up first and fails with
+// ERROR_INVALID_WINDOW_HANDLE when the window does not exist, and the owner-only calls check
+// the calling thread. What the caller ensures: a MessageLoop is destroyed on its own thread,
+// not while it runs, and outlives every use of it by reference from other threads (a Poster
+// does not need that); a procedure or a user object reached through GWLP_USERDATA stays valid
+// until the window's WM_NCDESTROY, after which nothing calls it for that window.
 #pragma once
 
 #include <cstdint>
