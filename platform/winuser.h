@@ -31,25 +31,18 @@
 
 #include "platform/windef.h"
 
-// Handle and integer types of the window services, with the Windows names and widths.
+// Handle and integer types of the window services, with the Windows names and widths. Handles
+// are opaque: nothing here ever dereferences one (HINSTANCE as in platform/libloaderapi.h).
 using LONG_PTR = std::intptr_t;
 using ATOM = WORD;
-struct HINSTANCE__ {
-    int unused;
-};
+struct HINSTANCE__;
 using HINSTANCE = HINSTANCE__*;
-struct HMENU__ {
-    int unused;
-};
+struct HMENU__;
 using HMENU = HMENU__*;
-struct HICON__ {
-    int unused;
-};
+struct HICON__;
 using HICON = HICON__*;
 using HCURSOR = HICON;
-struct HBRUSH__ {
-    int unused;
-};
+struct HBRUSH__;
 using HBRUSH = HBRUSH__*;
 
 // Messages.
