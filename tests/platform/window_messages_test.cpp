@@ -1,5 +1,6 @@
 // Posted and sent messages: delivery from other threads, order, and what happens to messages
 // whose window is gone.
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <memory>

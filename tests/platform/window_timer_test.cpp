@@ -1,4 +1,6 @@
 // Window timers: ticks until killed and never after, restarts, and timers of destroyed windows.
+#include <algorithm>
+
 #include "platform/window_support.h"
 #include "platform/winuser.h"
 
@@ -38,7 +40,7 @@ TEST(WindowTimer, TicksUntilKilledAndNeverAfter) {
     DestroyWindow(hwnd);
 }
 
-// Three timers fall due while the loop is held up, so both ticks are queued together; the first
+// Three timers fall due while the loop is held up, so their ticks are queued together; the first
 // tick kills two of them and restarts the third with a long period. None of the ticks queued
 // behind it may arrive.
 TEST(WindowTimer, ATickAlreadyQueuedWhenKilledOrRestartedIsDropped) {
