@@ -67,7 +67,9 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void* serverInfo, REFIID
 // The class object's CreateInstance, then the class object released.
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid,
                          void** object);
-// Unloads each module loaded by CoGetClassObject whose DllCanUnloadNow answers S_OK.
+// Unloads each module loaded by CoGetClassObject whose DllCanUnloadNow answers S_OK (a module
+// without that export stays). DllCanUnloadNow runs under the runtime's lock and must not call
+// back into it.
 void CoFreeUnusedLibraries();
 
 // Task memory, for strings a callee allocates and the caller frees.
@@ -78,6 +80,9 @@ void CoTaskMemFree(void* block);
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" in upper case with its terminator: returns 39,
 // the units written, or 0 when maxUnits is less.
 int StringFromGUID2(REFGUID guid, LPOLESTR text, int maxUnits);
+// The same text in task memory (CoTaskMemFree).
+HRESULT StringFromCLSID(REFCLSID clsid, LPOLESTR* text);
+HRESULT StringFromIID(REFIID iid, LPOLESTR* text);
 // Reads the braced form (hex digits of either case). CLSIDFromString also takes a ProgID.
 // CO_E_CLASSSTRING for text of neither kind.
 HRESULT CLSIDFromString(LPCOLESTR text, CLSID* clsid);

@@ -34,3 +34,15 @@ HRESULT CLSIDFromString(LPCOLESTR text, CLSID* clsid) {
     HRESULT hr = CLSIDFromProgID(text, clsid);
     return SUCCEEDED(hr) ? hr : CO_E_CLASSSTRING;
 }
+
+HRESULT StringFromCLSID(REFCLSID clsid, LPOLESTR* text) {
+    if (text == nullptr) return E_INVALIDARG;
+    *text = static_cast<LPOLESTR>(CoTaskMemAlloc(39 * sizeof(OLECHAR)));
+    if (*text == nullptr) return E_OUTOFMEMORY;
+    StringFromGUID2(clsid, *text, 39);
+    return S_OK;
+}
+
+HRESULT StringFromIID(REFIID iid, LPOLESTR* text) {
+    return StringFromCLSID(iid, text);
+}
