@@ -25,6 +25,10 @@ function(talrec_add_test name)
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                       PROPERTIES ENVIRONMENT "${TALREC_TEST_ENV}" LABELS "${name};${T_LABELS}")
+  # The properties are set from a generated file: list values given to gtest_discover_tests
+  # directly are flattened, which would lose every label and variable but the first.
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 TEST_LIST ${name}_TESTS)
+  file(GENERATE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/${name}_props.cmake CONTENT
+    "if(${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} PROPERTIES ENVIRONMENT [==[${TALREC_TEST_ENV}]==] LABELS [==[${name};${T_LABELS}]==])\nendif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${CMAKE_CURRENT_BINARY_DIR}/${name}_props.cmake)
 endfunction()
