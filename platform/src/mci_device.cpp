@@ -124,10 +124,11 @@ void MciDevice::Run() {
         } else if (WantsToFeed()) {
             FeedOne();
         }
-        // The last sample has been played: the file has ended.
+        // The last sample has been played: the file has ended. The output is given back
+        // before the mode says so.
         if (mode_.load() == MCI_MODE_PLAY && outstanding_ == 0 && Exhausted()) {
-            SetMode(MCI_MODE_STOP);
             CloseOutput(true);
+            SetMode(MCI_MODE_STOP);
         }
     }
 }
@@ -303,9 +304,9 @@ void MciDevice::FeedOne() {
         --outstanding_;
         queuedFrames_ -= got / frameBytes;
         free_.push_back(i);
-        SetMode(MCI_MODE_STOP);
         CloseOutput(false);
         atEnd_ = true;
+        SetMode(MCI_MODE_STOP);
     }
 }
 
