@@ -132,6 +132,26 @@ TEST_F(DecoderTest, ConvertsToAnotherRateAndChannelCountLikeFfmpeg) {
     EXPECT_FALSE(d->SetOutputFormat(PcmFormat{48000, 2, 24}));
 }
 
+TEST_F(DecoderTest, WiderSamplesAndMoreChannelsComeOutAs16BitStereoLikeFfmpegMakesThem) {
+    for (const char* make : {"-c 2 -b 24 -e signed-integer", "-c 1 -b 32 -e floating-point",
+                             "-c 6 -b 16 -e signed-integer"}) {
+        SCOPED_TRACE(make);
+        const std::string path = dir.Path("wide.wav");
+        ASSERT_TRUE(mcitest::Run("sox -n -r 44100 " + std::string(make) + " '" + path +
+                                 "' synth 0.5 sine 440 sine 660 vol 0.5"));
+        auto d = OpenOk(path);
+        ASSERT_TRUE(d);
+        const PcmFormat natural = d->NaturalFormat();
+        EXPECT_EQ(natural.bits, 16);
+        EXPECT_EQ(natural.rate, 44100);
+        EXPECT_LE(natural.channels, 2);
+        const mcitest::Bytes ours = DecodeAll(*d);
+        const mcitest::Bytes theirs = mcitest::FfmpegDecode(path, 44100, natural.channels);
+        EXPECT_EQ(ours.size(), theirs.size());
+        EXPECT_LE(mcitest::MaxSampleDifference(ours, theirs), 1);
+    }
+}
+
 TEST_F(DecoderTest, PlaysTheSoundTrackOfAVideoFile) {
     const std::string path = dir.Path("clip.mkv");
     ASSERT_TRUE(mcitest::Run(
