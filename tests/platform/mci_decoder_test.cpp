@@ -216,4 +216,37 @@ TEST_F(DecoderTest, TruncatedWmaIsRefusedInItsHeaderAndPlayedUpToTheCutInItsData
     EXPECT_TRUE(d->AtEnd());
 }
 
+TEST_F(DecoderTest, DamagedFilesOpenOrAreRefusedAndDecodeWithoutFault) {
+    const std::string source = "-f lavfi -i 'sine=frequency=440:duration=1:sample_rate=22050' ";
+    for (const char* codec : {"wmav2 -f asf", "libmp3lame -f mp3", "libvorbis -f ogg",
+                              "pcm_s16le -f wav", "flac -f flac"}) {
+        SCOPED_TRACE(codec);
+        const std::string whole = dir.Path("whole");
+        ASSERT_TRUE(mcitest::Run("ffmpeg -nostdin -v error -y " + source + "-c:a " + codec + " '" +
+                                 whole + "'"));
+        const mcitest::Bytes good = mcitest::ReadAll(whole);
+        std::uint32_t seed = 12345;
+        for (int round = 0; round < 12; ++round) {
+            mcitest::Bytes bad = good;
+            for (int k = 0; k < 1 + round * 4; ++k) {
+                seed = seed * 1103515245u + 12345u;
+                bad[(seed >> 8) % bad.size()] = static_cast<std::uint8_t>(seed >> 24);
+            }
+            if (round % 3 == 2) bad.resize(bad.size() * static_cast<std::size_t>(round) / 13);
+            const std::string path = dir.Path("bad" + std::to_string(round));
+            mcitest::WriteAll(path, bad);
+            std::unique_ptr<MediaDecoder> d;
+            const MCIERROR rc = MediaDecoder::Open(path.c_str(), d);
+            if (rc != 0) {
+                EXPECT_EQ(rc, MCIERR_INVALID_FILE);
+                continue;
+            }
+            ASSERT_TRUE(d->SetOutputFormat(PcmFormat{44100, 2, 16}));
+            const mcitest::Bytes out = DecodeAll(*d);
+            EXPECT_EQ(out.size() % 4, 0u);
+            EXPECT_TRUE(d->AtEnd());
+        }
+    }
+}
+
 }  // namespace
