@@ -2,5 +2,4 @@ target_sources(talrec_platform PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/src/fileapi.cpp
   ${CMAKE_CURRENT_LIST_DIR}/src/filefind.cpp
   ${CMAKE_CURRENT_LIST_DIR}/src/shell.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/src/container.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/src/mbstring.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/src/container.cpp)

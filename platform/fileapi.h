@@ -11,11 +11,8 @@
 
 #include <string>
 
+#include "platform/mbstring.h"
 #include "platform/windef.h"
-
-// The separator the control puts between folder and file names (a backslash on Windows).
-inline constexpr char PATH_SEPARATOR_CHAR = '/';
-inline constexpr const char* PATH_SEPARATOR_STR = "/";
 
 inline constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x00000001;
 inline constexpr DWORD FILE_ATTRIBUTE_HIDDEN = 0x00000002;

@@ -124,3 +124,33 @@ inline bool operator==(const GUID& a, const GUID& b) {
     return std::memcmp(&a, &b, sizeof(GUID)) == 0;
 }
 inline bool IsEqualGUID(REFGUID a, REFGUID b) { return a == b; }
+
+// Further codes of the component model and the registry.
+inline constexpr DWORD ERROR_MORE_DATA = 234;
+inline constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
+inline constexpr DWORD ERROR_BADDB = 1009;
+inline constexpr DWORD ERROR_BADKEY = 1010;
+inline constexpr DWORD ERROR_CANTOPEN = 1011;
+inline constexpr DWORD ERROR_CANTREAD = 1012;
+inline constexpr DWORD ERROR_CANTWRITE = 1013;
+inline constexpr DWORD ERROR_KEY_DELETED = 1018;
+inline constexpr HRESULT CO_E_NOTINITIALIZED = static_cast<HRESULT>(0x800401F0u);
+inline constexpr HRESULT CO_E_CLASSSTRING = static_cast<HRESULT>(0x800401F3u);
+inline constexpr HRESULT CO_E_DLLNOTFOUND = static_cast<HRESULT>(0x800401F8u);
+inline constexpr HRESULT CO_E_ERRORINDLL = static_cast<HRESULT>(0x800401F9u);
+inline constexpr HRESULT REGDB_E_READREGDB = static_cast<HRESULT>(0x80040150u);
+inline constexpr HRESULT REGDB_E_WRITEREGDB = static_cast<HRESULT>(0x80040151u);
+inline constexpr HRESULT REGDB_E_KEYMISSING = static_cast<HRESULT>(0x80040152u);
+inline constexpr HRESULT CONNECT_E_NOCONNECTION = static_cast<HRESULT>(0x80040200u);
+inline constexpr HRESULT CONNECT_E_ADVISELIMIT = static_cast<HRESULT>(0x80040201u);
+inline constexpr HRESULT CONNECT_E_CANNOTCONNECT = static_cast<HRESULT>(0x80040202u);
+inline constexpr HRESULT CAT_E_CATIDNOEXIST = static_cast<HRESULT>(0x80040160u);
+inline constexpr HRESULT CAT_E_NODESCRIPTION = static_cast<HRESULT>(0x80040161u);
+inline constexpr HRESULT DISP_E_UNKNOWNLCID = static_cast<HRESULT>(0x8002000Cu);
+inline constexpr HRESULT TYPE_E_REGISTRYACCESS = static_cast<HRESULT>(0x8002801Cu);
+inline constexpr HRESULT TYPE_E_INVDATAREAD = static_cast<HRESULT>(0x80028018u);
+
+// A Win32 error code in HRESULT form (facility 7), as HRESULT_FROM_WIN32 gives it.
+constexpr HRESULT HRESULT_FROM_WIN32(DWORD code) {
+    return code == 0 ? S_OK : static_cast<HRESULT>((code & 0xFFFFu) | 0x80070000u);
+}

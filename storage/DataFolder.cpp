@@ -33,7 +33,7 @@ std::string ComputeDataFolder() {
     std::memset(appData, 0, sizeof appData);
     SHGetSpecialFolderPathA(nullptr, appData, CSIDL_APPDATA, FALSE);  // empty on failure
 
-    std::string folder = ReplaceRoaming(std::string(appData) + PATH_SEPARATOR_STR + "quorvex");
+    std::string folder = ReplaceRoaming(std::string(appData) + PATH_SEPARATOR_STRING + "quorvex");
     CreateDirectoryA(folder.c_str(), nullptr);  // usually exists already; failure not reported
     return folder;
 }
@@ -45,7 +45,7 @@ LONG DeleteAudioFile(const char* filePath) {
 
 LONG DeleteAudioFileALL() {
     std::string folder = ComputeDataFolder();
-    std::string pattern = folder + PATH_SEPARATOR_STR + "*.*";
+    std::string pattern = folder + PATH_SEPARATOR_STRING + "*.*";
 
     CFileFind finder;
     BOOL more = finder.FindFile(pattern.c_str());
@@ -53,7 +53,7 @@ LONG DeleteAudioFileALL() {
     while (more) {
         more = finder.FindNextFile();
         if (finder.IsDirectory() || finder.IsDots()) continue;
-        std::string path = folder + PATH_SEPARATOR_STR + finder.GetFileName();
+        std::string path = folder + PATH_SEPARATOR_STRING + finder.GetFileName();
         if (!DeleteFileA(path.c_str())) failed = true;
     }
     return failed ? 1 : 0;
