@@ -27,6 +27,10 @@ using WPARAM = std::uintptr_t;
 using LPARAM = std::intptr_t;
 using LRESULT = std::intptr_t;
 
+// Kernel object handles (files, find handles): opaque, INVALID_HANDLE_VALUE when none.
+using HANDLE = void*;
+inline HANDLE const INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
+
 inline constexpr BOOL TRUE = 1;
 inline constexpr BOOL FALSE = 0;
 inline constexpr DWORD MAX_PATH = 260;

@@ -1,0 +1,63 @@
+// CWave: one PCM sound in memory (a format record and a store of whole sample frames) and
+// the WAV file layout it writes and reads.
+//
+// The file layout is fixed: a 44-byte header ("RIFF", size, "WAVEfmt ", 16, the six PCM
+// fields, "data", N) followed by N sample bytes, all integers little-endian, no pad byte and
+// no other chunk. The reader accepts only this arrangement: the tags must stand at offsets 0,
+// 8 and 36. A file it does not accept raises CFileException(invalidFile, -1, file name) and
+// leaves the sound as it was.
+//
+// A CWave is used by one thread at a time. Copies are deep.
+#pragma once
+
+#include "audio/WaveBuffer.h"
+#include "platform/afx.h"
+#include "platform/mmwave.h"
+
+class CWave : public CObject {
+  public:
+    // Registered as "CWave", schema 1, creatable by name.
+    static const CRuntimeClass classCWave;
+    static CObject* CreateObject();
+    const CRuntimeClass* GetRuntimeClass() const override;
+
+    // PCM, 1 channel, 22050 Hz, 16 bits, and an empty store with no storage.
+    CWave();
+    CWave(const CWave& other);
+    CWave& operator=(const CWave& other);
+    ~CWave() override;
+
+    // Loading reads the WAV layout from the archive's file, storing writes it there.
+    void Serialize(CArchive& ar) override;
+
+    // Sets a PCM format: block align = channels x bits / 8 and average bytes per second =
+    // channels x rate x bits / 8 (unsigned 32-bit, remainders dropped); the extra size stays.
+    // Always empties the store.
+    void SetFormat(WORD nChannels, DWORD nSamplesPerSec, WORD wBitsPerSample);
+    WAVEFORMATEX GetFormat() const { return m_pcmWaveFormat; }
+
+    // The first byte of the store, null when the store has never been sized.
+    BYTE* GetBuffer() const { return m_buffer.GetBuffer(); }
+    DWORD GetNumSamples() const { return m_buffer.GetNumSamples(); }
+    // Frame count x block align, in bytes.
+    DWORD GetBufferLength() const;
+
+    // bCopy true: nNumSamples frames at pBuffer are copied into the store as CWaveBuffer's
+    // CopyBuffer does (a store that has storage keeps its size). bCopy false: the store frees
+    // its storage and adopts pBuffer, which must come from new BYTE[] and hold nNumSamples
+    // frames of the block align.
+    void SetBuffer(BYTE* pBuffer, DWORD nNumSamples, bool bCopy);
+
+    // Opens the existing file read-only and without sharing, reads it, closes it.
+    void Load(LPCSTR lpszPath);
+    // Reads the WAV layout from the file's current position.
+    void Load(CFile& file);
+    // Creates or truncates the file, write-only and without sharing, writes it, closes it.
+    void Save(LPCSTR lpszPath);
+    // Writes the WAV layout at the file's current position.
+    void Save(CFile& file);
+
+  private:
+    CWaveBuffer m_buffer;
+    WAVEFORMATEX m_pcmWaveFormat;
+};

@@ -1,0 +1,104 @@
+#include "convert/WavReader.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr FOURCC kWave = mmioFOURCC('W', 'A', 'V', 'E');
+constexpr FOURCC kFmt = mmioFOURCC('f', 'm', 't', ' ');
+constexpr FOURCC kData = mmioFOURCC('d', 'a', 't', 'a');
+constexpr WORD kFormatPcm = 1;
+constexpr size_t kFormatRecordSize = 18;  // WAVEFORMATEX, extra-size field at byte 16
+constexpr LONG kReadStep = 65536;
+
+WORD LoadLE16(const BYTE* p) {
+    return static_cast<WORD>(p[0] | (p[1] << 8));
+}
+
+}  // namespace
+
+int CWavReader::Open(LPCSTR path) {
+    m_format.clear();
+    m_dataSize = 0;
+    m_dataOffset = 0;
+
+    // With no information block and no flags the file is opened for reading only; the name is
+    // not written to.
+    m_hmmio = mmioOpenA(const_cast<LPSTR>(path), nullptr, 0);
+    if (m_hmmio == nullptr) return -1;
+
+    MMCKINFO riff{};
+    riff.fccType = kWave;
+    if (mmioDescend(m_hmmio, &riff, nullptr, MMIO_FINDRIFF) != MMSYSERR_NOERROR) return Fail();
+    // Sums are taken in 64 bits, so that a size near 4 GiB cannot wrap round and let a chunk
+    // that reaches past the RIFF chunk's end through.
+    const unsigned long long riffEnd =
+        static_cast<unsigned long long>(riff.dwDataOffset) + riff.cksize;
+
+    for (;;) {
+        MMCKINFO chunk{};
+        if (mmioDescend(m_hmmio, &chunk, &riff, 0) != MMSYSERR_NOERROR) break;
+        if (static_cast<unsigned long long>(chunk.dwDataOffset) + chunk.cksize > riffEnd) {
+            return Fail();
+        }
+        if (chunk.ckid == kFmt && m_format.empty()) {
+            if (!ReadFormat(chunk)) return Fail();
+        } else if (chunk.ckid == kData && m_dataSize == 0) {
+            m_dataSize = chunk.cksize;
+            m_dataOffset = chunk.dwDataOffset;
+        }
+        // Past the data and the pad byte; a chunk that cannot be stepped over ends the walk.
+        if (mmioAscend(m_hmmio, &chunk, 0) != MMSYSERR_NOERROR) break;
+    }
+
+    if (!m_format.empty() && m_dataSize != 0) return 1;
+    return Fail();
+}
+
+// Reads the chunk's whole body into the format block. The block grows with the bytes that
+// actually arrive, so a declared size far beyond the file's length costs no memory before the
+// short read rejects it.
+bool CWavReader::ReadFormat(const MMCKINFO& chunk) {
+    std::vector<BYTE> block;
+    DWORD left = chunk.cksize;
+    while (left > 0) {
+        const LONG step = static_cast<LONG>(std::min<DWORD>(left, kReadStep));
+        const size_t at = block.size();
+        block.resize(at + static_cast<size_t>(step));
+        if (mmioRead(m_hmmio, reinterpret_cast<HPSTR>(block.data() + at), step) != step) {
+            return false;
+        }
+        left -= static_cast<DWORD>(step);
+    }
+    // At least the 18-byte format record, the bytes beyond the chunk zero.
+    if (block.size() < kFormatRecordSize) block.resize(kFormatRecordSize, 0);
+    if (LoadLE16(block.data()) == kFormatPcm) {
+        block[16] = 0;
+        block[17] = 0;
+    } else {
+        // The writer learns the block's length only from the extra-size field; make every byte
+        // that field claims readable (zero where the chunk ended early).
+        const size_t claimed = kFormatRecordSize + LoadLE16(block.data() + 16);
+        if (block.size() < claimed) block.resize(claimed, 0);
+    }
+    m_format = std::move(block);
+    return true;
+}
+
+int CWavReader::Fail() {
+    mmioClose(m_hmmio, 0);
+    m_hmmio = nullptr;
+    m_format.clear();
+    m_format.shrink_to_fit();
+    m_dataOffset = 0;
+    m_dataSize = 0;
+    return -1;
+}
+
+void CWavReader::Close() {
+    if (m_hmmio == nullptr) return;
+    m_format.clear();
+    m_format.shrink_to_fit();
+    mmioClose(m_hmmio, 0);
+    m_hmmio = nullptr;
+}

@@ -1,0 +1,42 @@
+// The writer object: reference counting, the order of calls, and carrying partial frames
+// between writes; the encoding itself is the Encoder's.
+#pragma once
+
+#include <atomic>
+#include <vector>
+
+#include "Encoder.h"
+#include "wmaudsdk/wmaudsdk.h"
+
+class CAudioWriter final : public IWMAudioWriter {
+  public:
+    CAudioWriter() = default;
+    HRESULT Create(const std::string& path);
+
+    HRESULT QueryInterface(REFIID riid, void** object) override;
+    ULONG AddRef() override;
+    ULONG Release() override;
+    HRESULT GetOutputProps(void** props) override;
+    HRESULT SetInputFormat(const void* format) override;
+    HRESULT SetOutputFormat(DWORD channels, DWORD samplesPerSec, DWORD bitsPerSec,
+                            DWORD reserved) override;
+    HRESULT SetAttribute(const void* attribute) override;
+    HRESULT Write(const BYTE* data, DWORD count) override;
+    HRESULT Finish() override;
+
+  private:
+    ~CAudioWriter() = default;
+    HRESULT Fail(int averror);
+
+    enum class State { Created, InputSet, Writing, Finished, Failed };
+
+    std::atomic<ULONG> m_refs{1};
+    State m_state = State::Created;
+    HRESULT m_failure = S_OK;
+    InputFormat m_in;
+    Encoder m_encoder;
+    std::vector<BYTE> m_partial;  // bytes of a frame not yet complete, fewer than a frame
+};
+
+// Maps an FFmpeg error code to a status.
+HRESULT StatusFromAvError(int averror);

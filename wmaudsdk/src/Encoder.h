@@ -1,0 +1,73 @@
+// The FFmpeg pipeline under a writer: whole input frames are converted (sample format, channel
+// count, rate) to planar float, collected into encoder frames of the encoder's size, encoded
+// with WMA v2 and muxed into ASF. Memory is bounded by one slice of input frames and one
+// encoder frame, whatever the length of the input.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "InputFormat.h"
+
+struct AVFormatContext;
+struct AVCodecContext;
+struct AVStream;
+struct SwrContext;
+struct AVAudioFifo;
+struct AVFrame;
+struct AVPacket;
+
+struct OutputFormat {
+    int channels = 0;
+    int sampleRate = 0;
+    std::int64_t bitRate = 0;
+};
+
+// The default output for an input, as the writer's header describes it.
+OutputFormat DefaultOutputFor(const InputFormat& in);
+
+class Encoder {
+  public:
+    Encoder() = default;
+    ~Encoder();
+    Encoder(const Encoder&) = delete;
+    Encoder& operator=(const Encoder&) = delete;
+
+    // Each returns 0 or a negative AVERROR code.
+    int CreateFile(const std::string& path);  // creates the file (nothing written yet)
+    // Checks that the input can be converted to the default output.
+    static bool CanConvert(const InputFormat& in);
+    int Start(const InputFormat& in, const OutputFormat& out);  // opens codec, writes header
+    // Whole frames of input bytes; count is a multiple of the input's block align.
+    int Push(const std::uint8_t* data, std::size_t frames);
+    int Finish();  // drains, writes the trailer, closes the file
+    // Closes the file without a trailer, after a failure before the header.
+    void Abandon();
+
+    bool Started() const { return m_started; }
+
+  private:
+    int ConvertAndQueue(const std::uint8_t** input, int frames);
+    int EncodeQueued(bool final);
+    int QueueSilence(int samples);
+    int Send(AVFrame* frame);
+    const std::uint8_t* Unpack24(const std::uint8_t* data, std::size_t frames);
+
+    InputFormat m_in;
+    OutputFormat m_out;
+    AVFormatContext* m_format = nullptr;
+    AVCodecContext* m_codec = nullptr;
+    AVStream* m_stream = nullptr;
+    SwrContext* m_swr = nullptr;
+    AVAudioFifo* m_fifo = nullptr;
+    AVFrame* m_frame = nullptr;
+    AVPacket* m_packet = nullptr;
+    std::uint8_t** m_converted = nullptr;  // planar float, m_convertedCapacity samples
+    int m_convertedCapacity = 0;
+    std::vector<std::int32_t> m_unpacked;  // 24-bit input widened to 32 bits
+    std::int64_t m_nextPts = 0;
+    std::int64_t m_outputSamples = 0;  // converted input samples, without any silence added
+    bool m_started = false;
+    bool m_finished = false;
+};

@@ -1,0 +1,66 @@
+// The component's one export.
+#include <iconv.h>
+#include <langinfo.h>
+
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "AudioWriter.h"
+
+namespace {
+
+// The name in the bytes the file system holds: the character set of the process's locale, as
+// the caller's own (ANSI) strings are; the untouched "C" locale counts as UTF-8. Characters the
+// set cannot hold fail the conversion.
+bool NativeName(const char16_t* name, std::string& out) {
+    const char* codeset = nl_langinfo(CODESET);
+    const std::string charset = (codeset == nullptr || std::strcmp(codeset, "ANSI_X3.4-1968") == 0)
+                                    ? std::string("UTF-8")
+                                    : std::string(codeset);
+    iconv_t cd = iconv_open(charset.c_str(), "UTF-16LE");
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    size_t units = 0;
+    while (name[units] != 0) ++units;
+    std::string in(units * 2, '\0');
+    for (size_t i = 0; i < units; ++i) {
+        in[2 * i] = static_cast<char>(name[i] & 0xFF);
+        in[2 * i + 1] = static_cast<char>(name[i] >> 8);
+    }
+    out.assign(units * 4 + 4, '\0');
+    char* src = in.data();
+    size_t srcLeft = in.size();
+    char* dst = out.data();
+    size_t dstLeft = out.size();
+    const size_t r = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+    iconv_close(cd);
+    if (r == static_cast<size_t>(-1)) return false;
+    out.resize(out.size() - dstLeft);
+    return true;
+}
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) HRESULT WMAudioCreateWriter(
+    const char16_t* fileName, IWMAudioWriter** writer) {
+    if (writer == nullptr) return E_POINTER;
+    *writer = nullptr;
+    if (fileName == nullptr || fileName[0] == 0) return E_INVALIDARG;
+    auto* created = new (std::nothrow) CAudioWriter();
+    if (created == nullptr) return E_OUTOFMEMORY;
+    std::string name;
+    if (!NativeName(fileName, name)) {
+        created->Release();
+        return static_cast<HRESULT>(0x80070000u | ERROR_NO_UNICODE_TRANSLATION);
+    }
+    const HRESULT hr = created->Create(name);
+    if (hr < 0) {
+        created->Release();
+        return hr;
+    }
+    *writer = created;
+    return S_OK;
+}
+
+// The type of the export must stay the one callers look up.
+static_assert(std::is_same_v<decltype(&WMAudioCreateWriter), PFN_WMAudioCreateWriter>);
