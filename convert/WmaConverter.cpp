@@ -35,7 +35,7 @@ void CWmaConverter::LoadWriterLibrary() {
     char directory[kDirectoryCapacity] = {};
     char path[kDirectoryCapacity] = {};
     GetSystemDirectoryA(directory, kDirectoryCapacity);
-    // Bounded: a longer path is cut at 511 characters, and then simply does not load.
+    // Bounded: a longer path is cut at 511 characters, and the cut is not reported.
     const int length = std::snprintf(path, sizeof path, "%s/wmaudsdk.so", directory);
     (void)length;
     m_hLibrary = LoadLibraryA(path);

@@ -30,6 +30,10 @@ struct Source {
     bool dataFirst = false;
 };
 
+void PrintTo(const Source& s, std::ostream* os) {
+    *os << s.name;
+}
+
 // The command that writes the source's tone, 1.234 s long, to path.
 std::string GenerateCommand(const Source& s, const std::string& path) {
     if (std::string(s.tool) == "sox") {
