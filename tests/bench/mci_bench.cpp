@@ -50,7 +50,13 @@ void Measure(const char* label, const std::string& path) {
     const double before = CpuSeconds(RUSAGE_SELF);
     const auto wallStart = std::chrono::steady_clock::now();
     MCI_PLAY_PARMS play{};
-    mciSendCommandA(id, MCI_PLAY, MCI_WAIT, reinterpret_cast<DWORD_PTR>(&play));
+    if (const MCIERROR rc =
+            mciSendCommandA(id, MCI_PLAY, MCI_WAIT, reinterpret_cast<DWORD_PTR>(&play))) {
+        char text[256];
+        mciGetErrorStringA(rc, text, sizeof text);
+        std::fprintf(stderr, "cannot play %s: %s\n", path.c_str(), text);
+        std::exit(1);
+    }
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
     const double player = CpuSeconds(RUSAGE_SELF) - before;
