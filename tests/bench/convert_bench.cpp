@@ -1,0 +1,70 @@
+// Conversion speed: 10-minute WAV files at 22050 Hz and 44100 Hz stereo converted with the
+// conversion (and its audio-writer component), against ffmpeg's own WMA 2 encoder on the same
+// file in the same run. Prints the times and their ratio; asserts nothing.
+//   convert_bench [SECONDS]   (default 600)
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "convert/WmaConverter.h"
+
+namespace {
+
+double Seconds(const std::chrono::steady_clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+template <typename F>
+double Best(int runs, F&& f) {
+    double best = 1e300;
+    for (int i = 0; i < runs; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        if (!f()) return -1;
+        best = std::min(best, Seconds(std::chrono::steady_clock::now() - start));
+    }
+    return best;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int seconds = argc > 1 ? std::atoi(argv[1]) : 600;
+    if (std::getenv("TALREC_SYSTEM_DIR") == nullptr) setenv("TALREC_SYSTEM_DIR", COMPONENT_DIR, 1);
+    char pattern[] = "/tmp/talrec-bench-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) return 1;
+    const std::string dir = pattern;
+    int status = 0;
+    std::printf("%-22s %10s %10s %8s\n", "source", "talrec s", "ffmpeg s", "ratio");
+    for (int rate : {22050, 44100}) {
+        const std::string wav = dir + "/in" + std::to_string(rate) + ".wav";
+        const std::string ours = dir + "/ours.wma";
+        const std::string theirs = dir + "/ffmpeg.wma";
+        // A sweep on one channel and pink noise on the other: no stretch of digital silence.
+        const std::string make = "sox -n -r " + std::to_string(rate) + " -c 2 -b 16 " + wav +
+                                 " synth " + std::to_string(seconds) +
+                                 " sine 200-4000 pinknoise vol 0.4";
+        if (std::system(make.c_str()) != 0) {
+            std::fprintf(stderr, "cannot run: %s\n", make.c_str());
+            status = 1;
+            break;
+        }
+        const double talrec =
+            Best(3, [&] { return SUCCEEDED(ConvertWavFile(wav.c_str(), ours.c_str())); });
+        const std::string ffmpeg =
+            "ffmpeg -v error -y -i " + wav + " -c:a wmav2 -b:a 128k " + theirs;
+        const double reference = Best(3, [&] { return std::system(ffmpeg.c_str()) == 0; });
+        char name[32];
+        std::snprintf(name, sizeof name, "%d s, %d Hz stereo", seconds, rate);
+        if (talrec < 0 || reference < 0) {
+            std::printf("%-22s failed\n", name);
+            status = 1;
+        } else {
+            std::printf("%-22s %10.3f %10.3f %8.2f\n", name, talrec, reference, talrec / reference);
+        }
+        std::filesystem::remove(wav);
+    }
+    std::filesystem::remove_all(dir);
+    return status;
+}
