@@ -201,8 +201,18 @@ DWORD Load(Key& root) {
 DWORD Modify(const Change& change) {
     const std::string path = ResolvedPath();
     const std::string folder = Folder(path);
-    if (DWORD rc = MakeFolders(folder); rc != ERROR_SUCCESS) return rc;
-    if (WriteProtected(folder) || WriteProtected(path)) return ERROR_ACCESS_DENIED;
+    DWORD writable = MakeFolders(folder);
+    if (writable == ERROR_SUCCESS && (WriteProtected(folder) || WriteProtected(path)))
+        writable = ERROR_ACCESS_DENIED;
+    if (writable != ERROR_SUCCESS) {
+        // The file cannot be written; a change that would change nothing (or that fails on
+        // its own) still gets its own answer.
+        Key root;
+        if (Load(root) != ERROR_SUCCESS) return writable;
+        bool changed = false;
+        if (DWORD rc = change(root, changed); rc != ERROR_SUCCESS) return rc;
+        return changed ? writable : ERROR_SUCCESS;
+    }
 
     FileLock lock(path + ".lock");
     if (lock.error() != ERROR_SUCCESS) return lock.error();

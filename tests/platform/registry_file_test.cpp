@@ -213,6 +213,8 @@ TEST_F(RegistryFile, ReadOnlyFileOrFolderRefusesChangesButStillReads) {
     ASSERT_EQ(chmod(path_.c_str(), 0444), 0);
     EXPECT_EQ(Put("K", "", "w"), ERROR_ACCESS_DENIED);
     EXPECT_EQ(RegDeleteTreeA(HKEY_CLASSES_ROOT, "K"), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegDeleteTreeA(HKEY_CLASSES_ROOT, "Absent"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(Put("K", "", "v"), ERROR_SUCCESS) << "the same value again changes nothing";
     std::string v;
     EXPECT_EQ(Get("K", "", v), ERROR_SUCCESS);
     EXPECT_EQ(v, "v");
