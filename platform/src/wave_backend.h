@@ -39,6 +39,9 @@ class Endpoint {
     virtual void WaitHeard(DWORD frames) = 0;
     // Any thread.
     virtual void Wake() = 0;
+    // Any thread, playback: buffers were written to the idle device, so the next Start
+    // counts from now rather than from when the device thread gets to it.
+    virtual void Prime() {}
     // Any thread: overruns and underruns recovered from.
     virtual DWORD Xruns() const = 0;
 };

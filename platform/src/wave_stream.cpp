@@ -45,6 +45,7 @@ void Stream::Launch() {
 }
 
 MMRESULT Stream::Add(WAVEHDR* h) {
+    bool idle;
     {
         std::lock_guard l(mu_);
         if (closing_) return MMSYSERR_INVALHANDLE;
@@ -59,9 +60,14 @@ MMRESULT Stream::Add(WAVEHDR* h) {
         }
         StoreFlags(h, (LoadFlags(h) | WHDR_INQUEUE) & ~WHDR_DONE);
         queue_.push_back(q);
+        idle = dir_ == Direction::Playback && running_ && !epStarted_;
     }
     cv_.notify_all();
-    if (!OnDeviceThread()) ep_->Wake();
+    if (OnDeviceThread()) return MMSYSERR_NOERROR;
+    // The sound starts when it is written, not at the device thread's next step. No waiting
+    // for the device thread here: the writer may hold a lock that its callback takes.
+    if (idle) ep_->Prime();
+    ep_->Wake();
     return MMSYSERR_NOERROR;
 }
 
@@ -186,11 +192,11 @@ MMRESULT Stream::Execute(std::unique_lock<std::mutex>& l, Cmd c, DWORD* position
             if (epStarted_) {
                 CatchUpPlayback(l);
                 CompleteHeard(l);
-                ep_->Stop();
-                epStarted_ = false;
                 // Frames handed over but not heard are handed over again at the restart.
                 written_ = heard_;
             }
+            ep_->Stop();
+            epStarted_ = false;
             running_ = false;
             return MMSYSERR_NOERROR;
         case Cmd::Restart:
@@ -214,10 +220,8 @@ MMRESULT Stream::Execute(std::unique_lock<std::mutex>& l, Cmd c, DWORD* position
                 HandBackAll(l);
                 position_ = 0;
             } else {
-                if (epStarted_) {
-                    CatchUpPlayback(l);
-                    ep_->Stop();
-                }
+                if (epStarted_) CatchUpPlayback(l);
+                ep_->Stop();
                 epStarted_ = false;
                 HandBackAll(l);
                 // Headers queued by the callbacks of this reset stay queued.

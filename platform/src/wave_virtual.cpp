@@ -99,11 +99,16 @@ class VirtualEndpoint : public Endpoint {
     bool Start() override {
         if (Lost()) return false;
         started_ = true;
-        t0_ = clock_->Now();
+        const std::int64_t primed = primed_.exchange(-1);
+        t0_ = primed >= 0 ? primed : clock_->Now();
         moved_ = 0;
         return true;
     }
-    void Stop() override { started_ = false; }
+    void Stop() override {
+        started_ = false;
+        primed_ = -1;
+    }
+    void Prime() override { primed_ = clock_->Now(); }
 
     long Transfer(BYTE* data, DWORD frames) override {
         if (Lost()) return -1;
@@ -182,7 +187,8 @@ class VirtualEndpoint : public Endpoint {
     const std::shared_ptr<WaveClock> clock_;
     const std::vector<BYTE> file_;
     const unsigned epoch_;
-    ClockWaiter waiter_;  // Wake (any thread) and the device thread's waits
+    ClockWaiter waiter_;                    // Wake (any thread) and the device thread's waits
+    std::atomic<std::int64_t> primed_{-1};  // Prime (any thread): the next Start's origin
 
     // Device thread only.
     bool started_ = false;

@@ -1,0 +1,86 @@
+// CWaveIn: captures PCM sound from a wave-input device into memory, through two capture
+// buffers that alternate at the device, and posts the input level of each returned buffer.
+//
+// Threads. Every operation runs on the owner's (user-interface) thread. The capture callback
+// runs on the device's thread: it appends chunks, queues the buffers again, writes
+// m_nCurrentHeader and m_nLastError and posts WM_WAVE_LEVEL. How the two are kept apart:
+// - m_bStopping is atomic. Reset raises it before it resets the device, so a callback that
+//   reads it afterwards queues nothing; a callback that read it just before and queued again
+//   runs on the device thread, which carries out the reset only after that callback has
+//   returned, so the buffer it queued is handed back by the reset too.
+// - waveInReset returns only after the callbacks for every buffer it hands back have
+//   finished. The owner's thread touches the headers and their blocks only after a Reset
+//   (Record, the destructor), so no callback is using them then.
+// - m_chunks is also guarded by m_chunksLock, so that GetNumSamples and GetWave may be
+//   called while capture runs and see whole chunks.
+// - m_nLastError, m_nCurrentHeader and m_hWnd are atomic; the headers' flags are read with
+//   std::atomic_ref, as the device writes them.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "audio/Wave.h"
+#include "audio/WaveBuffer.h"
+#include "audio/WaveDevice.h"
+#include "platform/mmwave.h"
+#include "platform/winuser.h"
+
+// Posted to the capture window for each returned buffer that holds at least 2 bytes: wParam
+// the mean absolute 16-bit sample value of the buffer, at most 9000; lParam 0.
+inline constexpr UINT WM_WAVE_LEVEL = WM_USER + 0x100;
+
+class CWaveIn {
+  public:
+    CWaveIn();
+    CWaveIn(WAVEFORMATEX format, const CWaveDevice& device);
+    virtual ~CWaveIn();
+    CWaveIn(const CWaveIn&) = delete;
+    CWaveIn& operator=(const CWaveIn&) = delete;
+
+    void SetWindow(HWND hWnd) { m_hWnd.store(hWnd); }
+    void SetDevice(const CWaveDevice& device) { m_device = device; }
+    // The format's channels, rate and bits; the other fields are derived, the samples emptied.
+    void SetFormat(WAVEFORMATEX format);
+
+    bool Open();
+    // Starts capture with two buffers of nBufferBytes each, discarding earlier chunks.
+    bool Record(DWORD nBufferBytes);
+    bool Pause();
+    bool Continue();
+    bool Reset();
+    bool Close();
+
+    int GetNumSamples();
+    // The chunks joined into one sound in the capture format (also kept as the format).
+    CWave GetWave();
+    int GetPosition();
+    std::string GetErrorText() const;
+    bool IsRecording() const;
+
+  private:
+    // Device thread.
+    static void WaveInProc(HWAVEIN hwi, UINT uMsg, DWORD_PTR dwInstance, DWORD_PTR dwParam1,
+                           DWORD_PTR dwParam2);
+    void OnData(HWAVEIN hwi, WAVEHDR* pHdr);
+    // Owner's thread (Record) and device thread (the callback).
+    bool QueueNext(HWAVEIN hwi);
+    void AddChunk(const WAVEHDR& hdr);
+    void FreeChunks();
+    void FreeBlocks();
+
+    std::atomic<HWND> m_hWnd{nullptr};
+    std::atomic<bool> m_bStopping{true};
+    HWAVEIN m_hWaveIn = nullptr;  // owner's thread only
+    std::mutex m_chunksLock;      // guards m_chunks
+    std::vector<std::unique_ptr<CWaveBuffer>> m_chunks;
+    std::atomic<MMRESULT> m_nLastError{MMSYSERR_NOERROR};
+    std::atomic<int> m_nCurrentHeader{1};
+    DWORD m_nBufferBytes = 0;
+    WAVEHDR m_headers[2] = {};
+    CWave m_format;
+    CWaveDevice m_device{WAVE_MAPPER};
+};
