@@ -13,7 +13,37 @@
 //   the callbacks for them have finished.
 // - WAVE_FORMAT_QUERY opens nothing that stays open and answers the same for the same
 //   device and format.
-// - Positions are in samples (TIME_SAMPLES).
+// - Positions are in samples (TIME_SAMPLES): frames captured, or heard, since the device was
+//   opened or last reset. A playback buffer is done once its frames have been heard (not
+//   merely handed to the sound system), so the last buffer of a sound is not cut short.
+// - dwFlags of a queued header is written by the device thread; read it with
+//   std::atomic_ref while the header may be queued (the device stores it with release order).
+// - What the front checks (every call): the handle (MMSYSERR_INVALHANDLE for an unknown, closed
+//   or wrong-direction handle), null records and record sizes (MMSYSERR_INVALPARAM), header
+//   states (WAVERR_UNPREPARED, WAVERR_STILLPLAYING), open flags (MMSYSERR_INVALFLAG) and the
+//   PCM format record (WAVERR_BADFORMAT unless tag, width, block align and byte rate agree).
+//   A backend checks only what its device grants.
+// - A device that is lost (unplugged, sound server gone) hands back every queued buffer; after
+//   that adding a buffer, writing or starting fails with MMSYSERR_NODRIVER, and reset and
+//   close still work. waveInClose/waveOutClose fail with WAVERR_STILLPLAYING while buffers are
+//   queued, and with MMSYSERR_HANDLEBUSY when called from the device's own callback.
+// - waveOutReset also ends a pause.
+//
+// Backends, chosen at each open by TALREC_WAVE_DEVICE (an unknown value fails the open with
+// MMSYSERR_NODRIVER; nothing falls back to another backend):
+// - "alsa" (the default): the ALSA PCM "default"; "alsa:NAME": the ALSA PCM NAME. The device
+//   must grant exactly the rate, width and channel count asked for, else WAVERR_BADFORMAT.
+// - "virtual": a clock-driven software device. Its source (TALREC_VIRTUAL_SOURCE) is
+//   "silence", "tone:FREQ[:AMPLITUDE]" (sample n of every channel is
+//   lround(AMPLITUDE * FULL * sin(2 pi FREQ n / RATE)), FULL the format's largest positive
+//   value; default tone:440:0.5) or "file:PATH" (the data of a WAV file in the device's own
+//   format, else WAVERR_BADFORMAT; played once, then silence). The source runs only while
+//   the device is started, like a tape: stopping holds it where it is and starting goes on
+//   from there, so a recording made with pauses is the source without gaps, and the tone
+//   starts at n = 0 when the device is opened. Its sink (TALREC_VIRTUAL_SINK) is "discard"
+//   or "file:PATH" (a WAV file in the device's format, written anew by each output device
+//   opened, complete once it is closed). TALREC_VIRTUAL_SPEED runs its clock that many times
+//   faster than real time.
 #pragma once
 
 #include "platform/windef.h"
@@ -136,7 +166,50 @@ using WAVEINPROC = void (*)(HWAVEIN hwi, UINT uMsg, DWORD_PTR dwInstance, DWORD_
 using WAVEOUTPROC = void (*)(HWAVEOUT hwo, UINT uMsg, DWORD_PTR dwInstance, DWORD_PTR dwParam1,
                              DWORD_PTR dwParam2);
 
+// Device capabilities, for listing the devices.
+using MMVERSION = UINT;
+inline constexpr UINT MAXPNAMELEN = 32;
+// Standard formats a device takes (dwFormats): rate 11025/22050/44100 (1/2/4), mono/stereo
+// (M/S), 8/16 bits.
+inline constexpr DWORD WAVE_FORMAT_1M08 = 0x00000001;
+inline constexpr DWORD WAVE_FORMAT_1S08 = 0x00000002;
+inline constexpr DWORD WAVE_FORMAT_1M16 = 0x00000004;
+inline constexpr DWORD WAVE_FORMAT_1S16 = 0x00000008;
+inline constexpr DWORD WAVE_FORMAT_2M08 = 0x00000010;
+inline constexpr DWORD WAVE_FORMAT_2S08 = 0x00000020;
+inline constexpr DWORD WAVE_FORMAT_2M16 = 0x00000040;
+inline constexpr DWORD WAVE_FORMAT_2S16 = 0x00000080;
+inline constexpr DWORD WAVE_FORMAT_4M08 = 0x00000100;
+inline constexpr DWORD WAVE_FORMAT_4S08 = 0x00000200;
+inline constexpr DWORD WAVE_FORMAT_4M16 = 0x00000400;
+inline constexpr DWORD WAVE_FORMAT_4S16 = 0x00000800;
+
+struct WAVEINCAPSA {
+    WORD wMid;
+    WORD wPid;
+    MMVERSION vDriverVersion;
+    CHAR szPname[MAXPNAMELEN];
+    DWORD dwFormats;
+    WORD wChannels;
+    WORD wReserved1;
+};
+struct WAVEOUTCAPSA {
+    WORD wMid;
+    WORD wPid;
+    MMVERSION vDriverVersion;
+    CHAR szPname[MAXPNAMELEN];
+    DWORD dwFormats;
+    WORD wChannels;
+    WORD wReserved1;
+    DWORD dwSupport;
+};
+using LPWAVEINCAPSA = WAVEINCAPSA*;
+using LPWAVEOUTCAPSA = WAVEOUTCAPSA*;
+
+// One device of each direction (index 0, also reached through WAVE_MAPPER) when
+// TALREC_WAVE_DEVICE names a known backend, none otherwise.
 UINT waveInGetNumDevs();
+MMRESULT waveInGetDevCapsA(UINT_PTR uDeviceID, LPWAVEINCAPSA pwic, UINT cbwic);
 MMRESULT waveInOpen(LPHWAVEIN phwi, UINT uDeviceID, LPCWAVEFORMATEX pwfx, DWORD_PTR dwCallback,
                     DWORD_PTR dwInstance, DWORD fdwOpen);
 MMRESULT waveInClose(HWAVEIN hwi);
@@ -150,6 +223,7 @@ MMRESULT waveInGetPosition(HWAVEIN hwi, LPMMTIME pmmt, UINT cbmmt);
 MMRESULT waveInGetErrorTextA(MMRESULT mmrError, LPSTR pszText, UINT cchText);
 
 UINT waveOutGetNumDevs();
+MMRESULT waveOutGetDevCapsA(UINT_PTR uDeviceID, LPWAVEOUTCAPSA pwoc, UINT cbwoc);
 MMRESULT waveOutOpen(LPHWAVEOUT phwo, UINT uDeviceID, LPCWAVEFORMATEX pwfx, DWORD_PTR dwCallback,
                      DWORD_PTR dwInstance, DWORD fdwOpen);
 MMRESULT waveOutClose(HWAVEOUT hwo);

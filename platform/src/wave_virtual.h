@@ -1,0 +1,52 @@
+// The virtual wave device's clock, and the hooks through which tests drive the device.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <set>
+
+namespace talrec::wave {
+
+// What one device waits on; Wake sets `woken` under `mu` and notifies `cv`.
+struct ClockWaiter {
+    std::mutex mu;
+    std::condition_variable cv;
+    bool woken = false;
+};
+
+// Virtual time in nanoseconds. Thread-safe.
+class WaveClock {
+  public:
+    virtual ~WaveClock() = default;
+    virtual std::int64_t Now() = 0;
+    // Blocks until Now() >= deadline, until w.woken (which it clears), or for at most about a
+    // second of real time.
+    virtual void WaitUntil(std::int64_t deadline, ClockWaiter& w) = 0;
+};
+
+// Real time (steady clock) run `speed` times faster.
+std::shared_ptr<WaveClock> MakeRealClock(double speed);
+
+// Time that moves only when Advance is called: tests step the device exactly.
+class ManualClock : public WaveClock {
+  public:
+    std::int64_t Now() override { return now_.load(std::memory_order_acquire); }
+    void WaitUntil(std::int64_t deadline, ClockWaiter& w) override;
+    void Advance(std::int64_t ns);
+
+  private:
+    std::atomic<std::int64_t> now_{0};
+    std::mutex mu_;  // guards waiters_
+    std::set<ClockWaiter*> waiters_;
+};
+
+// Test hooks. The virtual devices opened after SetVirtualClock run on that clock (null: the
+// real clock at TALREC_VIRTUAL_SPEED again). LoseVirtualDevices makes every open virtual
+// device behave as a device that has gone away.
+void SetVirtualClock(std::shared_ptr<WaveClock> clock);
+void LoseVirtualDevices();
+
+}  // namespace talrec::wave
