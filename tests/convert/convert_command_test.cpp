@@ -19,12 +19,13 @@ struct Result {
 };
 
 // Runs talrec with the given arguments, standard output and error kept apart.
-Result Talrec(const std::string& args, const TempDir& dir) {
+Result Talrec(const std::string& args, const TempDir& dir, bool setSystemDir = true) {
     const std::string out = dir / "stdout.txt";
     const std::string err = dir / "stderr.txt";
-    const std::string command = "TALREC_SYSTEM_DIR=" + Quote(COMPONENT_DIR) + " " +
-                                Quote(TALREC_EXE) + " " + args + " >" + Quote(out) + " 2>" +
-                                Quote(err) + " </dev/null";
+    const std::string env = setSystemDir ? "TALREC_SYSTEM_DIR=" + Quote(COMPONENT_DIR)
+                                         : std::string("env -u TALREC_SYSTEM_DIR");
+    const std::string command = env + " " + Quote(TALREC_EXE) + " " + args + " >" + Quote(out) +
+                                " 2>" + Quote(err) + " </dev/null";
     const int status = std::system(command.c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(out), ReadAll(err)};
 }
@@ -41,6 +42,11 @@ TEST(ConvertCommand, ConvertsAndExitsWithZero) {
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "");  // not a terminal: no progress
     EXPECT_TRUE(Exists(dest));
+
+    // Without the setting the component is found where the platform library is installed.
+    const std::string again = dir / "again.wma";
+    EXPECT_EQ(Talrec("convert " + Quote(source) + " " + Quote(again), dir, false).exit, 0);
+    EXPECT_TRUE(Exists(again));
 }
 
 TEST(ConvertCommand, AFailureGivesTheDiagnosticLineTheStatusAndExitOne) {
