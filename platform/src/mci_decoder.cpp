@@ -14,6 +14,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/dict.h>
 #include <libavutil/log.h>
 #include <libavutil/mem.h>
 #include <libswresample/swresample.h>
@@ -53,7 +54,8 @@ std::int64_t SeekFd(void* opaque, std::int64_t offset, int whence) {
     return pos < 0 ? AVERROR(errno) : static_cast<std::int64_t>(pos);
 }
 
-// Demuxers that would open further files or URLs named inside the file are refused.
+// Demuxers that would open further files or URLs named inside the file through the context
+// are refused.
 int RefuseNestedOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) {
     return AVERROR(EPERM);
 }
@@ -230,9 +232,12 @@ MCIERROR MediaDecoder::Open(const char* path, std::unique_ptr<MediaDecoder>& out
     d->format->pb = d->io;
     d->format->flags |= AVFMT_FLAG_CUSTOM_IO;
     d->format->io_open = RefuseNestedOpen;
-    if (avformat_open_input(&d->format, path, nullptr, nullptr) < 0) {
-        return MCIERR_INVALID_FILE;  // avformat_open_input freed the context
-    }
+    // Demuxers that open further inputs themselves (lists, playlists) get no protocol at all.
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "none", 0);
+    const int opened = avformat_open_input(&d->format, path, nullptr, &options);
+    av_dict_free(&options);
+    if (opened < 0) return MCIERR_INVALID_FILE;  // avformat_open_input freed the context
     if (avformat_find_stream_info(d->format, nullptr) < 0) return MCIERR_INVALID_FILE;
 
     const AVCodec* decoder = nullptr;

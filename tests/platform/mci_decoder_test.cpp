@@ -91,6 +91,17 @@ TEST_F(DecoderTest, RefusesWhatIsNoPlayableLocalFile) {
     ASSERT_EQ(::mkfifo(dir.Path("pipe.wav").c_str(), 0600), 0);
     EXPECT_EQ(MediaDecoder::Open(dir.Path("pipe.wav").c_str(), d), MCIERR_INVALID_FILE);
 
+    // A playlist or list file that names other files or URLs is not followed.
+    const std::string wav = dir.Path("named.wav");
+    ASSERT_TRUE(mcitest::Run("sox -n -r 8000 -c 1 -b 16 '" + wav + "' synth 0.5 sine 440"));
+    const std::string concat = "ffconcat version 1.0\nfile 'named.wav'\n";
+    mcitest::WriteAll(dir.Path("list.ffconcat"), mcitest::Bytes(concat.begin(), concat.end()));
+    EXPECT_EQ(MediaDecoder::Open(dir.Path("list.ffconcat").c_str(), d), MCIERR_INVALID_FILE);
+    const std::string m3u =
+        "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:0.5,\nnamed.wav\n#EXT-X-ENDLIST\n";
+    mcitest::WriteAll(dir.Path("list.m3u8"), mcitest::Bytes(m3u.begin(), m3u.end()));
+    EXPECT_EQ(MediaDecoder::Open(dir.Path("list.m3u8").c_str(), d), MCIERR_INVALID_FILE);
+
     // A video without sound has nothing to play.
     const std::string silent = dir.Path("silent.mkv");
     ASSERT_TRUE(
