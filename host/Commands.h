@@ -3,3 +3,6 @@
 #pragma once
 
 int RunConvert(int argc, char** argv);
+int RunHost(int argc, char** argv);
+int RunRegister(int argc, char** argv);
+int RunUnregister(int argc, char** argv);

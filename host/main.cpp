@@ -13,6 +13,12 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
+    {"register", "register [MODULE]             register the control in the user's registry",
+     RunRegister},
+    {"unregister", "unregister [MODULE]           remove the control's registration",
+     RunUnregister},
+    {"host", "host [--allow-dir DIR]...      host the control, JSON-RPC on stdin and stdout",
+     RunHost},
     {"convert", "convert SOURCE.wav DEST.wma   convert a WAV file to WMA", RunConvert},
 };
 
