@@ -43,7 +43,7 @@ class MciPlayerTest : public ::testing::Test {
         sink = dir.Path("sink.wav");
         ::setenv("TALREC_WAVE_DEVICE", "virtual", 1);
         ::setenv("TALREC_VIRTUAL_SINK", ("file:" + sink).c_str(), 1);
-        SetSpeed(20);
+        SetSpeed(8);  // fast, yet slow enough that "playing" is seen right after Play
     }
     void TearDown() override { EXPECT_EQ(OpenDevices(), 0u) << "a device was left open"; }
 
@@ -145,7 +145,7 @@ TEST_F(MciPlayerTest, PauseHoldsHoweverLongAndPlayResumesWithNoSampleLostOrRepea
     const std::string path = dir.Path("count.wav");
     mcitest::WriteCountingWav(path, 22050, 2, 22050 * 3);
     const mcitest::Bytes in = mcitest::ReadWav(path).data;
-    SetSpeed(5);  // three seconds of sound in 600 ms
+    SetSpeed(2);  // three seconds of sound in 1.5 s, of which the pauses below use 0.3 s
 
     CMciPlayer player(path.c_str());
     EXPECT_EQ(player.GetLastStatus(), 3000u);
@@ -258,6 +258,7 @@ TEST_F(MciPlayerTest, TheOperationsNothingCallsDoWhatTheySay) {
 TEST_F(MciPlayerTest, AClosedPlayerOpensAndPlaysAgain) {
     const std::string path = dir.Path("in.wav");
     ASSERT_TRUE(mcitest::Run("sox -n -r 8000 -c 1 -b 16 '" + path + "' synth 0.3 sine 440"));
+    SetSpeed(1);
     CMciPlayer player;
     player.Open(path.c_str());
     ASSERT_EQ(player.Close(), 0u);
