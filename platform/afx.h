@@ -149,7 +149,7 @@ class CFile : public CObject {
         modeNoInherit = 0x0080,   // always so: descriptors are opened close-on-exec
         modeCreate = 0x1000,      // create the file, or truncate it if it exists
         modeNoTruncate = 0x2000,  // with modeCreate: keep an existing file's contents
-        typeText = 0x4000,        // not supported; Open fails with genericException
+        typeText = 0x4000,        // ignored: every file is binary here
         typeBinary = 0x8000,
     };
     enum SeekPosition : UINT { begin = 0x0, current = 0x1, end = 0x2 };

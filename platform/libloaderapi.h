@@ -32,3 +32,12 @@ BOOL FreeLibrary(HMODULE hLibModule);
 // ERROR_INSUFFICIENT_BUFFER is set.
 DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
 UINT GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
+
+inline constexpr DWORD GET_MODULE_HANDLE_EX_FLAG_PIN = 0x1;
+inline constexpr DWORD GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT = 0x2;
+inline constexpr DWORD GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS = 0x4;
+
+// The loaded module that holds an address (with GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS; a
+// module name is not looked up otherwise). Without UNCHANGED_REFCOUNT the module gains a
+// reference that FreeLibrary drops. FALSE with ERROR_MOD_NOT_FOUND when no module holds it.
+BOOL GetModuleHandleExA(DWORD dwFlags, LPCSTR lpModuleName, HMODULE* phModule);

@@ -7,10 +7,9 @@
 // its "DllCanUnloadNow" answering S_OK. The standard component-categories manager
 // (CLSID_StdComponentCategoriesMgr, platform/comcat.h) is built in and needs no registration.
 //
-// Every function may be called from any thread. The runtime keeps no per-thread state
-// beyond the initialisation count: a module that links its own copy of this platform layer
-// (a control module does) shares the registry with its host through the registry file, not
-// through memory.
+// Every function may be called from any thread. The runtime's state (the modules it opened) is
+// one per process: the platform layer is one shared library that the host and the modules it
+// loads all use.
 #pragma once
 
 #include "platform/oaidl.h"
@@ -52,8 +51,9 @@ inline constexpr char DLLGETCLASSOBJECT_NAME[] = "DllGetClassObject";
 inline constexpr char DLLCANUNLOADNOW_NAME[] = "DllCanUnloadNow";
 
 // Counts initialisations of the calling thread: S_OK for the first, S_FALSE for each further
-// one; CoUninitialize undoes one. Nothing else depends on it: class objects can be had
-// without it, since a module's own copy of this runtime could not see its host's count.
+// one; CoUninitialize undoes one. Nothing else depends on it: this runtime has no apartments,
+// so class objects can be had on any thread, initialised or not, and CoUninitialize unloads
+// nothing (CoFreeUnusedLibraries does).
 HRESULT CoInitialize(void* reserved);
 HRESULT CoInitializeEx(void* reserved, DWORD coinit);
 void CoUninitialize();

@@ -14,7 +14,8 @@
 //   "<file>.damaged", writes a fresh empty registry in its place and fails with ERROR_BADDB,
 //   so the caller learns of the loss and the next change succeeds.
 // - A registry file or folder without write permission bits is read-only, for every user
-//   including root: changes fail with ERROR_ACCESS_DENIED; reads still work.
+//   including root: a call that would change the content fails with ERROR_ACCESS_DENIED; one
+//   that would change nothing answers as it would otherwise; reads still work.
 // - Keys are case-insensitive and case-preserving; key names hold no backslash; a value's
 //   name "" (or null) is the key's default value.
 //

@@ -15,35 +15,35 @@
 //   DestroyWindow, SendMessageA, SetTimer, KillTimer. CreateWindowExA and PostQuitMessage act
 //   on the calling thread's loop.
 // Handles are keys into one table for the process, never pointers; a handle is never reused,
-// so a stale handle finds nothing rather than another window. Every entry point looks its
-// handle up first and fails with ERROR_INVALID_WINDOW_HANDLE when the window does not exist.
+// so a stale handle finds nothing rather than another window.
+//
+// What the implementation checks: every entry point looks its handle up first and fails with
+// ERROR_INVALID_WINDOW_HANDLE when the window does not exist, and the owner-only calls check
+// the calling thread. What the caller ensures: a MessageLoop is destroyed on its own thread,
+// not while it runs, and outlives every use of it by reference from other threads (a Poster
+// does not need that); a procedure or a user object reached through GWLP_USERDATA stays valid
+// until the window's WM_NCDESTROY, after which nothing calls it for that window.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <utility>
 
 #include "platform/windef.h"
 
-// Handle and integer types of the window services, with the Windows names and widths.
+// Handle and integer types of the window services, with the Windows names and widths. Handles
+// are opaque: nothing here ever dereferences one (HINSTANCE as in platform/libloaderapi.h).
 using LONG_PTR = std::intptr_t;
 using ATOM = WORD;
-struct HINSTANCE__ {
-    int unused;
-};
+struct HINSTANCE__;
 using HINSTANCE = HINSTANCE__*;
-struct HMENU__ {
-    int unused;
-};
+struct HMENU__;
 using HMENU = HMENU__*;
-struct HICON__ {
-    int unused;
-};
+struct HICON__;
 using HICON = HICON__*;
 using HCURSOR = HICON;
-struct HBRUSH__ {
-    int unused;
-};
+struct HBRUSH__;
 using HBRUSH = HBRUSH__*;
 
 // Messages.

@@ -20,7 +20,7 @@ packages=(
   g++ cmake ninja-build pkg-config git
   libboost-dev libasound2-dev libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
-  ffmpeg sox alsa-utils
+  ffmpeg sox alsa-utils locales
   clang libclang-rt-14-dev
 )
 missing=()
@@ -40,7 +40,7 @@ if [ -n "$sanitize" ]; then
   cmake_args+=(-DTALREC_SANITIZE="$sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo)
 fi
 if [ "$fuzz" = ON ]; then
-  cmake_args+=(-DTALREC_FUZZ=ON -DTALREC_BENCHMARKS=OFF -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++)
+  cmake_args+=(-DTALREC_FUZZ=ON -DTALREC_TESTS=OFF -DTALREC_BENCHMARKS=OFF -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++)
 fi
 cmake "${cmake_args[@]}" >/dev/null
 cmake --build "$build_dir" -j "$(nproc)"

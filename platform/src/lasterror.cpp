@@ -6,30 +6,49 @@ namespace {
 thread_local DWORD t_lastError = ERROR_SUCCESS;
 }
 
-DWORD GetLastError() { return t_lastError; }
-void SetLastError(DWORD code) { t_lastError = code; }
+DWORD GetLastError() {
+    return t_lastError;
+}
+void SetLastError(DWORD code) {
+    t_lastError = code;
+}
 
 DWORD Win32ErrorFromErrno(int err) {
     switch (err) {
-        case 0: return ERROR_SUCCESS;
-        case ENOENT: return ERROR_FILE_NOT_FOUND;
-        case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+        case 0:
+            return ERROR_SUCCESS;
+        case ENOENT:
+            return ERROR_FILE_NOT_FOUND;
+        case ENOTDIR:
+            return ERROR_PATH_NOT_FOUND;
         case EACCES:
         case EPERM:
         case EROFS:
-        case EISDIR: return ERROR_ACCESS_DENIED;
+        case EISDIR:
+            return ERROR_ACCESS_DENIED;
         case EMFILE:
-        case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
-        case EBADF: return ERROR_INVALID_HANDLE;
-        case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
-        case EWOULDBLOCK: return ERROR_SHARING_VIOLATION;
-        case EEXIST: return ERROR_ALREADY_EXISTS;
-        case EINVAL: return ERROR_INVALID_PARAMETER;
+        case ENFILE:
+            return ERROR_TOO_MANY_OPEN_FILES;
+        case EBADF:
+            return ERROR_INVALID_HANDLE;
+        case ENOMEM:
+            return ERROR_NOT_ENOUGH_MEMORY;
+        case EWOULDBLOCK:
+            return ERROR_SHARING_VIOLATION;
+        case EEXIST:
+            return ERROR_ALREADY_EXISTS;
+        case EINVAL:
+            return ERROR_INVALID_PARAMETER;
         case ENOSPC:
-        case EDQUOT: return ERROR_DISK_FULL;
-        case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
-        case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
-        case EILSEQ: return ERROR_NO_UNICODE_TRANSLATION;
-        default: return ERROR_INVALID_FUNCTION;
+        case EDQUOT:
+            return ERROR_DISK_FULL;
+        case ENAMETOOLONG:
+            return ERROR_FILENAME_EXCED_RANGE;
+        case ENOTEMPTY:
+            return ERROR_DIR_NOT_EMPTY;
+        case EILSEQ:
+            return ERROR_NO_UNICODE_TRANSLATION;
+        default:
+            return ERROR_INVALID_FUNCTION;
     }
 }

@@ -64,6 +64,7 @@ Value MakeValue(DWORD type, const BYTE* data, DWORD size) {
     Value value;
     value.type = type;
     const char* bytes = reinterpret_cast<const char*>(data);
+    if (bytes == nullptr) return value;  // no data: an empty value
     if (type == REG_SZ || type == REG_EXPAND_SZ) {
         value.data.assign(bytes, strnlen(bytes, size));
     } else {

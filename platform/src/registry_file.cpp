@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 
 namespace talrec::registry {
@@ -155,6 +156,25 @@ class FileLock {
     DWORD error_ = ERROR_SUCCESS;
 };
 
+// The file that holds the registry: the configured path, or the file it leads to when it (or
+// a folder on the way) is a symbolic link, so that a change replaces the file and keeps the
+// link, and every writer locks the same lock file.
+std::string ResolvedPath() {
+    std::string path = FilePath();
+    char resolved[PATH_MAX];
+    if (realpath(path.c_str(), resolved) != nullptr) return resolved;
+    // A link to a file not made yet: follow the links by hand.
+    for (int hops = 0; hops < 16; ++hops) {
+        struct stat st {};
+        if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
+        ssize_t n = readlink(path.c_str(), resolved, sizeof resolved - 1);
+        if (n <= 0) break;
+        std::string target(resolved, static_cast<std::size_t>(n));
+        path = target.front() == '/' ? target : Folder(path) + "/" + target;
+    }
+    return path;
+}
+
 }  // namespace
 
 std::string FilePath() {
@@ -168,7 +188,7 @@ std::string FilePath() {
 DWORD Load(Key& root) {
     std::string text;
     bool exists;
-    DWORD rc = ReadWhole(FilePath(), text, exists);
+    DWORD rc = ReadWhole(ResolvedPath(), text, exists);
     if (rc != ERROR_SUCCESS) return rc;
     if (!exists) {
         root.values.clear();
@@ -179,10 +199,20 @@ DWORD Load(Key& root) {
 }
 
 DWORD Modify(const Change& change) {
-    const std::string path = FilePath();
+    const std::string path = ResolvedPath();
     const std::string folder = Folder(path);
-    if (DWORD rc = MakeFolders(folder); rc != ERROR_SUCCESS) return rc;
-    if (WriteProtected(folder) || WriteProtected(path)) return ERROR_ACCESS_DENIED;
+    DWORD writable = MakeFolders(folder);
+    if (writable == ERROR_SUCCESS && (WriteProtected(folder) || WriteProtected(path)))
+        writable = ERROR_ACCESS_DENIED;
+    if (writable != ERROR_SUCCESS) {
+        // The file cannot be written; a change that would change nothing (or that fails on
+        // its own) still gets its own answer.
+        Key root;
+        if (Load(root) != ERROR_SUCCESS) return writable;
+        bool changed = false;
+        if (DWORD rc = change(root, changed); rc != ERROR_SUCCESS) return rc;
+        return changed ? writable : ERROR_SUCCESS;
+    }
 
     FileLock lock(path + ".lock");
     if (lock.error() != ERROR_SUCCESS) return lock.error();
@@ -193,6 +223,8 @@ DWORD Modify(const Change& change) {
         return rc;
     Key root;
     if (exists && !Parse(text, root)) {
+        struct stat st {};
+        if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return ERROR_BADDB;  // a folder?
         // Keep the damaged file for whoever wants to look at it, and start afresh.
         std::string aside = path + ".damaged";
         if (rename(path.c_str(), aside.c_str()) != 0) return Win32ErrorFromErrno(errno);

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "platform/oleauto.h"
+#include "platform/src/registry_file.h"
 #include "platform/src/registry_tree.h"
 #include "platform/src/registry_util.h"
 #include "platform/src/typelib_data.h"
@@ -93,23 +94,30 @@ HRESULT UnRegisterTypeLib(REFGUID libid, WORD major, WORD minor, LCID, SYSKIND) 
     const std::string version = Version(major, minor);
     const std::string base = "TypeLib\\" + id;
 
-    // The interfaces that name this library and version.
-    std::vector<std::string> interfaces;
-    LSTATUS rc = reg::ListSubkeys("Interface", interfaces);
-    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) return TYPE_E_REGISTRYACCESS;
-    for (const auto& iface : interfaces) {
-        std::string owner, ownerVersion;
-        std::string key = "Interface\\" + iface + "\\TypeLib";
-        if (reg::ReadString(key, "", owner) != ERROR_SUCCESS) continue;
-        if (!talrec::registry::NamesEqual(owner, id)) continue;
-        if (reg::ReadString(key, "Version", ownerVersion) == ERROR_SUCCESS &&
-            !talrec::registry::NamesEqual(ownerVersion, version))
-            continue;
-        if (reg::DeleteTree("Interface\\" + iface) != ERROR_SUCCESS) return TYPE_E_REGISTRYACCESS;
+    // The interfaces that name this library and version, found in one reading.
+    talrec::registry::Key root;
+    if (talrec::registry::Load(root) != ERROR_SUCCESS) return TYPE_E_REGISTRYACCESS;
+    std::vector<std::string> owned;
+    if (const auto* interfaces = talrec::registry::Find(root, {"Interface"})) {
+        for (const auto& [iface, key] : interfaces->subkeys) {
+            auto lib = key->subkeys.find(std::string_view("TypeLib"));
+            if (lib == key->subkeys.end()) continue;
+            const auto& values = lib->second->values;
+            auto owner = values.find(std::string_view());
+            auto ownerVersion = values.find(std::string_view("Version"));
+            if (owner == values.end() || !talrec::registry::NamesEqual(owner->second.data, id))
+                continue;
+            if (ownerVersion != values.end() &&
+                !talrec::registry::NamesEqual(ownerVersion->second.data, version))
+                continue;
+            owned.push_back("Interface\\" + iface);
+        }
     }
+    for (const auto& key : owned)
+        if (reg::DeleteTree(key) != ERROR_SUCCESS) return TYPE_E_REGISTRYACCESS;
     if (reg::DeleteTree(base + "\\" + version) != ERROR_SUCCESS) return TYPE_E_REGISTRYACCESS;
     std::vector<std::string> left;
-    rc = reg::ListSubkeys(base, left);
+    LSTATUS rc = reg::ListSubkeys(base, left);
     if (rc == ERROR_SUCCESS && left.empty() && reg::DeleteTree(base) != ERROR_SUCCESS)
         return TYPE_E_REGISTRYACCESS;
     if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) return TYPE_E_REGISTRYACCESS;

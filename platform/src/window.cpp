@@ -77,18 +77,19 @@ HWND CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, D
         return nullptr;
     }
 
-    CREATESTRUCTA create{lpParam,
-                         hInstance,
-                         hMenu,
-                         hWndParent,
-                         nHeight,
-                         nWidth,
-                         Y,
-                         X,
-                         static_cast<LONG>(dwStyle),
-                         lpWindowName,
-                         lpClassName,
-                         dwExStyle};
+    CREATESTRUCTA create{};
+    create.lpCreateParams = lpParam;
+    create.hInstance = hInstance;
+    create.hMenu = hMenu;
+    create.hwndParent = hWndParent;
+    create.cy = nHeight;
+    create.cx = nWidth;
+    create.y = Y;
+    create.x = X;
+    create.style = static_cast<LONG>(dwStyle);
+    create.lpszName = lpWindowName;
+    create.lpszClass = lpClassName;
+    create.dwExStyle = dwExStyle;
     LRESULT result;
     try {
         result = CallProc(*window, WM_CREATE, 0, reinterpret_cast<LPARAM>(&create));

@@ -18,13 +18,6 @@ std::vector<BYTE> Contents(const CWaveBuffer& b) {
     return {p, p + static_cast<std::size_t>(b.GetNumSamples()) * b.GetSampleSize()};
 }
 
-TEST(WaveBuffer, NewBufferIsEmpty) {
-    CWaveBuffer b;
-    EXPECT_EQ(b.GetBuffer(), nullptr);
-    EXPECT_EQ(b.GetNumSamples(), 0u);
-    EXPECT_EQ(b.GetSampleSize(), 0);
-}
-
 TEST(WaveBuffer, CopyIntoEmptyBufferAllocatesExactlyTheFramesGiven) {
     const auto src = Counting(12);
     CWaveBuffer b;

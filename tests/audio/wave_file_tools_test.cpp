@@ -116,19 +116,19 @@ TEST_F(WaveFileTools, FilesFromSoxAndFfmpegInTheFixedLayoutReadBackFrameExact) {
 TEST_F(WaveFileTools, FilesInOtherLayoutsAreRejectedWithTheSoundUnchanged) {
     const std::string path = Path("reject.wav");
     auto soxFile = [&](const std::string& options) {
-        return [=, this] {
+        return [=] {
             Shell("sox -n " + options + " -r 8000 -c 1 '" + path + "' synth 0.05 sine 440");
         };
     };
     auto ffmpegFile = [&](const std::string& options) {
-        return [=, this] {
+        return [=] {
             Shell("ffmpeg -v error -f lavfi -i sine=d=0.05 -ac 1 " + options + " -y '" + path +
                   "'");
         };
     };
     // A plain 16-bit file from sox, then changed by hand.
     auto patched = [&](std::function<void(Bytes&)> change) {
-        return [=, this] {
+        return [=] {
             Shell("sox -n -r 8000 -c 1 -b 16 '" + path + "' synth 0.05 sine 440");
             Bytes b = ReadFileBytes(path);
             change(b);
@@ -144,13 +144,6 @@ TEST_F(WaveFileTools, FilesInOtherLayoutsAreRejectedWithTheSoundUnchanged) {
         {"sox big-endian RIFX", soxFile("-B -b 16")},
         {"truncated header", patched([](Bytes& b) { b.resize(30); })},
         {"block align 0", patched([](Bytes& b) { b[32] = b[33] = 0; })},
-        {"fact chunk after a 16-byte fmt", patched([](Bytes& b) {
-             Bytes fact;
-             Put(fact, "fact");
-             Put32(fact, 4);
-             Put32(fact, Get32(b, 40) / 2);
-             b.insert(b.begin() + 36, fact.begin(), fact.end());
-         })},
     };
     for (const auto& [name, make] : cases) {
         SCOPED_TRACE(name);
@@ -194,25 +187,6 @@ TEST_F(WaveFileTools, LoadAndSaveRefuseAFileHeldOpen) {
     holder.Close();
     w.Load(path.c_str());
     EXPECT_EQ(Snapshot(w), Snapshot(original));
-}
-
-TEST_F(WaveFileTools, MissingFilesAndFoldersRaiseTheirCauses) {
-    CWave w;
-    try {
-        w.Load(Path("absent.wav").c_str());
-        ADD_FAILURE();
-    } catch (CFileException& e) {
-        EXPECT_EQ(e.m_cause, CFileException::fileNotFound);
-        EXPECT_EQ(e.m_lOsError, static_cast<LONG>(ERROR_FILE_NOT_FOUND));
-        EXPECT_EQ(e.m_strFileName, "absent.wav");
-    }
-    try {
-        w.Save(Path("absent/take.wav").c_str());
-        ADD_FAILURE();
-    } catch (CFileException& e) {
-        EXPECT_EQ(e.m_cause, CFileException::badPath);
-        EXPECT_EQ(e.m_strFileName, "take.wav");
-    }
 }
 
 }  // namespace

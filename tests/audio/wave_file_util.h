@@ -30,9 +30,6 @@ inline void Put32(Bytes& b, DWORD v) {
 inline DWORD Get32(const Bytes& b, std::size_t at) {
     return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<DWORD>(b[at + 3]) << 24);
 }
-inline WORD Get16(const Bytes& b, std::size_t at) {
-    return static_cast<WORD>(b[at] | (b[at + 1] << 8));
-}
 
 // The fields of a WAV header; Build() writes them in the fixed 44-byte layout and appends the
 // sample bytes given.

@@ -23,9 +23,9 @@ void Log(const std::string& line) {
 
 // The status a step is told to fail with, or S_OK.
 HRESULT FailureFor(const char* step) {
-    const char* spec = std::getenv("TALREC_RECORDER_FAIL");
-    if (spec == nullptr) return S_OK;
-    const std::string s(spec);
+    const char* request = std::getenv("TALREC_RECORDER_FAIL");
+    if (request == nullptr) return S_OK;
+    const std::string s(request);
     const auto eq = s.find('=');
     if (eq == std::string::npos || s.substr(0, eq) != step) return S_OK;
     return static_cast<HRESULT>(std::strtoul(s.c_str() + eq + 1, nullptr, 16));

@@ -16,7 +16,7 @@
 // glibc's newlocale keeps the search path it builds from LOCPATH for good; LeakSanitizer
 // would report it as a leak of this program.
 extern "C" const char* __lsan_default_suppressions() {
-    return "leak:__argz_add_sep\n";
+    return "leak:argz_add_sep\n";
 }
 
 namespace {

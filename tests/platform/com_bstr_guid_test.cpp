@@ -3,11 +3,16 @@
 
 #include <cstring>
 #include <string>
+#include <type_traits>
 
+#include "platform/codepage.h"
 #include "platform/objbase.h"
 #include "platform/oleauto.h"
 
 namespace {
+
+// The code page service and the automation strings name the same 16-bit unit.
+static_assert(std::is_same_v<WCHAR, OLECHAR>);
 
 std::u16string Text(BSTR b) {
     return std::u16string(b ? b : u"", SysStringLen(b));

@@ -153,6 +153,8 @@ TEST_F(Categories, RegistryFailuresReachTheCaller) {
     CATEGORYINFO info = Info(CATID_SafeForScripting, u"x");
     ASSERT_EQ(reg_->RegisterCategories(1, &info), S_OK);
     ASSERT_EQ(chmod(path_.c_str(), 0444), 0);
+    EXPECT_EQ(reg_->RegisterCategories(1, &info), S_OK) << "already so: nothing to write";
+    info.szDescription[0] = u'y';
     EXPECT_EQ(reg_->RegisterCategories(1, &info), E_ACCESSDENIED);
     CATID id = CATID_SafeForScripting;
     EXPECT_EQ(reg_->RegisterClassImplCategories(kControl, 1, &id), E_ACCESSDENIED);

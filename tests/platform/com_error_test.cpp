@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/comerror.h"
+#include "platform/oleidl.h"
 
 namespace {
 
@@ -94,5 +95,9 @@ TEST(ErrorTable, Win32CodesAlsoInHResultForm) {
     EXPECT_FALSE(DescribeHResult(static_cast<HRESULT>(0x8123ABCDu), &name, nullptr));
     EXPECT_FALSE(DescribeWin32Error(99999, &name, nullptr));
 }
+
+// The misc status a control registers is the sum of its published bits.
+static_assert((OLEMISC_SETCLIENTSITEFIRST | OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_INSIDEOUT |
+               OLEMISC_CANTLINKINSIDE | OLEMISC_RECOMPOSEONRESIZE) == 131473);
 
 }  // namespace

@@ -57,6 +57,27 @@ TEST_F(RegistryFile, LocationFollowsTheEnvironment) {
     EXPECT_EQ(Get("K", "", v), ERROR_FILE_NOT_FOUND) << "another file, another registry";
 }
 
+TEST_F(RegistryFile, SymbolicLinkIsFollowedAndKept) {
+    std::string target = dir_ + "/real-registry";
+    ASSERT_EQ(symlink(target.c_str(), path_.c_str()), 0);
+    ASSERT_EQ(Put("K", "", "through the link"), ERROR_SUCCESS);
+    EXPECT_TRUE(std::filesystem::is_symlink(path_)) << "the link stays a link";
+    EXPECT_TRUE(Parses(FileText()));
+    ASSERT_EQ(Put("K", "", "again"), ERROR_SUCCESS);
+    std::string v;
+    EXPECT_EQ(Get("K", "", v), ERROR_SUCCESS);
+    EXPECT_EQ(v, "again");
+    EXPECT_TRUE(std::filesystem::exists(target + ".lock")) << "locked beside the real file";
+
+    // A folder where the file should be is refused, not moved aside.
+    std::filesystem::remove(path_);
+    std::filesystem::create_directory(path_);
+    EXPECT_EQ(Put("K", "", "x"), ERROR_BADDB);
+    EXPECT_EQ(Get("K", "", v), ERROR_BADDB);
+    EXPECT_TRUE(std::filesystem::is_directory(path_));
+    std::filesystem::remove(path_);
+}
+
 TEST_F(RegistryFile, ContentPersistsAndTheSameContentGivesTheSameFile) {
     ASSERT_EQ(Put("B\\Two", "x", "2"), ERROR_SUCCESS);
     ASSERT_EQ(Put("a\\One", "", "1"), ERROR_SUCCESS);
@@ -192,6 +213,8 @@ TEST_F(RegistryFile, ReadOnlyFileOrFolderRefusesChangesButStillReads) {
     ASSERT_EQ(chmod(path_.c_str(), 0444), 0);
     EXPECT_EQ(Put("K", "", "w"), ERROR_ACCESS_DENIED);
     EXPECT_EQ(RegDeleteTreeA(HKEY_CLASSES_ROOT, "K"), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegDeleteTreeA(HKEY_CLASSES_ROOT, "Absent"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(Put("K", "", "v"), ERROR_SUCCESS) << "the same value again changes nothing";
     std::string v;
     EXPECT_EQ(Get("K", "", v), ERROR_SUCCESS);
     EXPECT_EQ(v, "v");

@@ -174,6 +174,8 @@ TEST_F(Registry, HandlesAndAccessRights) {
     ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "K", 0, KEY_WRITE, &key), ERROR_SUCCESS);
     EXPECT_EQ(RegSetValueExA(key, "d", 0, REG_DWORD, reinterpret_cast<BYTE*>(&wrong), 2),
               ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegSetValueExA(key, "s", 0, REG_SZ, nullptr, 4), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegSetValueExA(key, "s", 0, REG_SZ, nullptr, 0), ERROR_SUCCESS) << "empty";
     RegCloseKey(key);
 }
 

@@ -75,18 +75,6 @@ TEST(WindowLifecycle, DestroyedDuringItsOwnCreateOrDestroyIsHandledOnce) {
     EXPECT_EQ(target.log, (std::vector<UINT>{WM_CREATE, WM_DESTROY, WM_NCDESTROY}));
 }
 
-TEST(WindowLifecycle, CloseGoesThroughTheDefaultProcedureToDestruction) {
-    MessageLoop loop;
-    Target target;  // no handler: everything goes to DefWindowProcA
-    HWND hwnd = CreateTarget(&target);
-    ASSERT_NE(hwnd, nullptr);
-    EXPECT_EQ(SendMessageA(hwnd, kPing, 0, 0), 0);
-    EXPECT_EQ(SendMessageA(hwnd, WM_CLOSE, 0, 0), 0);
-    EXPECT_FALSE(IsWindow(hwnd));
-    EXPECT_EQ(target.log,
-              (std::vector<UINT>{WM_CREATE, kPing, WM_CLOSE, WM_DESTROY, WM_NCDESTROY}));
-}
-
 TEST(WindowLifecycle, ClassesAreFoundByNameWithoutRegardToCase) {
     MessageLoop loop;
     WNDCLASSA cls{};
@@ -125,34 +113,6 @@ TEST(WindowLifecycle, AThreadWithoutALoopCannotCreateWindows) {
         EXPECT_EQ(MessageLoop::Current(), nullptr);
     });
     bare.join();
-}
-
-LRESULT Subclass(HWND, UINT msg, WPARAM, LPARAM) {
-    return msg == kPing ? 77 : 0;
-}
-
-TEST(WindowLifecycle, DataSlotsHoldUserDataAndTheProcedure) {
-    MessageLoop loop;
-    Target target;
-    HWND hwnd = CreateTarget(&target);
-    ASSERT_NE(hwnd, nullptr);
-    EXPECT_EQ(GetWindowLongPtrA(hwnd, GWLP_USERDATA), reinterpret_cast<LONG_PTR>(&target));
-    EXPECT_EQ(SetWindowLongPtrA(hwnd, GWLP_USERDATA, 5), reinterpret_cast<LONG_PTR>(&target));
-    // Read from another thread, as any thread may.
-    std::thread([&] { EXPECT_EQ(GetWindowLongPtrA(hwnd, GWLP_USERDATA), 5); }).join();
-    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&target));
-
-    // Replacing the procedure sends every later message to the new one.
-    LONG_PTR old = SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Subclass));
-    EXPECT_EQ(GetWindowLongPtrA(hwnd, GWLP_WNDPROC), reinterpret_cast<LONG_PTR>(&Subclass));
-    EXPECT_EQ(SendMessageA(hwnd, kPing, 0, 0), 77);
-    EXPECT_EQ(target.log.size(), 1u);  // only WM_CREATE reached the old one
-    SetWindowLongPtrA(hwnd, GWLP_WNDPROC, old);
-
-    SetLastError(0);
-    EXPECT_EQ(GetWindowLongPtrA(hwnd, 8), 0);
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_INDEX);
-    DestroyWindow(hwnd);
 }
 
 TEST(WindowLifecycle, MessageBoxReachesTheHostsHookAndGivesItsAnswer) {

@@ -82,4 +82,24 @@ inline void RunFor(MessageLoop& loop, std::chrono::milliseconds period) {
     EXPECT_EQ(RunGuarded(loop, period), kWatchdogExit);
 }
 
+// Quits a loop a while after Start, from another thread: the quiet period after the event a
+// test waited for, in which nothing more may arrive. So that a slow machine cannot fail a
+// test, what must happen is counted by the handlers, and only the quiet period is timed.
+class QuietPeriod {
+  public:
+    ~QuietPeriod() {
+        if (thread_.joinable()) thread_.join();
+    }
+    void Start(MessageLoop& loop, std::chrono::milliseconds period, int exitCode = 0) {
+        if (thread_.joinable()) return;
+        thread_ = std::thread([poster = loop.GetPoster(), period, exitCode] {
+            std::this_thread::sleep_for(period);
+            poster.Quit(exitCode);
+        });
+    }
+
+  private:
+    std::thread thread_;
+};
+
 }  // namespace window_test

@@ -1,4 +1,6 @@
 // Window timers: ticks until killed and never after, restarts, and timers of destroyed windows.
+#include <algorithm>
+
 #include "platform/window_support.h"
 #include "platform/winuser.h"
 
@@ -13,6 +15,7 @@ int CountOf(const std::vector<UINT>& log, UINT msg) {
 
 TEST(WindowTimer, TicksUntilKilledAndNeverAfter) {
     MessageLoop loop;
+    QuietPeriod quiet;
     Target target;
     int ticks = 0;
     std::vector<WPARAM> ids;
@@ -22,13 +25,13 @@ TEST(WindowTimer, TicksUntilKilledAndNeverAfter) {
         EXPECT_EQ(l, 0);
         if (++ticks == 5) {
             EXPECT_TRUE(KillTimer(h, 100));
+            quiet.Start(loop, milliseconds(150));  // room for a dozen more had the kill not held
         }
         return 0;
     };
     HWND hwnd = CreateTarget(&target);
     EXPECT_EQ(SetTimer(hwnd, 100, 10, nullptr), 100u);
-    // Long enough for five ticks and a dozen more had the kill not held.
-    RunFor(loop, milliseconds(300));
+    ASSERT_EQ(RunGuarded(loop), 0);
     EXPECT_EQ(ticks, 5);
     EXPECT_EQ(ids, std::vector<WPARAM>(5, 100));
     SetLastError(0);
@@ -37,7 +40,7 @@ TEST(WindowTimer, TicksUntilKilledAndNeverAfter) {
     DestroyWindow(hwnd);
 }
 
-// Three timers fall due while the loop is held up, so both ticks are queued together; the first
+// Three timers fall due while the loop is held up, so their ticks are queued together; the first
 // tick kills two of them and restarts the third with a long period. None of the ticks queued
 // behind it may arrive.
 TEST(WindowTimer, ATickAlreadyQueuedWhenKilledOrRestartedIsDropped) {
@@ -66,31 +69,38 @@ TEST(WindowTimer, ATickAlreadyQueuedWhenKilledOrRestartedIsDropped) {
 
 TEST(WindowTimer, RestartingChangesThePeriodWithoutASecondTimer) {
     MessageLoop loop;
+    QuietPeriod quiet;
     Target target;
+    int ticks = 0;
+    target.handler = [&](HWND h, UINT msg, WPARAM, LPARAM) -> LRESULT {
+        if (msg == WM_TIMER && ++ticks == 3) {
+            SetTimer(h, 9, 60'000, nullptr);  // slow again: nothing more in the quiet period
+            quiet.Start(loop, milliseconds(100));
+        }
+        return 0;
+    };
     HWND hwnd = CreateTarget(&target);
     SetTimer(hwnd, 9, 60'000, nullptr);
     SetTimer(hwnd, 9, 10, nullptr);  // the same timer, now fast
-    RunFor(loop, milliseconds(200));
-    int fast = CountOf(target.log, WM_TIMER);
-    EXPECT_GE(fast, 2);
-    SetTimer(hwnd, 9, 60'000, nullptr);  // slow again: nothing more in the next while
-    RunFor(loop, milliseconds(100));
-    EXPECT_EQ(CountOf(target.log, WM_TIMER), fast);
+    ASSERT_EQ(RunGuarded(loop), 0);
+    EXPECT_EQ(ticks, 3);
     DestroyWindow(hwnd);
 }
 
 TEST(WindowTimer, DestroyingAWindowKillsItsTimers) {
     MessageLoop loop;
+    QuietPeriod quiet;
     auto* target = new Target;  // freed with the window: a later tick would reach freed memory
     int ticks = 0;
     bool gone = false;
     target->handler = [&, target](HWND h, UINT msg, WPARAM, LPARAM) -> LRESULT {
         EXPECT_FALSE(gone);
         if (msg == WM_TIMER && ++ticks == 2) {
-            loop.Post([h, target, &gone] {
+            loop.Post([&, h, target] {
                 DestroyWindow(h);
                 gone = true;
                 delete target;
+                quiet.Start(loop, milliseconds(100));
             });
         }
         return 0;
@@ -98,30 +108,36 @@ TEST(WindowTimer, DestroyingAWindowKillsItsTimers) {
     HWND hwnd = CreateTarget(target);
     SetTimer(hwnd, 1, 10, nullptr);
     SetTimer(hwnd, 2, 10, nullptr);
-    RunFor(loop, milliseconds(200));
+    ASSERT_EQ(RunGuarded(loop), 0);
     EXPECT_TRUE(gone);
-    EXPECT_GE(ticks, 2);
     EXPECT_LE(ticks, 3);  // at most the other timer's tick queued with the second
 }
 
 struct ProcTicks {
     static inline int count = 0;
     static inline HWND window = nullptr;
+    static inline QuietPeriod* quiet = nullptr;
+    // The window's thread.
     static void Tick(HWND h, UINT msg, UINT_PTR id, DWORD) {
         EXPECT_EQ(msg, WM_TIMER);
         EXPECT_EQ(id, 5u);
-        if (++count == 3) KillTimer(h, id);
         window = h;
+        if (++count == 3) {
+            KillTimer(h, id);
+            quiet->Start(*MessageLoop::Current(), milliseconds(100));
+        }
     }
 };
 
 TEST(WindowTimer, ATimerProcedureTakesThePlaceOfTheWindowProcedure) {
     MessageLoop loop;
+    QuietPeriod quiet;
     Target target;
     HWND hwnd = CreateTarget(&target);
     ProcTicks::count = 0;
+    ProcTicks::quiet = &quiet;
     EXPECT_EQ(SetTimer(hwnd, 5, 10, &ProcTicks::Tick), 5u);
-    RunFor(loop, milliseconds(150));
+    ASSERT_EQ(RunGuarded(loop), 0);
     EXPECT_EQ(ProcTicks::count, 3);
     EXPECT_EQ(ProcTicks::window, hwnd);
     EXPECT_EQ(CountOf(target.log, WM_TIMER), 0);

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <optional>
 #include <string>
 
 namespace talrec::test {
@@ -32,6 +34,11 @@ class TempDir {
 
 inline void WriteFile(const std::string& path, const std::string& content = "x") {
     std::ofstream(path, std::ios::binary) << content;
+}
+
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 inline bool Exists(const std::string& path) {

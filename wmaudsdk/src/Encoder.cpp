@@ -3,7 +3,6 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/audio_fifo.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/opt.h>
 #include <libavutil/samplefmt.h>
@@ -100,12 +99,8 @@ void Encoder::Abandon() {
     }
     avcodec_free_context(&m_codec);
     swr_free(&m_swr);
-    if (m_fifo != nullptr) av_audio_fifo_free(m_fifo);
-    m_fifo = nullptr;
     av_frame_free(&m_frame);
     av_packet_free(&m_packet);
-    if (m_converted != nullptr) av_freep(&m_converted[0]);
-    av_freep(&m_converted);
     m_stream = nullptr;
 }
 
@@ -155,16 +150,9 @@ int Encoder::Start(const InputFormat& in, const OutputFormat& out) {
 
     m_swr = MakeConverter(in, out);
     if (m_swr == nullptr) return AVERROR(EINVAL);
-    m_convertedCapacity =
-        static_cast<int>(av_rescale_rnd(kSliceFrames, out.sampleRate, in.sampleRate, AV_ROUND_UP)) +
-        256;
-    r = av_samples_alloc_array_and_samples(&m_converted, nullptr, out.channels, m_convertedCapacity,
-                                           AV_SAMPLE_FMT_FLTP, 0);
-    if (r < 0) return r;
-    m_fifo = av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, out.channels, m_codec->frame_size * 2);
     m_frame = av_frame_alloc();
     m_packet = av_packet_alloc();
-    if (m_fifo == nullptr || m_frame == nullptr || m_packet == nullptr) return AVERROR(ENOMEM);
+    if (m_frame == nullptr || m_packet == nullptr) return AVERROR(ENOMEM);
     m_frame->format = AV_SAMPLE_FMT_FLTP;
     m_frame->sample_rate = out.sampleRate;
     m_frame->nb_samples = m_codec->frame_size;
@@ -199,7 +187,7 @@ int Encoder::Push(const std::uint8_t* data, std::size_t frames) {
         const int slice = static_cast<int>(std::min<std::size_t>(frames, kSliceFrames));
         const std::uint8_t* in =
             m_in.kind == SampleKind::Int24 ? Unpack24(data, static_cast<std::size_t>(slice)) : data;
-        const int r = ConvertAndQueue(&in, slice);
+        const int r = Convert(&in, slice);
         if (r < 0) return r;
         data += static_cast<std::size_t>(slice) * static_cast<std::size_t>(m_in.blockAlign);
         frames -= static_cast<std::size_t>(slice);
@@ -207,52 +195,61 @@ int Encoder::Push(const std::uint8_t* data, std::size_t frames) {
     return 0;
 }
 
-int Encoder::ConvertAndQueue(const std::uint8_t** input, int frames) {
-    for (;;) {
-        const int got = swr_convert(m_swr, m_converted, m_convertedCapacity, input, frames);
-        if (got < 0) return got;
-        if (got > 0) {
-            if (av_audio_fifo_write(m_fifo, reinterpret_cast<void**>(m_converted), got) < got) {
-                return AVERROR(ENOMEM);
-            }
-            m_outputSamples += got;
-            const int r = EncodeQueued(false);
-            if (r < 0) return r;
-        }
-        // Draining (no input) goes on until the converter is empty; with input, one call
-        // takes it all, as the output buffer holds a whole slice.
-        if (input != nullptr || got == 0) return 0;
-    }
-}
-
-int Encoder::EncodeQueued(bool final) {
+// Converts input straight into the encoder's frame, sending each frame as it fills; what does
+// not fit stays in the converter for the next round. Null input drains the converter.
+int Encoder::Convert(const std::uint8_t** input, int frames) {
+    const std::uint8_t* none[1] = {nullptr};
     const int frameSize = m_codec->frame_size;
-    while (av_audio_fifo_size(m_fifo) >= frameSize || (final && av_audio_fifo_size(m_fifo) > 0)) {
-        const int n = std::min(av_audio_fifo_size(m_fifo), frameSize);
+    for (;;) {
+        m_frame->nb_samples = frameSize;
         int r = av_frame_make_writable(m_frame);
         if (r < 0) return r;
-        m_frame->nb_samples = n;  // a short last frame is padded by the encoder
-        if (av_audio_fifo_read(m_fifo, reinterpret_cast<void**>(m_frame->data), n) < n) {
-            return AVERROR_BUG;
+        const int space = frameSize - m_filled;
+        std::uint8_t* out[2] = {};
+        for (int c = 0; c < m_out.channels; ++c) {
+            out[c] = m_frame->data[c] + static_cast<size_t>(m_filled) * sizeof(float);
         }
-        m_frame->pts = m_nextPts;
-        m_nextPts += n;
-        r = Send(m_frame);
+        const int got = swr_convert(m_swr, out, space, input, input != nullptr ? frames : 0);
+        if (got < 0) return got;
+        m_filled += got;
+        m_outputSamples += got;
+        if (m_filled == frameSize) {
+            r = SendFilled();
+            if (r < 0) return r;
+        }
+        if (got < space) return 0;  // the converter holds nothing more
+        if (input != nullptr) {
+            input = none;  // later rounds only take what the converter holds
+            frames = 0;
+        }
+    }
+}
+
+int Encoder::AddSilence(int samples) {
+    const int frameSize = m_codec->frame_size;
+    while (samples > 0) {
+        m_frame->nb_samples = frameSize;
+        int r = av_frame_make_writable(m_frame);
         if (r < 0) return r;
+        const int n = std::min(samples, frameSize - m_filled);
+        av_samples_set_silence(m_frame->data, m_filled, n, m_out.channels, AV_SAMPLE_FMT_FLTP);
+        m_filled += n;
+        samples -= n;
+        if (m_filled == frameSize) {
+            r = SendFilled();
+            if (r < 0) return r;
+        }
     }
     return 0;
 }
 
-int Encoder::QueueSilence(int samples) {
-    while (samples > 0) {
-        const int n = std::min(samples, m_convertedCapacity);
-        av_samples_set_silence(m_converted, 0, n, m_out.channels, AV_SAMPLE_FMT_FLTP);
-        if (av_audio_fifo_write(m_fifo, reinterpret_cast<void**>(m_converted), n) < n) {
-            return AVERROR(ENOMEM);
-        }
-        samples -= n;
-    }
-    return 0;
+// Sends the samples gathered in the frame; a short last frame is padded by the encoder.
+int Encoder::SendFilled() {
+    m_frame->nb_samples = m_filled;
+    m_frame->pts = m_nextPts;
+    m_nextPts += m_filled;
+    m_filled = 0;
+    return Send(m_frame);
 }
 
 int Encoder::Send(AVFrame* frame) {
@@ -284,11 +281,11 @@ int Encoder::Send(AVFrame* frame) {
 int Encoder::Finish() {
     if (!m_started || m_finished) return AVERROR(EINVAL);
     m_finished = true;
-    int r = ConvertAndQueue(nullptr, 0);
+    int r = Convert(nullptr, 0);
     // The encoder gives out its input one priming delay late: silence of that length pushes
     // the last input samples out.
-    if (r >= 0) r = QueueSilence(m_codec->initial_padding);
-    if (r >= 0) r = EncodeQueued(true);
+    if (r >= 0) r = AddSilence(m_codec->initial_padding);
+    if (r >= 0 && m_filled > 0) r = SendFilled();
     if (r >= 0) r = Send(nullptr);
     const int t = av_write_trailer(m_format);
     if (r >= 0) r = t;

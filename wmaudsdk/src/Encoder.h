@@ -1,7 +1,7 @@
 // The FFmpeg pipeline under a writer: whole input frames are converted (sample format, channel
 // count, rate) to planar float, collected into encoder frames of the encoder's size, encoded
-// with WMA v2 and muxed into ASF. Memory is bounded by one slice of input frames and one
-// encoder frame, whatever the length of the input.
+// with WMA v2 and muxed into ASF. Memory is bounded by one slice of input frames (converted in
+// the converter's buffer) and one encoder frame, whatever the length of the input.
 #pragma once
 
 #include <cstdint>
@@ -14,7 +14,6 @@ struct AVFormatContext;
 struct AVCodecContext;
 struct AVStream;
 struct SwrContext;
-struct AVAudioFifo;
 struct AVFrame;
 struct AVPacket;
 
@@ -48,9 +47,9 @@ class Encoder {
     bool Started() const { return m_started; }
 
   private:
-    int ConvertAndQueue(const std::uint8_t** input, int frames);
-    int EncodeQueued(bool final);
-    int QueueSilence(int samples);
+    int Convert(const std::uint8_t** input, int frames);
+    int AddSilence(int samples);
+    int SendFilled();
     int Send(AVFrame* frame);
     const std::uint8_t* Unpack24(const std::uint8_t* data, std::size_t frames);
 
@@ -60,11 +59,9 @@ class Encoder {
     AVCodecContext* m_codec = nullptr;
     AVStream* m_stream = nullptr;
     SwrContext* m_swr = nullptr;
-    AVAudioFifo* m_fifo = nullptr;
     AVFrame* m_frame = nullptr;
     AVPacket* m_packet = nullptr;
-    std::uint8_t** m_converted = nullptr;  // planar float, m_convertedCapacity samples
-    int m_convertedCapacity = 0;
+    int m_filled = 0;                      // samples gathered in m_frame
     std::vector<std::int32_t> m_unpacked;  // 24-bit input widened to 32 bits
     std::int64_t m_nextPts = 0;
     std::int64_t m_outputSamples = 0;  // converted input samples, without any silence added

@@ -1,4 +1,5 @@
 // The component's one export.
+#include <dlfcn.h>
 #include <iconv.h>
 #include <langinfo.h>
 
@@ -7,6 +8,13 @@
 #include <string>
 
 #include "AudioWriter.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/avutil.h>
+#include <libswresample/swresample.h>
+}
 
 namespace {
 
@@ -37,6 +45,21 @@ bool NativeName(const char16_t* name, std::string& out) {
     if (r == static_cast<size_t>(-1)) return false;
     out.resize(out.size() - dstLeft);
     return true;
+}
+
+// FFmpeg and the libraries under it stay loaded once this component has been: some of them
+// allocate at load and never free, so unloading them with each conversion would lose that
+// memory every time. The component itself still unloads.
+__attribute__((constructor)) void KeepFfmpegLoaded() {
+    void* const entries[] = {
+        reinterpret_cast<void*>(&avcodec_version), reinterpret_cast<void*>(&avformat_version),
+        reinterpret_cast<void*>(&swresample_version), reinterpret_cast<void*>(&avutil_version)};
+    for (void* entry : entries) {
+        Dl_info info{};
+        if (dladdr(entry, &info) != 0 && info.dli_fname != nullptr) {
+            dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);  // never closed
+        }
+    }
 }
 
 }  // namespace

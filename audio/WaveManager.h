@@ -1,0 +1,61 @@
+// CWaveManager: the recorder's state machine. It records through the capture engine into
+// memory and writes the WAV file when recording stops; it also offers a wave-output playback
+// of WAV files. Every operation runs on the host's user-interface thread and takes no lock;
+// the capture engine's callback thread never calls the manager.
+#pragma once
+
+#include <string>
+
+#include "audio/Wave.h"
+#include "audio/WaveDevice.h"
+#include "audio/WaveIn.h"
+#include "audio/WaveOut.h"
+#include "platform/windef.h"
+
+// The numbers are part of the interface: the control compares the state with them.
+enum ManagerState : LONG {
+    Recording = 0,
+    Playing = 1,
+    Idle = 2,
+    PlayPaused = 3,
+    RecordPaused = 4,
+};
+
+class CWaveManager {
+  public:
+    // Bytes per capture buffer: 1024 frames, about 46 ms, at the default format.
+    static constexpr DWORD kCaptureBufferBytes = 4096;
+
+    CWaveManager();
+    ~CWaveManager() = default;  // members in reverse order: a running recording is discarded
+    CWaveManager(const CWaveManager&) = delete;
+    CWaveManager& operator=(const CWaveManager&) = delete;
+
+    void SetWindow(HWND window);
+
+    // Each operation does nothing in a state that does not accept it. The new state is
+    // written before any device work and stays when that work fails. The file error of
+    // CWave's Save or Load passes through to the caller.
+    bool StartRecording(const std::string& path);
+    bool StopRecording();
+    bool TogglePauseRecording();
+    bool ResumeRecording();
+    bool StartPlayback(const std::string& path);
+    bool StopPlayback();
+    bool TogglePausePlayback();
+    bool ResumePlayback();
+
+    LONG state;  // a ManagerState code; read directly by the control
+
+    const CWave& GetFormat() const { return format; }
+    const std::string& GetRecordPath() const { return recordPath; }
+
+  private:
+    HWND window;
+    std::string recordPath;
+    std::string playPath;
+    CWaveIn waveIn;
+    CWaveOut waveOut;
+    CWaveDevice device;
+    CWave format;  // the recording format and, after a stop, the recorded sound
+};

@@ -1,0 +1,72 @@
+// The control's two dispatch interfaces as tables: every member's dispatch identifier, its
+// name in the control's own dispatch table and in the type library, its parameters and
+// result. The dispatch table, the event firing and the type library are all built from
+// these, so the numbers and names stand in one place.
+#pragma once
+
+#include <cstddef>
+#include <span>
+
+#include "platform/windef.h"
+
+namespace talrec::control {
+
+using DISPID = LONG;
+
+enum class Type { Void, Long, Bstr };
+
+struct Param {
+    const char* name;
+    Type type;
+};
+
+enum class Kind { Method, Property };
+
+struct Member {
+    DISPID id;
+    const char* name;         // in the control's dispatch table
+    const char* typeLibName;  // in the type library (differs for dispid 18 only)
+    Kind kind;
+    Type result;  // the property's type for Kind::Property
+    std::span<const Param> params;
+};
+
+// _DTalRecorderForDvRecUp: 22 methods and the property TempFolderPass (dispid 3), in the
+// type library's order.
+std::span<const Member> DispatchMembers();
+// _DTalRecorderForDvRecUpEvents: four events, dispids 1 to 4.
+std::span<const Member> EventMembers();
+
+// The member with that dispatch identifier, or null.
+const Member* FindDispatchMember(DISPID id);
+
+inline constexpr DISPID DISPID_SETPCMFORMAT = 1;
+inline constexpr DISPID DISPID_RECORDTIMEOUT = 2;
+inline constexpr DISPID DISPID_TEMPFOLDERPASS = 3;
+inline constexpr DISPID DISPID_RECSTART = 4;
+inline constexpr DISPID DISPID_GETERRORSTRING = 5;
+inline constexpr DISPID DISPID_RECSTOP = 6;
+inline constexpr DISPID DISPID_RECORDTOTALFILENAME = 7;
+inline constexpr DISPID DISPID_RECORDFILENAME = 8;
+inline constexpr DISPID DISPID_PLAYSTART = 9;
+inline constexpr DISPID DISPID_PLAYSTOP_SILENT = 10;  // "playStop"
+inline constexpr DISPID DISPID_GETDATAFOLDER = 11;
+inline constexpr DISPID DISPID_RECORDSTARTFILE = 12;
+inline constexpr DISPID DISPID_RECORDSTOP = 13;
+inline constexpr DISPID DISPID_RECPAUSE = 14;
+inline constexpr DISPID DISPID_RECORDCONTINUE = 15;
+inline constexpr DISPID DISPID_RECORDPAUSE = 16;
+inline constexpr DISPID DISPID_PLAYSTARTFILE = 17;
+inline constexpr DISPID DISPID_PLAYSTOP = 18;  // "PlayStop", "PlayStopOrg" in the type library
+inline constexpr DISPID DISPID_PLAYPAUSE = 19;
+inline constexpr DISPID DISPID_PLAYCONTINUE = 20;
+inline constexpr DISPID DISPID_CONVERTWAVTOWMA = 21;
+inline constexpr DISPID DISPID_DELETEAUDIOFILEALL = 22;
+inline constexpr DISPID DISPID_DELETEAUDIOFILE = 23;
+
+inline constexpr DISPID EVENTID_EVTRECORDTIMEOUT = 1;
+inline constexpr DISPID EVENTID_EVTPLAYSTOP = 2;
+inline constexpr DISPID EVENTID_RECORDERSTATENOTIFY = 3;
+inline constexpr DISPID EVENTID_VOLUMESTATUS = 4;
+
+}  // namespace talrec::control

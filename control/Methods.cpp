@@ -1,0 +1,264 @@
+// The scripting methods of _DTalRecorderForDvRecUp. Each handler checks at most one
+// precondition, hands the request on, fires its state string before it returns, and
+// returns a small result code: 0 passed on, -1 no manager yet (or a refused path or failed
+// conversion), -2 already recording, 1 a deletion failed.
+#include <new>
+#include <vector>
+
+#include "control/Interfaces.h"
+#include "control/TalRecorderCtrl.h"
+#include "convert/WmaConverter.h"
+#include "platform/afxconv.h"
+#include "platform/fileapi.h"
+#include "platform/mbstring.h"
+#include "platform/mci.h"
+#include "platform/oleauto.h"
+#include "storage/DataFolder.h"
+#include "storage/ScriptPaths.h"
+
+using namespace talrec::control;
+
+namespace {
+
+VARTYPE VarType(Type type) {
+    return type == Type::Long ? VT_I4 : type == Type::Bstr ? VT_BSTR : VT_EMPTY;
+}
+
+// The dispatch map, built once from the interface table.
+struct DispatchMap {
+    std::vector<std::vector<VARTYPE>> params;
+    std::vector<AFX_DISPMAP_ENTRY> entries;
+
+    DispatchMap() {
+        auto members = DispatchMembers();
+        params.reserve(members.size());
+        for (const Member& member : members) {
+            auto& types = params.emplace_back();
+            for (const Param& param : member.params) types.push_back(VarType(param.type));
+            entries.push_back({member.name, member.id, member.kind == Kind::Property,
+                               VarType(member.result), types.empty() ? nullptr : types.data(),
+                               static_cast<UINT>(types.size())});
+        }
+    }
+};
+
+std::string Text(const VARIANT& arg) {
+    return AfxBstrToAnsi(arg.bstrVal);
+}
+
+void ReturnLong(VARIANT* result, LONG value) {
+    if (result == nullptr) return;
+    result->vt = VT_I4;
+    result->lVal = value;
+}
+
+void ReturnString(VARIANT* result, const std::string& value) {
+    if (result == nullptr) return;
+    BSTR text = AfxAllocBstr(value);
+    if (text == nullptr) throw std::bad_alloc();
+    result->vt = VT_BSTR;
+    result->bstrVal = text;
+}
+
+}  // namespace
+
+std::span<const AFX_DISPMAP_ENTRY> CTalRecorderForDvRecUpCtrl::GetDispatchMap() const {
+    static const DispatchMap map;
+    return map.entries;
+}
+
+HRESULT CTalRecorderForDvRecUpCtrl::InvokeMember(const AFX_DISPMAP_ENTRY& entry, WORD flags,
+                                                 std::span<VARIANT> args, VARIANT* result) {
+    switch (entry.id) {
+        case DISPID_SETPCMFORMAT:
+            ReturnLong(result, 0);
+            break;  // the format is fixed
+        case DISPID_RECORDTIMEOUT:
+            recordTimeOut = args[0].lVal;  // kept, read by nothing: recording has no limit
+            ReturnLong(result, 0);
+            break;
+        case DISPID_TEMPFOLDERPASS:
+            if (flags == DISPATCH_PROPERTYPUT) {
+                SetTempFolderPass(Text(args[0]));
+            } else {
+                ReturnString(result, dataFolder);
+            }
+            break;
+        case DISPID_RECSTART:
+            ReturnLong(result, RecStart(Text(args[0])));
+            break;
+        case DISPID_GETERRORSTRING:
+            ReturnString(result, args[0].lVal == 0 ? "Succeeded" : "Failed");
+            break;
+        case DISPID_RECSTOP:
+        case DISPID_RECORDSTOP:
+            ReturnLong(result, RecordStop());
+            break;
+        case DISPID_RECORDTOTALFILENAME:
+            ReturnString(result, fileName);
+            break;
+        case DISPID_RECORDFILENAME:
+            ReturnString(result, RecordFileName());
+            break;
+        case DISPID_PLAYSTART:
+        case DISPID_PLAYSTARTFILE:
+            ReturnLong(result, BeginPlaying(Text(args[0])));
+            break;
+        case DISPID_PLAYSTOP_SILENT:
+            ReturnLong(result, PlayStopSilently());
+            break;
+        case DISPID_GETDATAFOLDER:
+            ReturnString(result, ComputeDataFolder());
+            break;
+        case DISPID_RECORDSTARTFILE: {
+            std::string path = Text(args[0]);
+            ReturnLong(result, IsScriptPathAllowed(path) ? BeginRecording(path) : -1);
+            break;
+        }
+        case DISPID_RECPAUSE:
+        case DISPID_RECORDPAUSE:
+            ReturnLong(result, RecordPause());
+            break;
+        case DISPID_RECORDCONTINUE:
+            ReturnLong(result, RecordContinue());
+            break;
+        case DISPID_PLAYSTOP:
+            ReturnLong(result, PlayStop());
+            break;
+        case DISPID_PLAYPAUSE:
+            ReturnLong(result, PlayPause());
+            break;
+        case DISPID_PLAYCONTINUE:
+            ReturnLong(result, PlayContinue());
+            break;
+        case DISPID_CONVERTWAVTOWMA:
+            ReturnLong(result, ConvertWavToWMA(Text(args[0]), Text(args[1])));
+            break;
+        case DISPID_DELETEAUDIOFILEALL:
+            ReturnLong(result, DeleteAudioFileALL());
+            break;
+        case DISPID_DELETEAUDIOFILE: {
+            std::string path = Text(args[0]);
+            ReturnLong(result, DeleteAudioFile(path.c_str()));
+            break;
+        }
+        default:
+            return DISP_E_MEMBERNOTFOUND;
+    }
+    return S_OK;
+}
+
+// recStart stores its argument first, whatever follows; a path outside the folders a script
+// may write to is then refused.
+LONG CTalRecorderForDvRecUpCtrl::RecStart(const std::string& path) {
+    fileName = path;
+    if (!IsScriptPathAllowed(path)) return -1;
+    return BeginRecording(fileName);
+}
+
+LONG CTalRecorderForDvRecUpCtrl::BeginRecording(const std::string& path) {
+    if (!manager) return -1;
+    if (manager->state == RecordPaused) {
+        manager->ResumeRecording();  // goes on into the file it was started with
+        FireRecorderStateNotify("record-resume");
+        return 0;
+    }
+    if (manager->state == Recording) return -2;
+    player.Close();
+    manager->StartRecording(path);
+    FireRecorderStateNotify("record-start");
+    return 0;
+}
+
+// A file error of the save leaves here as the framework's exception: no state string.
+LONG CTalRecorderForDvRecUpCtrl::RecordStop() {
+    if (!manager) return -1;
+    manager->StopRecording();
+    FireRecorderStateNotify("record-stop");
+    return 0;
+}
+
+LONG CTalRecorderForDvRecUpCtrl::RecordPause() {
+    if (!manager) return -1;
+    manager->TogglePauseRecording();
+    FireRecorderStateNotify("record-pause");  // in both directions of the toggle
+    return 0;
+}
+
+LONG CTalRecorderForDvRecUpCtrl::RecordContinue() {
+    if (!manager) return -1;
+    manager->ResumeRecording();
+    FireRecorderStateNotify("record-resume");
+    return 0;
+}
+
+// Before the window exists there is no manager, and no timer to report the end of a
+// playback: the call is refused like the recording methods.
+LONG CTalRecorderForDvRecUpCtrl::BeginPlaying(const std::string& path) {
+    if (!manager || !IsScriptPathAllowed(path)) return -1;
+    if (manager->state == Recording) manager->StopRecording();  // written, no "record-stop"
+    if (player.GetMode() == MCI_MODE_PAUSE) {
+        player.Play();
+        FireRecorderStateNotify("play-resume");
+        return 0;
+    }
+    fileName = path;
+    player.Close();
+    player.Open(path.c_str());
+    player.Play();
+    FireRecorderStateNotify("play-start");
+    return 0;
+}
+
+LONG CTalRecorderForDvRecUpCtrl::PlayStopSilently() {
+    player.Close();
+    return 0;
+}
+
+LONG CTalRecorderForDvRecUpCtrl::PlayStop() {
+    player.Close();
+    FireRecorderStateNotify("play-stop");
+    return 0;
+}
+
+LONG CTalRecorderForDvRecUpCtrl::PlayPause() {
+    player.Pause();
+    FireRecorderStateNotify("play-pause");
+    return 0;
+}
+
+LONG CTalRecorderForDvRecUpCtrl::PlayContinue() {
+    player.Play();
+    FireRecorderStateNotify("play-resume");
+    return 0;
+}
+
+// The file-name part of the last path given: what follows the last separator (a separator
+// byte inside a multibyte character does not count); empty when the only separator is the
+// first character.
+std::string CTalRecorderForDvRecUpCtrl::RecordFileName() const {
+    const char* text = fileName.c_str();
+    const char* last = AfxStrRChrMB(text, PATH_SEPARATOR);
+    if (last == nullptr) return fileName;
+    if (last == text) return {};
+    return std::string(last + 1);
+}
+
+// The setter stores nothing: an existing folder marks the control modified, anything else
+// is shown in a message box. The text is kept in UTF-16 and shown in the process's code page.
+void CTalRecorderForDvRecUpCtrl::SetTempFolderPass(const std::string& value) {
+    DWORD attributes = GetFileAttributesA(value.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        SetModifiedFlag();
+        return;
+    }
+    std::string text =
+        AfxWideToAnsi(u"설정된 값은 디렉토리가 아닙니다 [ ") + value + AfxWideToAnsi(u" ]");
+    AfxMessageBox(text.c_str(), MB_OK);
+}
+
+LONG CTalRecorderForDvRecUpCtrl::ConvertWavToWMA(const std::string& source,
+                                                 const std::string& dest) {
+    if (!IsScriptPathAllowed(source) || !IsScriptPathAllowed(dest)) return -1;
+    return ConvertWavFile(source.c_str(), dest.c_str()) < 0 ? -1 : 0;
+}

@@ -1,0 +1,100 @@
+#include "control/PropPage.h"
+
+#include <cstring>
+
+#include "control/TalRecorderCtrl.h"
+#include "platform/afxconv.h"
+#include "platform/objbase.h"
+#include "resources/Resources.h"
+
+namespace {
+
+LPOLESTR TaskString(const char* ansi) {
+    std::u16string wide = AfxAnsiToWide(ansi);
+    auto* out = static_cast<LPOLESTR>(CoTaskMemAlloc((wide.size() + 1) * sizeof(OLECHAR)));
+    if (out != nullptr) std::memcpy(out, wide.c_str(), (wide.size() + 1) * sizeof(OLECHAR));
+    return out;
+}
+
+}  // namespace
+
+CTalRecorderForDvRecUpPropPage::CTalRecorderForDvRecUpPropPage() {
+    ++CTalRecorderForDvRecUpCtrl::Module().objects;
+}
+
+CTalRecorderForDvRecUpPropPage::~CTalRecorderForDvRecUpPropPage() {
+    --CTalRecorderForDvRecUpCtrl::Module().objects;
+}
+
+HRESULT CTalRecorderForDvRecUpPropPage::QueryInterface(REFIID riid, void** object) {
+    if (object == nullptr) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IPropertyPage) {
+        *object = static_cast<IPropertyPage*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG CTalRecorderForDvRecUpPropPage::AddRef() {
+    return ++refs_;
+}
+
+ULONG CTalRecorderForDvRecUpPropPage::Release() {
+    ULONG left = --refs_;
+    if (left == 0) delete this;
+    return left;
+}
+
+HRESULT CTalRecorderForDvRecUpPropPage::SetPageSite(IPropertyPageSite*) {
+    return S_OK;
+}
+HRESULT CTalRecorderForDvRecUpPropPage::Activate(HWND, LPCRECT, BOOL) {
+    return S_OK;
+}
+HRESULT CTalRecorderForDvRecUpPropPage::Deactivate() {
+    return S_OK;
+}
+
+HRESULT CTalRecorderForDvRecUpPropPage::GetPageInfo(PROPPAGEINFO* info) {
+    using namespace talrec::resources;
+    if (info == nullptr) return E_POINTER;
+    const DialogTemplate& dialog = PropertyPageDialog();
+    *info = PROPPAGEINFO{};
+    info->cb = sizeof(PROPPAGEINFO);
+    info->pszTitle = TaskString(FindString(IDS_TALRECORDERFORDVRECUP_PPG_CAPTION));
+    info->pszDocString = TaskString(dialog.controls[0].text);
+    // Dialog units of an 8-point "MS Shell Dlg": 6 by 13 pixels per 4 by 8 units.
+    info->size = {dialog.cx * 6 / 4, dialog.cy * 13 / 8};
+    if (info->pszTitle == nullptr || info->pszDocString == nullptr) {
+        CoTaskMemFree(info->pszTitle);
+        CoTaskMemFree(info->pszDocString);
+        *info = PROPPAGEINFO{};
+        return E_OUTOFMEMORY;
+    }
+    return S_OK;
+}
+
+HRESULT CTalRecorderForDvRecUpPropPage::SetObjects(ULONG, IUnknown**) {
+    return S_OK;
+}
+HRESULT CTalRecorderForDvRecUpPropPage::Show(UINT) {
+    return S_OK;
+}
+HRESULT CTalRecorderForDvRecUpPropPage::Move(LPCRECT) {
+    return S_OK;
+}
+// The page exchanges nothing, so it is never dirty and applying does nothing.
+HRESULT CTalRecorderForDvRecUpPropPage::IsPageDirty() {
+    return S_FALSE;
+}
+HRESULT CTalRecorderForDvRecUpPropPage::Apply() {
+    return S_OK;
+}
+HRESULT CTalRecorderForDvRecUpPropPage::Help(LPCOLESTR) {
+    return E_NOTIMPL;
+}
+HRESULT CTalRecorderForDvRecUpPropPage::TranslateAccelerator(MSG*) {
+    return S_FALSE;
+}

@@ -1,0 +1,168 @@
+#include "control/Registration.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "control/Guids.h"
+#include "platform/afxconv.h"
+#include "platform/comcat.h"
+#include "platform/libloaderapi.h"
+#include "platform/objbase.h"
+#include "platform/oleauto.h"
+#include "platform/winreg.h"
+#include "resources/Resources.h"
+
+namespace talrec::control {
+
+namespace {
+
+std::string GuidText(REFGUID guid) {
+    OLECHAR text[40] = {};
+    StringFromGUID2(guid, text, 40);
+    return AfxWideToAnsi(text);
+}
+
+std::string UserTypeName(UINT id, REFCLSID clsid) {
+    const char* name = resources::FindString(id);
+    return name != nullptr ? name : GuidText(clsid);
+}
+
+// One key's default value (or a named value) under HKEY_CLASSES_ROOT.
+struct Entry {
+    std::string key;
+    std::string valueName;
+    std::string data;
+};
+
+bool WriteEntries(const std::vector<Entry>& entries) {
+    for (const Entry& entry : entries) {
+        HKEY key = nullptr;
+        if (RegCreateKeyExA(HKEY_CLASSES_ROOT, entry.key.c_str(), 0, nullptr,
+                            REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
+                            nullptr) != ERROR_SUCCESS) {
+            return false;
+        }
+        LSTATUS status =
+            RegSetValueExA(key, entry.valueName.empty() ? nullptr : entry.valueName.c_str(), 0,
+                           REG_SZ, reinterpret_cast<const BYTE*>(entry.data.c_str()),
+                           static_cast<DWORD>(entry.data.size() + 1));
+        RegCloseKey(key);
+        // A write refused for lack of access stops the writing, and is reported: on this
+        // platform the registry is the user's own, so nothing would be registered at all.
+        if (status != ERROR_SUCCESS) return false;
+    }
+    return true;
+}
+
+bool DeleteTree(const std::string& key) {
+    LSTATUS status = RegDeleteTreeA(HKEY_CLASSES_ROOT, key.c_str());
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+}
+
+ICatRegister* CategoryManager() {
+    ICatRegister* manager = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_ICatRegister, reinterpret_cast<void**>(&manager)))) {
+        return nullptr;
+    }
+    return manager;
+}
+
+}  // namespace
+
+std::string ModulePath() {
+    HMODULE module = nullptr;
+    GetModuleHandleExA(
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+        reinterpret_cast<LPCSTR>(&ModulePath), &module);
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(module, path, MAX_PATH);
+    return path;
+}
+
+bool RegisterTypeLibrary(const std::string& modulePath) {
+    std::u16string path = AfxAnsiToWide(modulePath);
+    ITypeLib* lib = nullptr;
+    if (FAILED(LoadTypeLib(path.c_str(), &lib))) return false;
+    TLIBATTR* attr = nullptr;
+    bool ours = SUCCEEDED(lib->GetLibAttr(&attr)) && attr->guid == LIBID_TalRecorderForDvRecUpLib;
+    if (attr != nullptr) lib->ReleaseTLibAttr(attr);
+    bool ok = ours && SUCCEEDED(RegisterTypeLib(lib, path.c_str(), u""));
+    lib->Release();
+    return ok;
+}
+
+bool UnregisterTypeLibrary() {
+    return SUCCEEDED(UnRegisterTypeLib(LIBID_TalRecorderForDvRecUpLib, kTypeLibMajor, kTypeLibMinor,
+                                       0, SYS_WIN32));
+}
+
+HRESULT RegisterSafetyCategory(REFGUID catid, const char* description) {
+    ICatRegister* manager = CategoryManager();
+    if (manager == nullptr) return E_FAIL;
+    CATEGORYINFO info{};
+    info.catid = catid;
+    info.lcid = 0x0409;
+    std::u16string text = AfxAnsiToWide(description);
+    std::size_t units = std::min<std::size_t>(text.size(), 127);
+    std::copy_n(text.begin(), units, info.szDescription);
+    info.szDescription[units] = u'\0';
+    HRESULT hr = manager->RegisterCategories(1, &info);
+    manager->Release();
+    return hr;
+}
+
+HRESULT MarkClassInCategory(REFCLSID clsid, REFGUID catid) {
+    ICatRegister* manager = CategoryManager();
+    if (manager == nullptr) return E_FAIL;
+    CATID id = catid;
+    HRESULT hr = manager->RegisterClassImplCategories(clsid, 1, &id);
+    manager->Release();
+    return hr;
+}
+
+bool UpdateControlRegistration(bool registering, const std::string& modulePath) {
+    // The categories and marks are made whether registering or removing; their failures are
+    // not reported: the class is then only not marked. Categories are never removed.
+    if (SUCCEEDED(RegisterSafetyCategory(CATID_SafeForScripting,
+                                         "Controls that are safely scriptable"))) {
+        MarkClassInCategory(CLSID_TalRecorderForDvRecUp, CATID_SafeForScripting);
+    }
+    if (SUCCEEDED(RegisterSafetyCategory(CATID_SafeForInitializing,
+                                         "Controls safely initializable from persistent data"))) {
+        MarkClassInCategory(CLSID_TalRecorderForDvRecUp, CATID_SafeForInitializing);
+    }
+
+    const std::string clsid = "CLSID\\" + GuidText(CLSID_TalRecorderForDvRecUp);
+    if (!registering) return DeleteTree(clsid) && DeleteTree(kProgID);
+
+    const std::string name =
+        UserTypeName(resources::IDS_TALRECORDERFORDVRECUP, CLSID_TalRecorderForDvRecUp);
+    return WriteEntries({
+        {kProgID, "", name},
+        {std::string(kProgID) + "\\CLSID", "", GuidText(CLSID_TalRecorderForDvRecUp)},
+        {clsid, "", name},
+        {clsid + "\\ProgID", "", kProgID},
+        {clsid + "\\InprocServer32", "", modulePath},
+        {clsid + "\\ToolboxBitmap32", "", modulePath + ", 1"},
+        {clsid + "\\MiscStatus", "", "0"},
+        {clsid + "\\MiscStatus\\1", "", std::to_string(kMiscStatus)},
+        {clsid + "\\Control", "", ""},
+        {clsid + "\\TypeLib", "", GuidText(LIBID_TalRecorderForDvRecUpLib)},
+        {clsid + "\\Version", "", "1.0"},
+        {clsid + "\\InprocServer32", "ThreadingModel", "Apartment"},
+    });
+}
+
+bool UpdatePropPageRegistration(bool registering, const std::string& modulePath) {
+    const std::string clsid = "CLSID\\" + GuidText(CLSID_TalRecorderForDvRecUpPropPage);
+    if (!registering) return DeleteTree(clsid);
+    return WriteEntries({
+        {clsid, "",
+         UserTypeName(resources::IDS_TALRECORDERFORDVRECUP_PPG,
+                      CLSID_TalRecorderForDvRecUpPropPage)},
+        {clsid + "\\InprocServer32", "", modulePath},
+    });
+}
+
+}  // namespace talrec::control

@@ -1,0 +1,61 @@
+// CTalRecorderForDvRecUpCtrl: the control object. It owns the recorder manager and the media
+// player, turns its window's creation, destruction, timer ticks and level messages into work,
+// and carries the scripting methods and events. Everything runs on the container's
+// user-interface thread; the capture thread reaches it only by posting WM_WAVE_LEVEL.
+#pragma once
+
+#include <boost/shared_ptr.hpp>
+#include <span>
+#include <string>
+
+#include "audio/MciPlayer.h"
+#include "audio/WaveManager.h"
+#include "platform/afxctl.h"
+
+class CTalRecorderForDvRecUpCtrl : public COleControl {
+  public:
+    CTalRecorderForDvRecUpCtrl();
+
+    // The module's count of live objects and locks.
+    static CModuleLock& Module();
+
+  protected:
+    ~CTalRecorderForDvRecUpCtrl() override = default;  // dataFolder, player, fileName, manager
+
+    int OnCreate(CREATESTRUCTA* create) override;
+    void OnDestroy() override;
+    void OnTimer(UINT_PTR id) override;
+    bool OnWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+    void OnProperties() override;
+    void DoPropExchange(CPropExchange* px) override;
+
+    std::span<const AFX_DISPMAP_ENTRY> GetDispatchMap() const override;
+    HRESULT InvokeMember(const AFX_DISPMAP_ENTRY& entry, WORD flags, std::span<VARIANT> args,
+                         VARIANT* result) override;
+
+  private:
+    // The scripting methods (one handler per entry; pairs share theirs).
+    LONG BeginRecording(const std::string& path);
+    LONG BeginPlaying(const std::string& path);
+    LONG RecStart(const std::string& path);
+    LONG RecordStop();
+    LONG RecordPause();
+    LONG RecordContinue();
+    LONG PlayStopSilently();
+    LONG PlayStop();
+    LONG PlayPause();
+    LONG PlayContinue();
+    std::string RecordFileName() const;
+    void SetTempFolderPass(const std::string& value);
+    LONG ConvertWavToWMA(const std::string& source, const std::string& dest);
+
+    void FireRecorderStateNotify(const char* state);
+    void FireNoArgs(DISPID id);
+    void FireVolumeStatus(LONG vol);
+
+    LONG recordTimeOut;
+    boost::shared_ptr<CWaveManager> manager;
+    std::string fileName;
+    CMciPlayer player;
+    std::string dataFolder;
+};

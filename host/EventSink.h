@@ -1,0 +1,43 @@
+// The host's event sink: an IDispatch that the control calls for each event, on the thread
+// that fires it (the host's user-interface thread). Each event is handed on by name with its
+// arguments in the caller's order.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "platform/oaidl.h"
+
+namespace talrec::host {
+
+class EventSink final : public IDispatch {
+  public:
+    using Handler = std::function<void(const std::string& name, const nlohmann::json& args)>;
+
+    // `events`: the source interface's id and its members' names by dispatch id.
+    EventSink(const IID& events, std::map<DISPID, std::string> names, Handler handler);
+    EventSink(const EventSink&) = delete;
+    EventSink& operator=(const EventSink&) = delete;
+
+    HRESULT QueryInterface(REFIID riid, void** object) override;
+    ULONG AddRef() override;
+    ULONG Release() override;
+    HRESULT GetTypeInfoCount(UINT* count) override;
+    HRESULT GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
+    HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
+                          DISPID* ids) override;
+    HRESULT Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
+                   VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) override;
+
+  private:
+    ~EventSink() = default;
+    IID events_;
+    std::map<DISPID, std::string> names_;
+    Handler handler_;
+    std::atomic<ULONG> refs_{1};
+};
+
+}  // namespace talrec::host

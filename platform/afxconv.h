@@ -1,0 +1,17 @@
+// Conversions between the ANSI code page's strings, inside the control, and the UTF-16 of
+// automation strings, outside it.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/oaidl.h"
+
+// Characters that do not convert become the code page's replacement; nothing fails.
+std::u16string AfxAnsiToWide(std::string_view ansi);
+std::string AfxWideToAnsi(std::u16string_view wide);
+// The automation string's text (a null BSTR is the empty string).
+std::string AfxBstrToAnsi(BSTR text);
+// A newly allocated automation string; the empty string gives an empty BSTR, never null.
+// Null when the allocation fails.
+BSTR AfxAllocBstr(std::string_view ansi);

@@ -1,0 +1,33 @@
+// Console services for the command-line hosts: the process's standard streams and its
+// interrupt signals.
+#pragma once
+
+#include <cstdio>
+
+#include "platform/windef.h"
+
+// Control events, as SetConsoleCtrlHandler reports them: Ctrl-C (SIGINT), and the close of
+// the console or a request to end (SIGTERM, SIGHUP).
+inline constexpr DWORD CTRL_C_EVENT = 0;
+inline constexpr DWORD CTRL_BREAK_EVENT = 1;
+inline constexpr DWORD CTRL_CLOSE_EVENT = 2;
+
+// Called on a thread of the platform's own (never inside a signal handler), once per signal.
+// TRUE: handled; FALSE: the next handler, and at the last the default action (the process
+// ends).
+using PHANDLER_ROUTINE = BOOL (*)(DWORD ctrlType);
+
+// Adds (add TRUE) or removes a handler; handlers run last added first.
+BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add);
+
+namespace talrec::platform {
+
+// Sends what the process writes to standard output (printf, std::cout) to standard error
+// from now on, and returns a stream on the original standard output, for a host whose
+// standard output carries only its protocol. Null when the streams cannot be duplicated.
+std::FILE* TakeStandardOutput();
+
+// Whether a stream is a terminal.
+bool IsTerminal(std::FILE* stream);
+
+}  // namespace talrec::platform

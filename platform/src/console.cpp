@@ -1,0 +1,82 @@
+#include "platform/console.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+std::mutex g_mutex;  // guards g_handlers and g_started
+std::vector<PHANDLER_ROUTINE> g_handlers;
+bool g_started = false;
+
+// The signal thread: signals are blocked in every thread (the mask is set before any other
+// thread starts, when the first handler is added) and taken here with sigwait, so handlers
+// run on an ordinary thread and may lock, allocate and post.
+void SignalThread(sigset_t set) {
+    for (;;) {
+        int signal = 0;
+        if (sigwait(&set, &signal) != 0) continue;
+        DWORD type = signal == SIGINT ? CTRL_C_EVENT : CTRL_CLOSE_EVENT;
+        std::vector<PHANDLER_ROUTINE> handlers;
+        {
+            std::lock_guard lock(g_mutex);
+            handlers = g_handlers;
+        }
+        bool handled = false;
+        for (auto it = handlers.rbegin(); it != handlers.rend() && !handled; ++it) {
+            handled = (*it)(type) != FALSE;
+        }
+        if (!handled) _exit(128 + signal);
+    }
+}
+
+}  // namespace
+
+BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add) {
+    if (handler == nullptr) return FALSE;
+    std::lock_guard lock(g_mutex);
+    if (add) {
+        g_handlers.push_back(handler);
+        if (!g_started) {
+            sigset_t set;
+            sigemptyset(&set);
+            sigaddset(&set, SIGINT);
+            sigaddset(&set, SIGTERM);
+            sigaddset(&set, SIGHUP);
+            pthread_sigmask(SIG_BLOCK, &set, nullptr);
+            std::thread(SignalThread, set).detach();
+            g_started = true;
+        }
+        return TRUE;
+    }
+    auto it = std::find(g_handlers.begin(), g_handlers.end(), handler);
+    if (it == g_handlers.end()) return FALSE;
+    g_handlers.erase(it);
+    return TRUE;
+}
+
+namespace talrec::platform {
+
+std::FILE* TakeStandardOutput() {
+    std::fflush(stdout);
+    int protocol = dup(STDOUT_FILENO);
+    if (protocol < 0) return nullptr;
+    if (dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+        close(protocol);
+        return nullptr;
+    }
+    std::FILE* out = fdopen(protocol, "w");
+    if (out == nullptr) close(protocol);
+    return out;
+}
+
+bool IsTerminal(std::FILE* stream) {
+    return stream != nullptr && isatty(fileno(stream)) == 1;
+}
+
+}  // namespace talrec::platform

@@ -1,0 +1,200 @@
+// Runs `talrec host` as a separate process for end-to-end tests: requests are written to its
+// standard input, protocol lines read from its standard output.
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace talrec::test {
+
+inline std::string BinDir() {
+    const char* dir = std::getenv("TALREC_BIN_DIR");
+    return dir != nullptr ? dir : "bin";
+}
+
+// Runs a command to its end with extra environment; returns its exit status.
+inline int RunCommand(const std::vector<std::string>& argv,
+                      const std::map<std::string, std::string>& env) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
+        int null = open("/dev/null", O_WRONLY);
+        dup2(null, STDOUT_FILENO);
+        std::vector<char*> args;
+        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+class HostProcess {
+  public:
+    HostProcess(const std::vector<std::string>& args,
+                const std::map<std::string, std::string>& env) {
+        int in[2], out[2];
+        if (pipe(in) != 0 || pipe(out) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
+            dup2(in[0], STDIN_FILENO);
+            dup2(out[1], STDOUT_FILENO);
+            close(in[1]);
+            close(out[0]);
+            std::string program = BinDir() + "/talrec";
+            std::vector<char*> argv{const_cast<char*>(program.c_str()), const_cast<char*>("host")};
+            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        close(in[0]);
+        close(out[1]);
+        in_ = in[1];
+        out_ = out[0];
+        signal(SIGPIPE, SIG_IGN);
+    }
+    ~HostProcess() {
+        CloseInput();
+        if (out_ >= 0) close(out_);
+        if (pid_ > 0 && !exited_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    HostProcess(const HostProcess&) = delete;
+    HostProcess& operator=(const HostProcess&) = delete;
+
+    void SendRaw(const std::string& bytes) {
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            ssize_t n = write(in_, bytes.data() + done, bytes.size() - done);
+            if (n <= 0) return;
+            done += static_cast<std::size_t>(n);
+        }
+    }
+    void Send(const nlohmann::json& message) { SendRaw(message.dump() + "\n"); }
+    void CloseInput() {
+        if (in_ >= 0) close(in_);
+        in_ = -1;
+    }
+
+    // The next protocol line, or nullopt after `timeout` or at the end of output.
+    std::optional<nlohmann::json> ReadLine(std::chrono::milliseconds timeout) {
+        auto deadline = std::chrono::steady_clock::now() + timeout;
+        for (;;) {
+            std::size_t newline = buffer_.find('\n');
+            if (newline != std::string::npos) {
+                std::string line = buffer_.substr(0, newline);
+                buffer_.erase(0, newline + 1);
+                return nlohmann::json::parse(line);
+            }
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return std::nullopt;
+            pollfd p{out_, POLLIN, 0};
+            if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+            char chunk[4096];
+            ssize_t n = read(out_, chunk, sizeof chunk);
+            if (n <= 0) return std::nullopt;
+            buffer_.append(chunk, static_cast<std::size_t>(n));
+        }
+    }
+
+    struct Reply {
+        std::vector<nlohmann::json> notifications;  // before the reply, VolumeStatus left out
+        nlohmann::json reply;                       // null when none came
+        std::vector<std::string> states() const {
+            std::vector<std::string> out;
+            for (const auto& n : notifications) {
+                if (n["method"] == "RecorderStateNotify") out.push_back(n["params"][0]);
+            }
+            return out;
+        }
+        nlohmann::json result() const { return reply.value("result", nlohmann::json()); }
+        long long errorCode() const {
+            return reply.contains("error") ? reply["error"]["code"].get<long long>() : 0;
+        }
+    };
+
+    // Sends one request and reads up to its reply; level notifications are counted aside.
+    Reply Call(const std::string& method, const nlohmann::json& params = nlohmann::json::array(),
+               std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+        int id = ++nextId_;
+        Send({{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", params}});
+        return ReadReply(id, timeout);
+    }
+
+    Reply ReadReply(const nlohmann::json& id, std::chrono::milliseconds timeout) {
+        Reply reply;
+        auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (auto line = ReadLine(std::chrono::duration_cast<std::chrono::milliseconds>(
+                   deadline - std::chrono::steady_clock::now()))) {
+            if (line->contains("id") && (*line)["id"] == id) {
+                reply.reply = *line;
+                break;
+            }
+            Note(*line, reply.notifications);
+        }
+        return reply;
+    }
+
+    // Reads notifications for a while (no request).
+    std::vector<nlohmann::json> Drain(std::chrono::milliseconds duration) {
+        std::vector<nlohmann::json> out;
+        auto deadline = std::chrono::steady_clock::now() + duration;
+        while (auto line = ReadLine(std::chrono::duration_cast<std::chrono::milliseconds>(
+                   deadline - std::chrono::steady_clock::now()))) {
+            Note(*line, out);
+        }
+        return out;
+    }
+
+    // Waits for the process to end; its exit status, or -1 on a signal or timeout.
+    int Wait(std::chrono::milliseconds timeout) {
+        auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (std::chrono::steady_clock::now() < deadline) {
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                exited_ = true;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            }
+            usleep(10000);
+        }
+        return -1;
+    }
+
+    std::vector<int> levels;  // every VolumeStatus value seen, in order
+
+  private:
+    void Note(const nlohmann::json& line, std::vector<nlohmann::json>& into) {
+        if (line.value("method", "") == "VolumeStatus") {
+            levels.push_back(line["params"][0].get<int>());
+        } else {
+            into.push_back(line);
+        }
+    }
+
+    pid_t pid_ = -1;
+    int in_ = -1;
+    int out_ = -1;
+    bool exited_ = false;
+    std::string buffer_;
+    int nextId_ = 0;
+};
+
+}  // namespace talrec::test
