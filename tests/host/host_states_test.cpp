@@ -92,6 +92,26 @@ TEST_F(HostTest, RecordingCycleWithPausesWritesTheSourceInOrder) {
     }
 }
 
+TEST_F(HostTest, APausedRecordingStaysPausedThroughPlaybackAndStopsFromThere) {
+    auto host = Start();
+    host->Call("recStart", Args(File("first.wav")));
+    host->Drain(300ms);
+    host->Call("recStop");
+    host->Call("recStart", Args(File("paused.wav")));
+    host->Drain(300ms);
+    EXPECT_EQ(host->Call("RecordPause").states(), States{"record-pause"});
+    EXPECT_EQ(host->Call("playStart", Args(File("first.wav"))).states(), States{"play-start"});
+    EXPECT_FALSE(std::filesystem::exists(File("paused.wav"))) << "left paused, not written";
+    EXPECT_EQ(host->Call("recStart", Args(File("x.wav"))).states(), States{"record-resume"});
+    EXPECT_EQ(host->Call("RecordPause").states(), States{"record-pause"});
+    EXPECT_EQ(host->Call("RecordContinue").states(), States{"record-resume"});
+    EXPECT_EQ(host->Call("RecordPause").states(), States{"record-pause"});
+    auto stop = host->Call("RecordStop");
+    EXPECT_EQ(stop.result(), 0);
+    EXPECT_EQ(stop.states(), States{"record-stop"});
+    EXPECT_TRUE(std::filesystem::exists(File("paused.wav")));
+}
+
 TEST_F(HostTest, StopIntoAMissingFolderRaisesAndTheNextStartRecordsAgain) {
     auto host = Start();
     EXPECT_EQ(host->Call("recStart", Args(File("missing/a.wav"))).result(), 0);
