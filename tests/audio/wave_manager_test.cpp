@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <utility>
 
 #include "audio/WaveManager.h"
 #include "platform/wave_test_util.h"
@@ -282,3 +283,32 @@ TEST_F(ManagerTest, DestroyingAManagerDuringARecordingWritesNothing) {
 }
 
 }  // namespace
+
+// The manager takes the capture engine's sound over by a move: the frames change owner
+// untouched, the source is left empty and valid, and a sound moved onto itself stays whole.
+TEST(WaveMove, TheStoreChangesOwnerAndTheSourceIsLeftEmpty) {
+    CWave source;
+    source.SetFormat(2, 22050, 16);
+    auto* block = new BYTE[4000];
+    for (int i = 0; i < 4000; ++i) block[i] = static_cast<BYTE>(i * 3);
+    source.SetBuffer(block, 1000, false);
+
+    CWave target;
+    target = std::move(source);
+    EXPECT_EQ(target.GetBuffer(), block) << "copied instead of moved";
+    EXPECT_EQ(target.GetNumSamples(), 1000u);
+    EXPECT_TRUE(SameFormat(target.GetFormat(), Pcm(2, 22050, 16)));
+    EXPECT_EQ(source.GetBuffer(), nullptr);
+    EXPECT_EQ(source.GetBufferLength(), 0u);
+
+    CWave& alias = target;
+    target = std::move(alias);
+    EXPECT_EQ(target.GetBuffer(), block);
+    CWave constructed(std::move(target));
+    EXPECT_EQ(constructed.GetBuffer(), block);
+    EXPECT_EQ(constructed.GetBuffer()[3999], static_cast<BYTE>(3999 * 3));
+    // An emptied sound is an ordinary one again: it can be filled and copied.
+    source = constructed;
+    EXPECT_EQ(source.GetNumSamples(), 1000u);
+    EXPECT_NE(source.GetBuffer(), block);
+}
