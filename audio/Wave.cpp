@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace {
 // Tags of the fixed header, with their offsets: "RIFF" at 0, "WAVEfmt " at 8, "data" at 36.
@@ -77,6 +78,16 @@ CWave& CWave::operator=(const CWave& other) {
     m_buffer.SetNumSamples(other.GetNumSamples(), align);
     m_pcmWaveFormat = other.m_pcmWaveFormat;
     m_buffer.CopyBuffer(other.GetBuffer(), other.GetNumSamples(), align);
+    return *this;
+}
+
+CWave::CWave(CWave&& other) noexcept
+    : CObject(other), m_buffer(std::move(other.m_buffer)), m_pcmWaveFormat(other.m_pcmWaveFormat) {}
+
+CWave& CWave::operator=(CWave&& other) noexcept {
+    if (this == &other) return *this;
+    m_buffer = std::move(other.m_buffer);
+    m_pcmWaveFormat = other.m_pcmWaveFormat;
     return *this;
 }
 

@@ -7,7 +7,7 @@
 // 8 and 36. A file it does not accept raises CFileException(invalidFile, -1, file name) and
 // leaves the sound as it was.
 //
-// A CWave is used by one thread at a time. Copies are deep.
+// A CWave is used by one thread at a time. Copies are deep; a move takes the store over.
 #pragma once
 
 #include "audio/WaveBuffer.h"
@@ -25,6 +25,10 @@ class CWave : public CObject {
     CWave();
     CWave(const CWave& other);
     CWave& operator=(const CWave& other);
+    // Moving hands the store over: the source keeps its format and is left with an empty
+    // store that has no storage.
+    CWave(CWave&& other) noexcept;
+    CWave& operator=(CWave&& other) noexcept;
     ~CWave() override;
 
     // Loading reads the WAV layout from the archive's file, storing writes it there.

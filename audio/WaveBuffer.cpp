@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace {
 std::size_t ByteCount(DWORD nCount, int nSize) {
@@ -13,6 +14,20 @@ CWaveBuffer::~CWaveBuffer() {
     m_nCount = 0;
     delete[] m_pData;
     m_pData = nullptr;
+}
+
+CWaveBuffer::CWaveBuffer(CWaveBuffer&& other) noexcept
+    : m_nSampleSize(std::exchange(other.m_nSampleSize, 0)),
+      m_pData(std::exchange(other.m_pData, nullptr)),
+      m_nCount(std::exchange(other.m_nCount, 0)) {}
+
+CWaveBuffer& CWaveBuffer::operator=(CWaveBuffer&& other) noexcept {
+    if (this == &other) return *this;
+    delete[] m_pData;
+    m_nSampleSize = std::exchange(other.m_nSampleSize, 0);
+    m_pData = std::exchange(other.m_pData, nullptr);
+    m_nCount = std::exchange(other.m_nCount, 0);
+    return *this;
 }
 
 void CWaveBuffer::SetNumSamples(DWORD nCount, int nSize) {

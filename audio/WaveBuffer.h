@@ -3,7 +3,8 @@
 // The buffer knows nothing of channels or rates: a frame is a run of `sample size` bytes.
 // Invariant: when the storage is not null it holds exactly count x sample size bytes. The
 // buffer never grows by itself; only SetNumSamples and SetBuffer change its size.
-// A buffer is owned by one object and used by one thread at a time; it cannot be copied.
+// A buffer is owned by one object and used by one thread at a time; it cannot be copied,
+// only moved.
 #pragma once
 
 #include "platform/windef.h"
@@ -14,6 +15,9 @@ class CWaveBuffer {
     virtual ~CWaveBuffer();
     CWaveBuffer(const CWaveBuffer&) = delete;
     CWaveBuffer& operator=(const CWaveBuffer&) = delete;
+    // Moving hands the storage over; the source is left empty, with no storage.
+    CWaveBuffer(CWaveBuffer&& other) noexcept;
+    CWaveBuffer& operator=(CWaveBuffer&& other) noexcept;
 
     // The storage, null when there is none.
     BYTE* GetBuffer() const { return m_pData; }

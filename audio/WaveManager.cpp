@@ -1,7 +1,5 @@
 #include "audio/WaveManager.h"
 
-#include <utility>
-
 CWaveManager::CWaveManager() : state(Idle), window(nullptr), device(WAVE_MAPPER) {
     format.SetFormat(2, 22050, 16);
 }
