@@ -128,7 +128,10 @@ CWave CWaveIn::GetWave() {
         }
         m_format.SetBuffer(block, total, false);
     }
-    return m_format;
+    // The joined recording is moved out rather than copied: nothing reads it in the engine
+    // (the next Record empties it, and a second GetWave joins the chunks again), so a copy
+    // would only add a third image of the recording to memory at the stop.
+    return std::move(m_format);
 }
 
 int CWaveIn::GetPosition() {
