@@ -59,13 +59,13 @@ class CWaveOut {
     bool RangeFinished() const { return m_nPosition >= m_nEnd; }
     void SetResult(MMRESULT r);
 
-    HWND m_hWnd = nullptr;  // kept for the owner; nothing is sent to it
+    HWND m_hWnd = nullptr;          // kept for the owner; nothing is sent to it
+    HWAVEOUT m_hWaveOut = nullptr;  // owner's thread only; the callback gets its own handle
     mutable std::mutex m_lock;
     // Guarded by m_lock.
     DWORD m_nEnd = 0;
     DWORD m_nPosition = 0;
     DWORD m_nChunkSize = 4096;
-    HWAVEOUT m_hWaveOut = nullptr;  // written and read on the owner's thread only
     MMRESULT m_nLastResult = MMSYSERR_NOERROR;
     int m_nHeader = 0;
     WAVEHDR m_headers[3] = {};

@@ -7,13 +7,18 @@
 #include <cstddef>
 #include <span>
 
-#include "platform/windef.h"
+#include "platform/oaidl.h"
 
 namespace talrec::control {
 
 using DISPID = LONG;
 
 enum class Type { Void, Long, Bstr };
+
+// The automation type of a table type (VT_EMPTY for none).
+constexpr VARTYPE VarTypeOf(Type type) {
+    return type == Type::Long ? VT_I4 : type == Type::Bstr ? VT_BSTR : VT_EMPTY;
+}
 
 struct Param {
     const char* name;

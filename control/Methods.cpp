@@ -20,10 +20,6 @@ using namespace talrec::control;
 
 namespace {
 
-VARTYPE VarType(Type type) {
-    return type == Type::Long ? VT_I4 : type == Type::Bstr ? VT_BSTR : VT_EMPTY;
-}
-
 // The dispatch map, built once from the interface table.
 struct DispatchMap {
     std::vector<std::vector<VARTYPE>> params;
@@ -34,9 +30,9 @@ struct DispatchMap {
         params.reserve(members.size());
         for (const Member& member : members) {
             auto& types = params.emplace_back();
-            for (const Param& param : member.params) types.push_back(VarType(param.type));
+            for (const Param& param : member.params) types.push_back(VarTypeOf(param.type));
             entries.push_back({member.name, member.id, member.kind == Kind::Property,
-                               VarType(member.result), types.empty() ? nullptr : types.data(),
+                               VarTypeOf(member.result), types.empty() ? nullptr : types.data(),
                                static_cast<UINT>(types.size())});
         }
     }

@@ -7,17 +7,6 @@
 #include "platform/objbase.h"
 #include "resources/Resources.h"
 
-namespace {
-
-LPOLESTR TaskString(const char* ansi) {
-    std::u16string wide = AfxAnsiToWide(ansi);
-    auto* out = static_cast<LPOLESTR>(CoTaskMemAlloc((wide.size() + 1) * sizeof(OLECHAR)));
-    if (out != nullptr) std::memcpy(out, wide.c_str(), (wide.size() + 1) * sizeof(OLECHAR));
-    return out;
-}
-
-}  // namespace
-
 CTalRecorderForDvRecUpPropPage::CTalRecorderForDvRecUpPropPage() {
     ++CTalRecorderForDvRecUpCtrl::Module().objects;
 }
@@ -63,8 +52,8 @@ HRESULT CTalRecorderForDvRecUpPropPage::GetPageInfo(PROPPAGEINFO* info) {
     const DialogTemplate& dialog = PropertyPageDialog();
     *info = PROPPAGEINFO{};
     info->cb = sizeof(PROPPAGEINFO);
-    info->pszTitle = TaskString(FindString(IDS_TALRECORDERFORDVRECUP_PPG_CAPTION));
-    info->pszDocString = TaskString(dialog.controls[0].text);
+    info->pszTitle = AfxAllocTaskString(FindString(IDS_TALRECORDERFORDVRECUP_PPG_CAPTION));
+    info->pszDocString = AfxAllocTaskString(dialog.controls[0].text);
     // Dialog units of an 8-point "MS Shell Dlg": 6 by 13 pixels per 4 by 8 units.
     info->size = {dialog.cx * 6 / 4, dialog.cy * 13 / 8};
     if (info->pszTitle == nullptr || info->pszDocString == nullptr) {

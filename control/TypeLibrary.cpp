@@ -9,18 +9,6 @@
 namespace talrec::control {
 namespace {
 
-VARTYPE VarType(Type type) {
-    switch (type) {
-        case Type::Long:
-            return VT_I4;
-        case Type::Bstr:
-            return VT_BSTR;
-        case Type::Void:
-            break;
-    }
-    return VT_EMPTY;
-}
-
 // One interface's member records, with the storage their pointers point into.
 struct InterfaceData {
     std::vector<std::vector<TLIBPARAMDATA>> params;
@@ -33,7 +21,7 @@ struct InterfaceData {
         for (const Member& member : table) {
             auto& list = params.emplace_back();
             for (const Param& param : member.params)
-                list.push_back({param.name, VarType(param.type)});
+                list.push_back({param.name, VarTypeOf(param.type)});
             std::string help;
             if (withHelp) {
                 help = (member.kind == Kind::Property ? "property " : "method ") +
@@ -45,7 +33,7 @@ struct InterfaceData {
             const Member& member = table[i];
             members.push_back(
                 {member.id, member.kind == Kind::Property ? TLIBMEMBER_PROPERTY : TLIBMEMBER_METHOD,
-                 member.typeLibName, VarType(member.result),
+                 member.typeLibName, VarTypeOf(member.result),
                  params[i].empty() ? nullptr : params[i].data(),
                  static_cast<UINT>(params[i].size()), helpStrings[i].c_str(), 0});
         }

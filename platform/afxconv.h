@@ -15,3 +15,6 @@ std::string AfxBstrToAnsi(BSTR text);
 // A newly allocated automation string; the empty string gives an empty BSTR, never null.
 // Null when the allocation fails.
 BSTR AfxAllocBstr(std::string_view ansi);
+// A copy in task memory (CoTaskMemFree), for interfaces that hand strings out that way.
+// Null when the allocation fails.
+LPOLESTR AfxAllocTaskString(std::string_view ansi);

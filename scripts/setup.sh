@@ -37,7 +37,8 @@ fi
 
 cmake_args=(-G Ninja -S "$top" -B "$build_dir")
 if [ -n "$sanitize" ]; then
-  cmake_args+=(-DTALREC_SANITIZE="$sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo)
+  # Sanitizer builds run the tests; the benchmarks are left to the plain build.
+  cmake_args+=(-DTALREC_SANITIZE="$sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALREC_BENCHMARKS=OFF)
 fi
 if [ "$fuzz" = ON ]; then
   cmake_args+=(-DTALREC_FUZZ=ON -DTALREC_TESTS=OFF -DTALREC_BENCHMARKS=OFF -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++)

@@ -1,6 +1,9 @@
 #include "platform/afxconv.h"
 
+#include <cstring>
+
 #include "platform/codepage.h"
+#include "platform/objbase.h"
 #include "platform/oleauto.h"
 
 std::u16string AfxAnsiToWide(std::string_view ansi) {
@@ -35,4 +38,11 @@ std::string AfxBstrToAnsi(BSTR text) {
 BSTR AfxAllocBstr(std::string_view ansi) {
     std::u16string wide = AfxAnsiToWide(ansi);
     return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+}
+
+LPOLESTR AfxAllocTaskString(std::string_view ansi) {
+    std::u16string wide = AfxAnsiToWide(ansi);
+    auto* out = static_cast<LPOLESTR>(CoTaskMemAlloc((wide.size() + 1) * sizeof(OLECHAR)));
+    if (out != nullptr) std::memcpy(out, wide.c_str(), (wide.size() + 1) * sizeof(OLECHAR));
+    return out;
 }

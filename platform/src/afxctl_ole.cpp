@@ -13,14 +13,6 @@ namespace {
 constexpr LONG kDefaultExtentX = 2646;
 constexpr LONG kDefaultExtentY = 1323;
 
-LPOLESTR TaskString(const char* ansi) {
-    std::u16string wide = AfxAnsiToWide(ansi != nullptr ? ansi : "");
-    auto* out = static_cast<LPOLESTR>(CoTaskMemAlloc((wide.size() + 1) * sizeof(OLECHAR)));
-    if (out == nullptr) return nullptr;
-    std::memcpy(out, wide.c_str(), (wide.size() + 1) * sizeof(OLECHAR));
-    return out;
-}
-
 }  // namespace
 
 bool CPropExchange::ExchangeLong(const char* name, LONG& value, LONG defaultValue) {
@@ -149,7 +141,7 @@ HRESULT COleControl::GetUserClassID(CLSID* clsid) {
 
 HRESULT COleControl::GetUserType(DWORD, LPOLESTR* userType) {
     if (userType == nullptr) return E_POINTER;
-    *userType = TaskString(m_identity.userTypeName);
+    *userType = AfxAllocTaskString(m_identity.userTypeName);
     return *userType != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 

@@ -332,3 +332,18 @@ MMRESULT waveOutReset(HWAVEOUT hwo) {
 MMRESULT waveOutGetPosition(HWAVEOUT hwo, LPMMTIME pmmt, UINT cbmmt) {
     return w::GetPosition(Direction::Playback, hwo, pmmt, cbmmt);
 }
+
+MMRESULT waveInGetXruns(HWAVEIN hwi, DWORD* pdwXruns) {
+    return w::WithStream(Direction::Capture, hwi, [&](w::Stream& s) {
+        if (!pdwXruns) return MMSYSERR_INVALPARAM;
+        *pdwXruns = s.Xruns();
+        return MMSYSERR_NOERROR;
+    });
+}
+MMRESULT waveOutGetXruns(HWAVEOUT hwo, DWORD* pdwXruns) {
+    return w::WithStream(Direction::Playback, hwo, [&](w::Stream& s) {
+        if (!pdwXruns) return MMSYSERR_INVALPARAM;
+        *pdwXruns = s.Xruns();
+        return MMSYSERR_NOERROR;
+    });
+}

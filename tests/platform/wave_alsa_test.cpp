@@ -107,6 +107,10 @@ TEST_F(AlsaDevice, CapturedBytesEqualTheInputFile) {
         std::this_thread::sleep_for(10ms);
     }
     ASSERT_GE(t.u.cb, input.size());
+    DWORD xruns = 99;
+    ASSERT_EQ(waveInGetXruns(in, &xruns), MMSYSERR_NOERROR);
+    EXPECT_EQ(xruns, 0u) << "the null PCM never runs over";
+    EXPECT_EQ(waveInGetXruns(in, nullptr), MMSYSERR_INVALPARAM);
     requeue = false;
     ASSERT_EQ(waveInReset(in), MMSYSERR_NOERROR);
     ASSERT_EQ(waveInClose(in), MMSYSERR_NOERROR);
