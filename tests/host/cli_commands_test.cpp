@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
-#include <regex>
 
 #include "host/cli_terminal.h"
 #include "host/HostFixture.h"
@@ -36,13 +35,14 @@ Recorded Read(const std::string& path) {
     return out;
 }
 
-// The filled cells of each level bar drawn, in order.
+// The filled cells of each level bar drawn, in order: "[" then 40 cells of '#' or '.', "]".
 std::vector<int> BarFills(const std::string& output) {
     std::vector<int> fills;
-    std::regex bar(R"(\[([#.]{40})\])");
-    for (auto it = std::sregex_iterator(output.begin(), output.end(), bar);
-         it != std::sregex_iterator(); ++it) {
-        std::string cells = (*it)[1];
+    for (std::size_t at = output.find('['); at != std::string::npos;
+         at = output.find('[', at + 1)) {
+        if (at + 41 >= output.size() || output[at + 41] != ']') continue;
+        std::string cells = output.substr(at + 1, 40);
+        if (cells.find_first_not_of("#.") != std::string::npos) continue;
         fills.push_back(static_cast<int>(std::count(cells.begin(), cells.end(), '#')));
     }
     return fills;
