@@ -3,6 +3,10 @@
 #pragma once
 
 int RunConvert(int argc, char** argv);
+int RunDemo(int argc, char** argv);
+int RunDevices(int argc, char** argv);
+int RunPlay(int argc, char** argv);
+int RunRecord(int argc, char** argv);
 int RunHost(int argc, char** argv);
 int RunRegister(int argc, char** argv);
 int RunUnregister(int argc, char** argv);

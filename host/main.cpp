@@ -13,6 +13,11 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
+    {"demo", "demo                          record 3 s, convert to WMA, play it back", RunDemo},
+    {"record", "record FILE [--seconds N]     record into a WAV file with a level meter",
+     RunRecord},
+    {"play", "play FILE                     play a sound file with its progress", RunPlay},
+    {"devices", "devices                       list the capture and playback devices", RunDevices},
     {"register", "register [MODULE]             register the control in the user's registry",
      RunRegister},
     {"unregister", "unregister [MODULE]           remove the control's registration",

@@ -1,0 +1,23 @@
+// The sound devices the wave-audio service can be pointed at (TALREC_WAVE_DEVICE), for the
+// command-line tools to list. Read-only: nothing is opened here.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace talrec::platform {
+
+struct WaveDeviceEntry {
+    std::string setting;  // the TALREC_WAVE_DEVICE value that selects it: "alsa:NAME", "virtual"
+    std::string description;  // one line
+    bool selected = false;    // what the wave mapper opens now
+};
+
+// ALSA's PCM devices of one direction (from the sound system's device hints, when the build
+// has ALSA), then the virtual device. Any thread.
+std::vector<WaveDeviceEntry> ListWaveDevices(bool capture);
+
+// The TALREC_WAVE_DEVICE value in effect ("alsa" when unset).
+std::string SelectedWaveDevice();
+
+}  // namespace talrec::platform
