@@ -36,14 +36,15 @@ HRESULT FromRegistry(LSTATUS rc) {
     return HRESULT_FROM_WIN32(rc);
 }
 
-// A snapshot of GUIDs handed out one by one.
-class GuidEnum final : public IEnumGUID {
+// A snapshot of items handed out one by one: the GUID and the category-record enumerators.
+template <typename Interface, typename Item, const IID& kIid>
+class SnapshotEnum final : public Interface {
   public:
-    explicit GuidEnum(std::vector<GUID> items) : items_(std::move(items)) {}
+    explicit SnapshotEnum(std::vector<Item> items) : items_(std::move(items)) {}
     HRESULT QueryInterface(REFIID riid, void** out) override {
         if (out == nullptr) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IEnumGUID) {
-            *out = static_cast<IEnumGUID*>(this);
+        if (riid == IID_IUnknown || riid == kIid) {
+            *out = static_cast<Interface*>(this);
             AddRef();
             return S_OK;
         }
@@ -56,7 +57,7 @@ class GuidEnum final : public IEnumGUID {
         if (left == 0) delete this;
         return left;
     }
-    HRESULT Next(ULONG count, GUID* items, ULONG* fetched) override {
+    HRESULT Next(ULONG count, Item* items, ULONG* fetched) override {
         if (items == nullptr || (count > 1 && fetched == nullptr)) return E_POINTER;
         ULONG n = 0;
         while (n < count && next_ < items_.size()) items[n++] = items_[next_++];
@@ -72,71 +73,23 @@ class GuidEnum final : public IEnumGUID {
         next_ = 0;
         return S_OK;
     }
-    HRESULT Clone(IEnumGUID** copy) override {
+    HRESULT Clone(Interface** copy) override {
         if (copy == nullptr) return E_POINTER;
-        auto* c = new GuidEnum(items_);
+        auto* c = new SnapshotEnum(items_);
         c->next_ = next_;
         *copy = c;
         return S_OK;
     }
 
   private:
-    ~GuidEnum() = default;
+    ~SnapshotEnum() = default;
     std::atomic<ULONG> refs_{1};
-    std::vector<GUID> items_;
+    std::vector<Item> items_;
     std::size_t next_ = 0;
 };
 
-// A snapshot of category records handed out one by one.
-class CategoryEnum final : public IEnumCATEGORYINFO {
-  public:
-    explicit CategoryEnum(std::vector<CATEGORYINFO> items) : items_(std::move(items)) {}
-    HRESULT QueryInterface(REFIID riid, void** out) override {
-        if (out == nullptr) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IEnumCATEGORYINFO) {
-            *out = static_cast<IEnumCATEGORYINFO*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override {
-        ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
-    HRESULT Next(ULONG count, CATEGORYINFO* items, ULONG* fetched) override {
-        if (items == nullptr || (count > 1 && fetched == nullptr)) return E_POINTER;
-        ULONG n = 0;
-        while (n < count && next_ < items_.size()) items[n++] = items_[next_++];
-        if (fetched != nullptr) *fetched = n;
-        return n == count ? S_OK : S_FALSE;
-    }
-    HRESULT Skip(ULONG count) override {
-        std::size_t left = items_.size() - next_;
-        next_ += count < left ? count : left;
-        return count <= left ? S_OK : S_FALSE;
-    }
-    HRESULT Reset() override {
-        next_ = 0;
-        return S_OK;
-    }
-    HRESULT Clone(IEnumCATEGORYINFO** copy) override {
-        if (copy == nullptr) return E_POINTER;
-        auto* c = new CategoryEnum(items_);
-        c->next_ = next_;
-        *copy = c;
-        return S_OK;
-    }
-
-  private:
-    ~CategoryEnum() = default;
-    std::atomic<ULONG> refs_{1};
-    std::vector<CATEGORYINFO> items_;
-    std::size_t next_ = 0;
-};
+using GuidEnum = SnapshotEnum<IEnumGUID, GUID, IID_IEnumGUID>;
+using CategoryEnum = SnapshotEnum<IEnumCATEGORYINFO, CATEGORYINFO, IID_IEnumCATEGORYINFO>;
 
 std::vector<GUID> GuidKeys(const std::string& key) {
     std::vector<std::string> names;
