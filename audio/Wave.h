@@ -11,7 +11,7 @@
 #pragma once
 
 #include "audio/WaveBuffer.h"
-#include "platform/afx.h"
+#include "framework/afx.h"
 #include "platform/mmwave.h"
 
 class CWave : public CObject {

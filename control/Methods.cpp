@@ -8,7 +8,7 @@
 #include "control/Interfaces.h"
 #include "control/TalRecorderCtrl.h"
 #include "convert/WmaConverter.h"
-#include "platform/afxconv.h"
+#include "framework/afxconv.h"
 #include "platform/fileapi.h"
 #include "platform/mbstring.h"
 #include "platform/mci.h"

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "control/TalRecorderCtrl.h"
-#include "platform/afxconv.h"
+#include "framework/afxconv.h"
 #include "platform/objbase.h"
 #include "resources/Resources.h"
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "control/Guids.h"
-#include "platform/afxconv.h"
+#include "framework/afxconv.h"
 #include "platform/comcat.h"
 #include "platform/libloaderapi.h"
 #include "platform/objbase.h"

@@ -3,7 +3,7 @@
 #include "audio/WaveIn.h"
 #include "control/Guids.h"
 #include "control/Interfaces.h"
-#include "platform/afxconv.h"
+#include "framework/afxconv.h"
 #include "platform/mbstring.h"
 #include "platform/mci.h"
 #include "platform/oleauto.h"

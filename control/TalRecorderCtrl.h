@@ -10,7 +10,7 @@
 
 #include "audio/MciPlayer.h"
 #include "audio/WaveManager.h"
-#include "platform/afxctl.h"
+#include "framework/afxctl.h"
 
 class CTalRecorderForDvRecUpCtrl : public COleControl {
   public:

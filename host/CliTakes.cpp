@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "platform/container.h"
+#include "platform/grantedfolders.h"
 #include "platform/mci.h"
 
 namespace talrec::host {

@@ -16,7 +16,7 @@
 #include "host/LineReader.h"
 #include "host/RpcProtocol.h"
 #include "platform/console.h"
-#include "platform/container.h"
+#include "platform/grantedfolders.h"
 #include "platform/objbase.h"
 #include "platform/winuser.h"
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/filefind.h"
+#include "framework/filefind.h"
 #include "platform/mbstring.h"
 #include "platform/shlobj.h"
 #include "storage/ScriptPaths.h"

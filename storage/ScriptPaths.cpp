@@ -1,6 +1,6 @@
 #include "storage/ScriptPaths.h"
 
-#include "platform/container.h"
+#include "platform/grantedfolders.h"
 #include "platform/fileapi.h"
 #include "storage/DataFolder.h"
 

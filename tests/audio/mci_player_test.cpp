@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "audio/MciPlayer.h"
-#include "platform/mci_media.h"
+#include "support/mci_media.h"
 
 namespace {
 

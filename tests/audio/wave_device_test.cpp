@@ -4,7 +4,7 @@
 #include "audio/WaveDevice.h"
 #include "audio/WaveIn.h"
 #include "audio/WaveOut.h"
-#include "platform/wave_test_util.h"
+#include "support/wave_test_util.h"
 
 using wavetest::EnvVar;
 

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "audio/WaveIn.h"
-#include "platform/wave_test_util.h"
+#include "support/wave_test_util.h"
 #include "wave_in_window.h"
 
 using namespace std::chrono_literals;

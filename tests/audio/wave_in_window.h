@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "audio/WaveIn.h"
-#include "platform/src/wave_virtual.h"
+#include "platform/virtualwave.h"
 #include "platform/winuser.h"
 
 namespace wavetest {

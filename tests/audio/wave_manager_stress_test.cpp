@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "audio/WaveManager.h"
-#include "platform/wave_test_util.h"
+#include "support/wave_test_util.h"
 #include "support/TempDir.h"
 #include "wave_in_window.h"
 #include "wave_manager_table.h"

@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "platform/mci.h"
-#include "platform/mci_media.h"
+#include "support/mci_media.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "control/Guids.h"
 #include "control/Interfaces.h"
 #include "control/TalRecorderCtrl.h"
-#include "platform/afxconv.h"
+#include "framework/afxconv.h"
 #include "platform/oleauto.h"
 #include "platform/winuser.h"
 

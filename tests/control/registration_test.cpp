@@ -11,7 +11,7 @@
 
 #include "control/Guids.h"
 #include "control/Interfaces.h"
-#include "platform/afxconv.h"
+#include "framework/afxconv.h"
 #include "platform/comcat.h"
 #include "platform/libloaderapi.h"
 #include "platform/objbase.h"

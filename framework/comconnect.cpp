@@ -1,0 +1,202 @@
+#include <atomic>
+
+#include "framework/comconnect.h"
+#include "platform/oleauto.h"
+
+namespace {
+
+// A snapshot enumerator over counted interface pointers.
+template <class Interface, class Item>
+class SnapshotEnum final : public Interface {
+  public:
+    SnapshotEnum(std::vector<Item> items, REFIID iid) : items_(std::move(items)), iid_(iid) {
+        for (Item& item : items_) Unknown(item)->AddRef();
+    }
+    HRESULT QueryInterface(REFIID riid, void** out) override {
+        if (out == nullptr) return E_POINTER;
+        if (riid == IID_IUnknown || riid == iid_) {
+            *out = static_cast<Interface*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG AddRef() override { return ++refs_; }
+    ULONG Release() override {
+        ULONG left = --refs_;
+        if (left == 0) delete this;
+        return left;
+    }
+    HRESULT Next(ULONG count, Item* out, ULONG* fetched) override {
+        if (out == nullptr || (count > 1 && fetched == nullptr)) return E_POINTER;
+        ULONG n = 0;
+        while (n < count && next_ < items_.size()) {
+            out[n] = items_[next_++];
+            Unknown(out[n])->AddRef();
+            ++n;
+        }
+        if (fetched != nullptr) *fetched = n;
+        return n == count ? S_OK : S_FALSE;
+    }
+    HRESULT Skip(ULONG count) override {
+        std::size_t left = items_.size() - next_;
+        next_ += count < left ? count : left;
+        return count <= left ? S_OK : S_FALSE;
+    }
+    HRESULT Reset() override {
+        next_ = 0;
+        return S_OK;
+    }
+    HRESULT Clone(Interface** copy) override {
+        if (copy == nullptr) return E_POINTER;
+        auto* c = new SnapshotEnum(items_, iid_);
+        c->next_ = next_;
+        *copy = c;
+        return S_OK;
+    }
+
+  private:
+    ~SnapshotEnum() {
+        for (Item& item : items_) Unknown(item)->Release();
+    }
+    static IUnknown* Unknown(const CONNECTDATA& d) { return d.pUnk; }
+    static IUnknown* Unknown(IConnectionPoint* p) { return p; }
+
+    std::atomic<ULONG> refs_{1};
+    std::vector<Item> items_;
+    std::size_t next_ = 0;
+    const IID iid_;
+};
+
+}  // namespace
+
+CComConnectionPoint::CComConnectionPoint(IConnectionPointContainer* owner, REFIID iid)
+    : owner_(owner), iid_(iid) {}
+
+CComConnectionPoint::~CComConnectionPoint() {
+    UnadviseAll();
+}
+
+HRESULT CComConnectionPoint::QueryInterface(REFIID riid, void** object) {
+    if (object == nullptr) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IConnectionPoint) {
+        *object = static_cast<IConnectionPoint*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG CComConnectionPoint::AddRef() {
+    return owner_->AddRef();
+}
+ULONG CComConnectionPoint::Release() {
+    return owner_->Release();
+}
+
+HRESULT CComConnectionPoint::GetConnectionInterface(IID* iid) {
+    if (iid == nullptr) return E_POINTER;
+    *iid = iid_;
+    return S_OK;
+}
+
+HRESULT CComConnectionPoint::GetConnectionPointContainer(IConnectionPointContainer** container) {
+    if (container == nullptr) return E_POINTER;
+    owner_->AddRef();
+    *container = owner_;
+    return S_OK;
+}
+
+HRESULT CComConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
+    if (cookie == nullptr) return E_POINTER;
+    *cookie = 0;
+    if (sink == nullptr) return E_POINTER;
+    void* object = nullptr;
+    if (FAILED(sink->QueryInterface(iid_, &object)) &&
+        FAILED(sink->QueryInterface(IID_IDispatch, &object)))
+        return CONNECT_E_CANNOTCONNECT;
+    std::lock_guard lock(mutex_);
+    *cookie = nextCookie_++;
+    connections_.push_back({*cookie, static_cast<IDispatch*>(object)});
+    return S_OK;
+}
+
+HRESULT CComConnectionPoint::Unadvise(DWORD cookie) {
+    IDispatch* sink = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        for (auto it = connections_.begin(); it != connections_.end(); ++it) {
+            if (it->cookie == cookie) {
+                sink = it->sink;
+                connections_.erase(it);
+                break;
+            }
+        }
+    }
+    if (sink == nullptr) return CONNECT_E_NOCONNECTION;
+    sink->Release();  // outside the lock: the sink's destruction may call back
+    return S_OK;
+}
+
+HRESULT CComConnectionPoint::EnumConnections(IEnumConnections** connections) {
+    if (connections == nullptr) return E_POINTER;
+    std::vector<CONNECTDATA> items;
+    {
+        std::lock_guard lock(mutex_);
+        for (const Connection& c : connections_) items.push_back({c.sink, c.cookie});
+        // The enumerator counts its own references before the lock is left.
+        *connections =
+            new SnapshotEnum<IEnumConnections, CONNECTDATA>(std::move(items), IID_IEnumConnections);
+    }
+    return S_OK;
+}
+
+UINT CComConnectionPoint::Fire(DISPID id, DISPPARAMS* params) {
+    std::vector<IDispatch*> sinks;
+    {
+        std::lock_guard lock(mutex_);
+        for (const Connection& c : connections_) {
+            c.sink->AddRef();
+            sinks.push_back(c.sink);
+        }
+    }
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    UINT delivered = 0;
+    for (IDispatch* sink : sinks) {
+        EXCEPINFO excep{};
+        UINT argErr = 0;
+        HRESULT hr = sink->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, params ? params : &none,
+                                  nullptr, &excep, &argErr);
+        SysFreeString(excep.bstrSource);
+        SysFreeString(excep.bstrDescription);
+        SysFreeString(excep.bstrHelpFile);
+        if (SUCCEEDED(hr)) ++delivered;
+        sink->Release();
+    }
+    return delivered;
+}
+
+void CComConnectionPoint::UnadviseAll() {
+    std::vector<Connection> dropped;
+    {
+        std::lock_guard lock(mutex_);
+        dropped.swap(connections_);
+    }
+    for (const Connection& c : dropped) c.sink->Release();
+}
+
+UINT CComConnectionPoint::ConnectionCount() const {
+    std::lock_guard lock(mutex_);
+    return static_cast<UINT>(connections_.size());
+}
+
+HRESULT CreateConnectionPointEnum(IConnectionPoint* const* points, ULONG count,
+                                  IEnumConnectionPoints** enumerator) {
+    if (enumerator == nullptr) return E_POINTER;
+    if (count > 0 && points == nullptr) return E_INVALIDARG;
+    *enumerator = new SnapshotEnum<IEnumConnectionPoints, IConnectionPoint*>(
+        std::vector<IConnectionPoint*>(points, points + count), IID_IEnumConnectionPoints);
+    return S_OK;
+}

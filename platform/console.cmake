@@ -1,1 +1,0 @@
-target_sources(talrec_platform PRIVATE ${CMAKE_CURRENT_LIST_DIR}/src/console.cpp)

@@ -1,0 +1,114 @@
+// One open wave device: its queue of headers, its device thread and the callback delivery.
+// The same for every backend; the backend's Endpoint moves the frames.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/winmm/wave_backend.h"
+
+namespace talrec::wave {
+
+// The callback as the front received it (one of the two, by direction), with the public handle.
+struct Callback {
+    WAVEINPROC in = nullptr;
+    WAVEOUTPROC out = nullptr;
+    void* handle = nullptr;
+    DWORD_PTR instance = 0;
+};
+
+class Stream {
+  public:
+    Stream(Direction dir, const WAVEFORMATEX& fmt, std::unique_ptr<Endpoint> ep, Callback cb);
+    ~Stream();
+    Stream(const Stream&) = delete;
+    Stream& operator=(const Stream&) = delete;
+
+    Direction direction() const { return dir_; }
+    const WAVEFORMATEX& format() const { return fmt_; }
+
+    // Starts the device thread, which delivers the open message first.
+    void Launch();
+    // Any thread, the callback's too; the header is prepared and not queued. A capture buffer
+    // must hold a frame (else MMSYSERR_INVALPARAM).
+    MMRESULT Add(WAVEHDR* h);
+    MMRESULT Start();    // capture
+    MMRESULT Stop();     // capture: hands back the buffer being filled, if it holds data
+    MMRESULT Pause();    // playback
+    MMRESULT Restart();  // playback
+    MMRESULT Reset();    // hands back every queued buffer; returns after their callbacks
+    MMRESULT Position(DWORD* frames);
+    // Fails with WAVERR_STILLPLAYING while buffers are queued, MMSYSERR_HANDLEBUSY on the
+    // device thread; else delivers the close message and ends the device thread.
+    MMRESULT Close();
+    bool OnDeviceThread() const { return std::this_thread::get_id() == threadId_; }
+    DWORD Xruns() const { return ep_->Xruns(); }
+
+  private:
+    enum class Cmd { None, Start, Stop, Pause, Restart, Reset, Position, Close };
+    struct Queued {
+        WAVEHDR* h;
+        std::uint64_t begin;  // playback: frame range of the header in the stream
+        std::uint64_t end;
+    };
+
+    MMRESULT Command(Cmd c, DWORD* position = nullptr);
+    MMRESULT Execute(std::unique_lock<std::mutex>& l, Cmd c, DWORD* position);
+    void Run();
+    void StepCapture(std::unique_lock<std::mutex>& l);
+    void StepPlayback(std::unique_lock<std::mutex>& l);
+    void DrainCapture(std::unique_lock<std::mutex>& l);
+    long FillFront(std::unique_lock<std::mutex>& l);
+    void CompleteHeard(std::unique_lock<std::mutex>& l);
+    void CatchUpPlayback(std::unique_lock<std::mutex>& l);
+    void HandBack(std::unique_lock<std::mutex>& l);
+    void HandBackAll(std::unique_lock<std::mutex>& l);
+    void Lose(std::unique_lock<std::mutex>& l);
+    void Deliver(std::unique_lock<std::mutex>* l, UINT msg, WAVEHDR* h);
+    bool HasWork() const;
+
+    // Fixed at construction.
+    const Direction dir_;
+    const WAVEFORMATEX fmt_;
+    const DWORD align_;
+    const Callback cb_;
+    std::thread::id threadId_;
+    std::thread thread_;
+
+    // The endpoint: used on the device thread only (Wake and Xruns from any thread).
+    const std::unique_ptr<Endpoint> ep_;
+
+    // Serialises commands from callers, so that one waits for the device thread at a time.
+    std::mutex callerMu_;
+
+    // Guarded by mu_: written by callers (queue, command) and the device thread.
+    std::mutex mu_;
+    std::condition_variable cv_;      // device thread: a command or work arrived
+    std::condition_variable doneCv_;  // callers: a command was carried out
+    std::deque<Queued> queue_;
+    Cmd cmd_ = Cmd::None;
+    std::uint64_t cmdSeq_ = 0;
+    std::uint64_t doneSeq_ = 0;
+    MMRESULT cmdResult_ = MMSYSERR_NOERROR;
+    DWORD cmdPosition_ = 0;
+    bool running_ = false;    // capture started / playback not paused
+    bool epStarted_ = false;  // the endpoint runs (playback: only while buffers are queued)
+    bool lost_ = false;
+    bool closing_ = false;
+    DWORD recorded_ = 0;           // capture: bytes in the header at the queue's front
+    std::uint64_t position_ = 0;   // capture: frames captured since open or reset
+    std::uint64_t written_ = 0;    // playback: frames handed to the device
+    std::uint64_t heard_ = 0;      // playback: frames heard
+    std::uint64_t queuedEnd_ = 0;  // playback: end of the last queued header's range
+    std::uint64_t base_ = 0;       // playback: heard_ at the last reset
+
+    // Device thread only: where capture goes while no buffer is queued.
+    std::vector<BYTE> scratch_;
+};
+
+}  // namespace talrec::wave

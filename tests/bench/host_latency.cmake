@@ -1,6 +1,0 @@
-if(TALREC_BENCHMARKS AND TALREC_TESTS)
-  add_executable(host_latency_bench ${CMAKE_CURRENT_LIST_DIR}/host_latency.cpp)
-  target_include_directories(host_latency_bench PRIVATE ${PROJECT_SOURCE_DIR}/tests)
-  target_link_libraries(host_latency_bench PRIVATE nlohmann_json::nlohmann_json)
-  add_dependencies(host_latency_bench talrec TalRecorderForDvRecUp)
-endif()

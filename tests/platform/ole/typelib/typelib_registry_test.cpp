@@ -1,0 +1,113 @@
+// Registering, finding and removing type libraries in the registry.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/oleauto.h"
+#include "platform/winreg.h"
+#include "tests/platform/ole/com_testenv.h"
+#include "tests/platform/ole/com_testmodule.h"
+
+namespace {
+
+const std::string kLibKey = "TypeLib\\{6A1D0002-1111-4222-8333-000000000002}";
+const std::string kIfaceKey = "Interface\\{6A1D0003-1111-4222-8333-000000000003}";
+
+std::u16string Wide(const std::string& s) {
+    return std::u16string(s.begin(), s.end());
+}
+
+class TypeLibRegistry : public ScratchRegistry {
+  protected:
+    std::string Read(const std::string& key, const char* name = "") {
+        HKEY h;
+        if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
+            return "<no key>";
+        char buf[512] = {};
+        DWORD size = sizeof buf;
+        LSTATUS rc =
+            RegQueryValueExA(h, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buf), &size);
+        RegCloseKey(h);
+        return rc == ERROR_SUCCESS ? buf : "<no value>";
+    }
+    void RegisterModule() {
+        ITypeLib* lib = nullptr;
+        ASSERT_EQ(LoadTypeLib(Wide(TEST_MODULE_PATH).c_str(), &lib), S_OK);
+        ASSERT_EQ(RegisterTypeLib(lib, Wide(TEST_MODULE_PATH).c_str(), u""), S_OK);
+        lib->Release();
+    }
+};
+
+TEST_F(TypeLibRegistry, RegistrationWritesTheLibraryAndItsInterfaces) {
+    RegisterModule();
+    std::string module = TEST_MODULE_PATH;
+    EXPECT_EQ(Read(kLibKey + "\\1.0"), "Adder module");
+    EXPECT_EQ(Read(kLibKey + "\\1.0\\FLAGS"), "2");
+    EXPECT_EQ(Read(kLibKey + "\\1.0\\HELPDIR"), module.substr(0, module.rfind('/')));
+    EXPECT_EQ(Read(kLibKey + "\\1.0\\409\\linux"), module);
+    EXPECT_EQ(Read(kIfaceKey), "_DAdder");
+    EXPECT_EQ(Read(kIfaceKey + "\\ProxyStubClsid32"), "{00020420-0000-0000-C000-000000000046}");
+    EXPECT_EQ(Read(kIfaceKey + "\\TypeLib"), "{6A1D0002-1111-4222-8333-000000000002}");
+    EXPECT_EQ(Read(kIfaceKey + "\\TypeLib", "Version"), "1.0");
+
+    std::string first = FileText();
+    RegisterModule();
+    EXPECT_EQ(FileText(), first) << "registering twice changes nothing";
+}
+
+TEST_F(TypeLibRegistry, RegisteredLibraryIsFoundByIdVersionAndLocale) {
+    ITypeLib* lib = nullptr;
+    EXPECT_EQ(LoadRegTypeLib(kLibidAdder, 1, 0, 0x409, &lib), TYPE_E_LIBNOTREGISTERED);
+    RegisterModule();
+    for (LCID lcid : {0x409u, 0x809u, 0x407u, 0u}) {  // exact, same language, other, neutral
+        ASSERT_EQ(LoadRegTypeLib(kLibidAdder, 1, 0, lcid, &lib), S_OK) << lcid;
+        TLIBATTR* attr = nullptr;
+        lib->GetLibAttr(&attr);
+        EXPECT_EQ(attr->guid, kLibidAdder);
+        lib->ReleaseTLibAttr(attr);
+        lib->Release();
+    }
+    EXPECT_EQ(LoadRegTypeLib(kLibidAdder, 1, 1, 0x409, &lib), TYPE_E_LIBNOTREGISTERED)
+        << "a newer minor version was asked for";
+    EXPECT_EQ(LoadRegTypeLib(kLibidAdder, 2, 0, 0x409, &lib), TYPE_E_LIBNOTREGISTERED);
+
+    // A registration that points at a module without the library.
+    ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, (kLibKey + "\\1.0\\409\\linux").c_str(), REG_SZ,
+                           "/no/such/module.so", 0),
+              ERROR_SUCCESS);
+    EXPECT_EQ(LoadRegTypeLib(kLibidAdder, 1, 0, 0x409, &lib), TYPE_E_CANTLOADLIBRARY);
+    EXPECT_EQ(lib, nullptr);
+}
+
+TEST_F(TypeLibRegistry, RemovalTakesItsOwnEntriesAndCountsAbsentOnesAsRemoved) {
+    EXPECT_EQ(UnRegisterTypeLib(kLibidAdder, 1, 0, 0, SYS_WIN64), S_OK) << "never registered";
+    RegisterModule();
+    // An interface of another library, and another version of this one, stay.
+    ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, "Interface\\{OTHER}\\TypeLib", REG_SZ, "{LIB}", 0),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, (kLibKey + "\\2.0").c_str(), REG_SZ, "v2", 0),
+              ERROR_SUCCESS);
+    EXPECT_EQ(UnRegisterTypeLib(kLibidAdder, 1, 0, 0, SYS_WIN64), S_OK);
+    EXPECT_EQ(Read(kLibKey + "\\1.0"), "<no key>");
+    EXPECT_EQ(Read(kIfaceKey), "<no key>");
+    EXPECT_EQ(Read(kLibKey + "\\2.0"), "v2");
+    EXPECT_EQ(Read("Interface\\{OTHER}\\TypeLib"), "{LIB}");
+    EXPECT_EQ(UnRegisterTypeLib(kLibidAdder, 2, 0, 0, SYS_WIN64), S_OK);
+    EXPECT_EQ(Read(kLibKey), "<no key>") << "no version left: the library's key goes";
+    EXPECT_EQ(UnRegisterTypeLib(kLibidAdder, 1, 0, 0, SYS_WIN64), S_OK);
+}
+
+TEST_F(TypeLibRegistry, RegistryFailureIsReported) {
+    RegisterModule();
+    ASSERT_EQ(UnRegisterTypeLib(kLibidAdder, 1, 0, 0, SYS_WIN64), S_OK);
+    ASSERT_EQ(chmod(path_.c_str(), 0444), 0);
+    ITypeLib* lib = nullptr;
+    ASSERT_EQ(LoadTypeLib(Wide(TEST_MODULE_PATH).c_str(), &lib), S_OK);
+    EXPECT_EQ(RegisterTypeLib(lib, Wide(TEST_MODULE_PATH).c_str(), nullptr), TYPE_E_REGISTRYACCESS);
+    lib->Release();
+    ASSERT_EQ(chmod(path_.c_str(), 0644), 0);
+    WriteFile("garbage");
+    EXPECT_EQ(UnRegisterTypeLib(kLibidAdder, 1, 0, 0, SYS_WIN64), TYPE_E_REGISTRYACCESS);
+}
+
+}  // namespace

@@ -1,5 +1,0 @@
-if(TALREC_ALSA)
-  talrec_add_test(wave_alsa_test
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/wave_alsa_test.cpp ${CMAKE_CURRENT_LIST_DIR}/wave_test_util.cpp
-    LIBS talrec_platform LABELS threads)
-endif()

@@ -1,0 +1,445 @@
+// The device contract on the virtual device, stepped by a manual clock: order, stop, reset,
+// calls from inside the callback, pause without loss, positions, a lost device.
+#include "platform/virtualwave.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <random>
+#include <set>
+#include <thread>
+
+#include "platform/mmwave.h"
+#include "support/wave_test_util.h"
+
+using namespace std::chrono_literals;
+using talrec::wave::ManualClock;
+using wavetest::Buffer;
+using wavetest::EnvVar;
+using wavetest::Pcm;
+using wavetest::Recorder;
+
+namespace {
+
+constexpr UINT kHdr = sizeof(WAVEHDR);
+
+// Runs the virtual devices opened in a test on a clock that moves only when told to.
+class VirtualDevice : public ::testing::Test {
+  protected:
+    void SetUp() override { talrec::wave::SetVirtualClock(clock_); }
+    void TearDown() override { talrec::wave::SetVirtualClock(nullptr); }
+
+    // Marks the start of the device's run: frames are counted from here.
+    void Begin() {
+        t0_ = clock_->Now();
+        frames_ = 0;
+    }
+    // Moves the clock on by exactly `n` frames at `rate`.
+    void Frames(std::uint64_t n, DWORD rate = 22050) {
+        frames_ += n;
+        const std::int64_t ns =
+            static_cast<std::int64_t>((frames_ * 1'000'000'000ull + rate - 1) / rate);
+        clock_->Advance(t0_ + ns - clock_->Now());
+    }
+    // Lets the device thread act on what it was given; for checks that nothing more came.
+    static void Settle() { std::this_thread::sleep_for(30ms); }
+
+    std::shared_ptr<ManualClock> clock_ = std::make_shared<ManualClock>();
+    std::int64_t t0_ = 0;
+    std::uint64_t frames_ = 0;
+};
+
+std::int16_t ToneSample(double freq, double amp, std::uint64_t n, DWORD rate) {
+    return static_cast<std::int16_t>(
+        std::lround(amp * 32767 * std::sin(2 * std::numbers::pi * freq * n / rate)));
+}
+
+std::int16_t Sample16(const std::vector<BYTE>& d, std::size_t i) {
+    return static_cast<std::int16_t>(d[2 * i] | d[2 * i + 1] << 8);
+}
+
+void Queue(HWAVEIN in, Buffer& b) {
+    ASSERT_EQ(waveInPrepareHeader(in, &b.hdr, kHdr), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveInAddBuffer(in, &b.hdr, kHdr), MMSYSERR_NOERROR);
+}
+void Write(HWAVEOUT out, Buffer& b) {
+    ASSERT_EQ(waveOutPrepareHeader(out, &b.hdr, kHdr), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutWrite(out, &b.hdr, kHdr), MMSYSERR_NOERROR);
+}
+
+HWAVEIN OpenIn(Recorder& r, const WAVEFORMATEX& f = Pcm(2, 22050, 16)) {
+    HWAVEIN in = nullptr;
+    EXPECT_EQ(waveInOpen(&in, WAVE_MAPPER, &f, r.InProc(), r.Instance(), CALLBACK_FUNCTION),
+              MMSYSERR_NOERROR);
+    return in;
+}
+HWAVEOUT OpenOut(Recorder& r, const WAVEFORMATEX& f = Pcm(2, 22050, 16)) {
+    HWAVEOUT out = nullptr;
+    EXPECT_EQ(waveOutOpen(&out, WAVE_MAPPER, &f, r.OutProc(), r.Instance(), CALLBACK_FUNCTION),
+              MMSYSERR_NOERROR);
+    return out;
+}
+
+TEST_F(VirtualDevice, CaptureHandsBackFullBuffersInOrderOnOneDeviceThread) {
+    EnvVar src("TALREC_VIRTUAL_SOURCE", "tone:1000:0.25");
+    Recorder r;
+    std::mutex idMu;
+    std::set<std::thread::id> threads;
+    r.onData = [&](WAVEHDR*) {
+        std::lock_guard l(idMu);
+        threads.insert(std::this_thread::get_id());
+    };
+    HWAVEIN in = OpenIn(r);
+    Buffer b0(4096), b1(4096), b2(4096);
+    Queue(in, b0);
+    Queue(in, b1);
+    Queue(in, b2);
+    ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
+    Begin();
+    Frames(1023);
+    Settle();
+    EXPECT_EQ(r.DataCount(), 0u) << "a buffer came back before it was full";
+    Frames(1);
+    ASSERT_TRUE(r.WaitData(1));
+    Frames(2048);
+    ASSERT_TRUE(r.WaitData(3));
+
+    const auto data = r.Data();
+    ASSERT_EQ(data.size(), 3u);
+    EXPECT_EQ(data[0].hdr, &b0.hdr);
+    EXPECT_EQ(data[1].hdr, &b1.hdr);
+    EXPECT_EQ(data[2].hdr, &b2.hdr);
+    const std::vector<BYTE> all = r.Joined();
+    ASSERT_EQ(all.size(), 3 * 4096u);
+    for (std::size_t n = 0; n < 3072; ++n) {
+        ASSERT_EQ(Sample16(all, 2 * n), ToneSample(1000, 0.25, n, 22050)) << "frame " << n;
+        ASSERT_EQ(Sample16(all, 2 * n + 1), Sample16(all, 2 * n)) << "frame " << n;
+    }
+    EXPECT_EQ(b0.Flags(), WHDR_PREPARED | WHDR_DONE);
+    EXPECT_EQ(threads.size(), 1u);
+    EXPECT_EQ(threads.count(std::this_thread::get_id()), 0u);
+    EXPECT_EQ(waveInClose(in), MMSYSERR_NOERROR);
+}
+
+TEST_F(VirtualDevice, StopHandsBackThePartBufferAndTheSourceHoldsWhileStopped) {
+    EnvVar src("TALREC_VIRTUAL_SOURCE", "tone:440:0.5");
+    Recorder r;
+    HWAVEIN in = OpenIn(r);
+    Buffer b0(4096), b1(4096);
+    Queue(in, b0);
+    Queue(in, b1);
+    ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
+    Begin();
+    Frames(100);
+    ASSERT_EQ(waveInStop(in), MMSYSERR_NOERROR);
+    ASSERT_TRUE(r.WaitData(1));
+    EXPECT_EQ(r.Data()[0].hdr, &b0.hdr);
+    EXPECT_EQ(r.Data()[0].bytes, 400u);
+    EXPECT_EQ(b1.Flags(), WHDR_PREPARED | WHDR_INQUEUE) << "the empty buffer stays queued";
+    EXPECT_EQ(waveInStop(in), MMSYSERR_NOERROR);  // stopping twice hands back nothing more
+    Frames(5000);
+    Settle();
+    EXPECT_EQ(r.DataCount(), 1u);
+
+    ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
+    Begin();
+    Frames(1024);
+    ASSERT_TRUE(r.WaitData(2));
+    const auto all = r.Joined();
+    ASSERT_EQ(all.size(), 400u + 4096u);
+    for (std::size_t n = 0; n < 1124; ++n)
+        ASSERT_EQ(Sample16(all, 2 * n), ToneSample(440, 0.5, n, 22050)) << "frame " << n;
+    ASSERT_EQ(waveInReset(in), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveInClose(in), MMSYSERR_NOERROR);
+}
+
+TEST_F(VirtualDevice, ResetHandsBackEveryBufferAndWaitsForTheirCallbacks) {
+    Recorder r;
+    std::atomic<int> finished{0};
+    r.onData = [&](WAVEHDR*) {
+        std::this_thread::sleep_for(20ms);
+        finished.fetch_add(1);
+    };
+    HWAVEIN in = OpenIn(r);
+    Buffer b0(4096), b1(4096), b2(4096);
+    Queue(in, b0);
+    Queue(in, b1);
+    Queue(in, b2);
+    ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
+    Begin();
+    Frames(10);
+    ASSERT_EQ(waveInReset(in), MMSYSERR_NOERROR);
+    EXPECT_EQ(finished.load(), 3);
+    const auto data = r.Data();
+    ASSERT_EQ(data.size(), 3u);
+    EXPECT_EQ(data[0].bytes, 40u);
+    EXPECT_EQ(data[1].bytes, 0u);
+    EXPECT_EQ(data[2].bytes, 0u);
+    for (Buffer* b : {&b0, &b1, &b2}) EXPECT_EQ(b->Flags(), WHDR_PREPARED | WHDR_DONE);
+    MMTIME t{TIME_SAMPLES, {}};
+    ASSERT_EQ(waveInGetPosition(in, &t, sizeof t), MMSYSERR_NOERROR);
+    EXPECT_EQ(t.u.sample, 0u);
+    // Reset stopped the device: nothing more is captured until it starts again.
+    Queue(in, b0);
+    Frames(2048);
+    Settle();
+    EXPECT_EQ(r.DataCount(), 3u);
+    ASSERT_EQ(waveInReset(in), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveInClose(in), MMSYSERR_NOERROR);
+}
+
+TEST_F(VirtualDevice, PositionCountsFramesSinceStartOrReset) {
+    Recorder r;
+    HWAVEIN in = OpenIn(r);
+    Buffer b0(4096), b1(4096);
+    Queue(in, b0);
+    Queue(in, b1);
+    ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
+    Begin();
+    Frames(1300);
+    ASSERT_TRUE(r.WaitData(1));
+    MMTIME t{TIME_SAMPLES, {}};
+    ASSERT_EQ(waveInGetPosition(in, &t, sizeof t), MMSYSERR_NOERROR);
+    EXPECT_EQ(t.u.sample, 1300u);
+    t.wType = TIME_BYTES;
+    ASSERT_EQ(waveInGetPosition(in, &t, sizeof t), MMSYSERR_NOERROR);
+    EXPECT_EQ(t.u.cb, 5200u);
+    t.wType = 0x0008;  // TIME_SMPTE: answered in samples
+    ASSERT_EQ(waveInGetPosition(in, &t, sizeof t), MMSYSERR_NOERROR);
+    EXPECT_EQ(t.wType, TIME_SAMPLES);
+    EXPECT_EQ(waveInGetPosition(in, &t, 4), MMSYSERR_INVALPARAM);
+    ASSERT_EQ(waveInReset(in), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveInClose(in), MMSYSERR_NOERROR);
+}
+
+// The callback queues each buffer again from inside itself; stops and starts come at
+// arbitrary points. What is captured must be the source, every byte once, in order.
+TEST_F(VirtualDevice, StopsAndStartsLoseAndRepeatNoByte) {
+    const std::vector<BYTE> source = wavetest::Counting16(30000, 1);
+    const std::string path = wavetest::ScratchPath("count.wav");
+    wavetest::WriteWav(path, Pcm(1, 22050, 16), source);
+    EnvVar src("TALREC_VIRTUAL_SOURCE", "file:" + path);
+    Recorder r;
+    HWAVEIN in = nullptr;
+    std::atomic<bool> requeue{true};
+    std::atomic<int> requeueFailures{0};
+    r.onData = [&](WAVEHDR* h) {
+        if (!requeue) return;
+        if (waveInUnprepareHeader(in, h, kHdr) != MMSYSERR_NOERROR ||
+            waveInPrepareHeader(in, h, kHdr) != MMSYSERR_NOERROR ||
+            waveInAddBuffer(in, h, kHdr) != MMSYSERR_NOERROR)
+            requeueFailures.fetch_add(1);
+    };
+    in = OpenIn(r, Pcm(1, 22050, 16));
+    Buffer b0(1000), b1(1000);  // buffer ends fall anywhere relative to the stops
+    Queue(in, b0);
+    Queue(in, b1);
+    std::mt19937 rng(7);
+    int stops = 0;
+    while (r.Joined().size() < source.size() + 4000) {
+        ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
+        Begin();
+        Frames(std::uniform_int_distribution<int>(1, 2500)(rng));
+        // Half of the stops come before the device thread has caught up with the clock.
+        if (rng() % 2) Settle();
+        ASSERT_EQ(waveInStop(in), MMSYSERR_NOERROR);
+        ++stops;
+        Frames(std::uniform_int_distribution<int>(0, 3000)(rng));  // time passes while stopped
+    }
+    requeue = false;
+    ASSERT_EQ(waveInReset(in), MMSYSERR_NOERROR);
+    EXPECT_GT(stops, 20);
+    EXPECT_EQ(requeueFailures.load(), 0);
+    const std::vector<BYTE> all = r.Joined();
+    ASSERT_TRUE(std::equal(source.begin(), source.end(), all.begin()))
+        << "captured data differs from the source";
+    EXPECT_TRUE(std::all_of(all.begin() + static_cast<std::ptrdiff_t>(source.size()), all.end(),
+                            [](BYTE b) { return b == 0; }))
+        << "after its end the file source is silent";
+    EXPECT_EQ(waveInClose(in), MMSYSERR_NOERROR);
+}
+
+TEST_F(VirtualDevice, ResetAndCloseFromInsideTheCallback) {
+    Recorder r;
+    HWAVEIN in = nullptr;
+    std::atomic<MMRESULT> closeResult{MMSYSERR_NOERROR}, resetResult{MMSYSERR_ERROR};
+    std::atomic<std::size_t> handedBackDuringReset{0};
+    r.onData = [&](WAVEHDR*) {
+        if (resetResult != MMSYSERR_ERROR) return;  // only the first callback acts
+        resetResult = MMSYSERR_HANDLEBUSY;          // marks the nested callbacks
+        resetResult = waveInReset(in);
+        handedBackDuringReset = r.DataCount();
+        closeResult = waveInClose(in);
+    };
+    in = OpenIn(r);
+    Buffer b0(4096), b1(4096), b2(4096);
+    Queue(in, b0);
+    Queue(in, b1);
+    Queue(in, b2);
+    ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
+    Begin();
+    Frames(1024);
+    ASSERT_TRUE(r.WaitData(3));
+    Settle();
+    EXPECT_EQ(resetResult.load(), MMSYSERR_NOERROR);
+    EXPECT_EQ(handedBackDuringReset.load(), 3u);
+    EXPECT_EQ(closeResult.load(), MMSYSERR_HANDLEBUSY);
+    EXPECT_EQ(waveInClose(in), MMSYSERR_NOERROR);
+}
+
+TEST_F(VirtualDevice, PlaybackBufferIsDoneWhenHeardAndPausesLoseNothing) {
+    const std::string sink = wavetest::ScratchPath("sink.wav");
+    EnvVar s("TALREC_VIRTUAL_SINK", "file:" + sink);
+    const std::vector<BYTE> sound = wavetest::Counting16(3 * 2048, 5);
+    Recorder r;
+    HWAVEOUT out = OpenOut(r);
+    Buffer b0(4096), b1(4096), b2(4096);
+    for (int i = 0; i < 3; ++i) {
+        Buffer& b = i == 0 ? b0 : i == 1 ? b1 : b2;
+        std::copy_n(sound.begin() + i * 4096, 4096, b.data.begin());
+    }
+    ASSERT_EQ(waveOutPause(out), MMSYSERR_NOERROR);
+    Write(out, b0);
+    Write(out, b1);
+    Write(out, b2);
+    ASSERT_EQ(waveOutRestart(out), MMSYSERR_NOERROR);
+    Begin();
+    Frames(1023);
+    Settle();
+    EXPECT_EQ(r.DataCount(), 0u) << "done before its last frame was heard";
+    Frames(1);
+    ASSERT_TRUE(r.WaitData(1));
+    Frames(500);
+    Settle();
+    ASSERT_EQ(waveOutPause(out), MMSYSERR_NOERROR);
+    MMTIME t{TIME_SAMPLES, {}};
+    ASSERT_EQ(waveOutGetPosition(out, &t, sizeof t), MMSYSERR_NOERROR);
+    EXPECT_EQ(t.u.sample, 1524u);
+    Frames(10000);
+    Settle();
+    EXPECT_EQ(r.DataCount(), 1u) << "played while paused";
+    ASSERT_EQ(waveOutRestart(out), MMSYSERR_NOERROR);
+    Begin();
+    Frames(1548);
+    ASSERT_TRUE(r.WaitData(3));
+    const auto data = r.Data();
+    EXPECT_EQ(data[0].hdr, &b0.hdr);
+    EXPECT_EQ(data[1].hdr, &b1.hdr);
+    EXPECT_EQ(data[2].hdr, &b2.hdr);
+    ASSERT_EQ(waveOutGetPosition(out, &t, sizeof t), MMSYSERR_NOERROR);
+    EXPECT_EQ(t.u.sample, 3072u);
+    ASSERT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
+    WAVEFORMATEX f{};
+    EXPECT_EQ(wavetest::ReadWavData(sink, &f), sound);
+    EXPECT_EQ(f.nSamplesPerSec, 22050u);
+    EXPECT_EQ(f.nChannels, 2);
+}
+
+TEST_F(VirtualDevice, PlaybackResetHandsBackAllAndEndsThePause) {
+    const std::string sink = wavetest::ScratchPath("reset-sink.wav");
+    EnvVar s("TALREC_VIRTUAL_SINK", "file:" + sink);
+    Recorder r;
+    HWAVEOUT out = OpenOut(r);
+    Buffer b0(4096), b1(4096), b2(4096);
+    ASSERT_EQ(waveOutPause(out), MMSYSERR_NOERROR);
+    Write(out, b0);
+    Write(out, b1);
+    ASSERT_EQ(waveOutRestart(out), MMSYSERR_NOERROR);
+    Begin();
+    Frames(100);
+    Settle();
+    ASSERT_EQ(waveOutPause(out), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutReset(out), MMSYSERR_NOERROR);
+    EXPECT_EQ(r.DataCount(), 2u);
+    EXPECT_EQ(b0.Flags(), WHDR_PREPARED | WHDR_DONE);
+    EXPECT_EQ(b1.Flags(), WHDR_PREPARED | WHDR_DONE);
+    MMTIME t{TIME_SAMPLES, {}};
+    ASSERT_EQ(waveOutGetPosition(out, &t, sizeof t), MMSYSERR_NOERROR);
+    EXPECT_EQ(t.u.sample, 0u);
+    // Not paused any more: a new buffer plays.
+    Write(out, b2);
+    Settle();
+    Begin();
+    Frames(1024);
+    ASSERT_TRUE(r.WaitData(3));
+    ASSERT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
+    EXPECT_EQ(wavetest::ReadWavData(sink).size(), (100u + 1024u) * 4);
+}
+
+TEST_F(VirtualDevice, EachOutputDeviceWritesItsSinkFileAnew) {
+    const std::string sink = wavetest::ScratchPath("anew.wav");
+    EnvVar s("TALREC_VIRTUAL_SINK", "file:" + sink);
+    for (std::size_t bytes : {4096u, 400u}) {
+        Recorder r;
+        HWAVEOUT out = OpenOut(r, Pcm(1, 8000, 8));
+        Buffer b(bytes);
+        std::fill(b.data.begin(), b.data.end(), static_cast<BYTE>(bytes & 0xFF));
+        ASSERT_EQ(waveOutPause(out), MMSYSERR_NOERROR);
+        Write(out, b);
+        ASSERT_EQ(waveOutRestart(out), MMSYSERR_NOERROR);
+        Begin();
+        Frames(bytes, 8000);
+        ASSERT_TRUE(r.WaitData(1));
+        ASSERT_EQ(waveOutUnprepareHeader(out, &b.hdr, kHdr), MMSYSERR_NOERROR);
+        ASSERT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
+        EXPECT_EQ(wavetest::ReadWavData(sink), b.data);
+    }
+}
+
+TEST_F(VirtualDevice, ALostDeviceHandsBackItsBuffersAndRefusesMore) {
+    Recorder rin, rout;
+    HWAVEIN in = OpenIn(rin);
+    HWAVEOUT out = OpenOut(rout);
+    Buffer i0(4096), i1(4096), o0(4096), o1(4096);
+    Queue(in, i0);
+    Queue(in, i1);
+    ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutPause(out), MMSYSERR_NOERROR);
+    Write(out, o0);
+    Write(out, o1);
+    ASSERT_EQ(waveOutRestart(out), MMSYSERR_NOERROR);
+    Begin();
+    Frames(10);
+    MMTIME t{TIME_SAMPLES, {}};
+    ASSERT_EQ(waveInGetPosition(in, &t, sizeof t), MMSYSERR_NOERROR);  // takes in the 10 frames
+    ASSERT_EQ(t.u.sample, 10u);
+    talrec::wave::LoseVirtualDevices();
+    ASSERT_TRUE(rin.WaitData(2));
+    ASSERT_TRUE(rout.WaitData(2));
+    EXPECT_EQ(rin.Data()[0].bytes, 40u) << "what was captured before the loss is kept";
+    ASSERT_EQ(waveInUnprepareHeader(in, &i0.hdr, kHdr), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveInPrepareHeader(in, &i0.hdr, kHdr), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveInAddBuffer(in, &i0.hdr, kHdr), MMSYSERR_NODRIVER);
+    EXPECT_EQ(waveInStart(in), MMSYSERR_NODRIVER);
+    EXPECT_EQ(waveOutWrite(out, &o0.hdr, kHdr), MMSYSERR_NODRIVER);
+    EXPECT_EQ(waveInReset(in), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOutReset(out), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveInClose(in), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
+    // A device opened afterwards works.
+    Recorder r2;
+    HWAVEIN again = OpenIn(r2);
+    EXPECT_EQ(waveInStart(again), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveInClose(again), MMSYSERR_NOERROR);
+}
+
+TEST_F(VirtualDevice, SilenceIsEachWidthsZero) {
+    EnvVar src("TALREC_VIRTUAL_SOURCE", "silence");
+    for (WORD bits : {8, 16, 24}) {
+        Recorder r;
+        HWAVEIN in = OpenIn(r, Pcm(1, 8000, bits));
+        Buffer b(bits / 8 * 64u);
+        std::fill(b.data.begin(), b.data.end(), 0x55);
+        Queue(in, b);
+        ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
+        Begin();
+        Frames(64, 8000);
+        ASSERT_TRUE(r.WaitData(1));
+        const BYTE zero = bits == 8 ? 0x80 : 0;
+        for (BYTE v : r.Joined()) ASSERT_EQ(v, zero) << bits << " bits";
+        ASSERT_EQ(waveInClose(in), MMSYSERR_NOERROR);
+    }
+}
+
+}  // namespace
