@@ -35,15 +35,15 @@ class CMciPlayer {
     int SeekToStart();
     int SeekToEnd();
     // The answer of the last status query: the length after Open, the mode after GetMode.
-    DWORD GetLastStatus() const { return lastStatus; }
+    DWORD GetLastStatus() const { return lastStatus_; }
 
   private:
     void OpenAs(LPCSTR deviceType, LPCSTR path);
 
-    DWORD lastStatus;
-    MCI_OPEN_PARMS openParams;
-    MCI_PLAY_PARMS playParams;
-    MCI_RECORD_PARMS recordParams;
-    MCI_SAVE_PARMS saveParams;
-    MCIDEVICEID deviceId;
+    DWORD lastStatus_;
+    MCI_OPEN_PARMS openParams_;
+    MCI_PLAY_PARMS playParams_;
+    MCI_RECORD_PARMS recordParams_;
+    MCI_SAVE_PARMS saveParams_;
+    MCIDEVICEID deviceId_;
 };

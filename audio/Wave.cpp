@@ -62,32 +62,32 @@ const CRuntimeClass* CWave::GetRuntimeClass() const {
     return &classCWave;
 }
 
-CWave::CWave() : m_pcmWaveFormat{WAVE_FORMAT_PCM, 1, 22050, 44100, 2, 16, 0} {}
+CWave::CWave() : format_{WAVE_FORMAT_PCM, 1, 22050, 44100, 2, 16, 0} {}
 
-CWave::CWave(const CWave& other) : CObject(other), m_pcmWaveFormat(other.m_pcmWaveFormat) {
-    const WORD align = m_pcmWaveFormat.nBlockAlign;
-    m_buffer.SetNumSamples(other.GetNumSamples(), align);
-    m_buffer.CopyBuffer(other.GetBuffer(), other.GetNumSamples(), align);
+CWave::CWave(const CWave& other) : CObject(other), format_(other.format_) {
+    const WORD align = format_.nBlockAlign;
+    samples_.SetNumSamples(other.GetNumSamples(), align);
+    samples_.CopyBuffer(other.GetBuffer(), other.GetNumSamples(), align);
 }
 
 CWave& CWave::operator=(const CWave& other) {
     if (this == &other) return *this;
     // The new storage is made before the format changes, so a failed allocation leaves the
     // format and the store matching each other.
-    const WORD align = other.m_pcmWaveFormat.nBlockAlign;
-    m_buffer.SetNumSamples(other.GetNumSamples(), align);
-    m_pcmWaveFormat = other.m_pcmWaveFormat;
-    m_buffer.CopyBuffer(other.GetBuffer(), other.GetNumSamples(), align);
+    const WORD align = other.format_.nBlockAlign;
+    samples_.SetNumSamples(other.GetNumSamples(), align);
+    format_ = other.format_;
+    samples_.CopyBuffer(other.GetBuffer(), other.GetNumSamples(), align);
     return *this;
 }
 
 CWave::CWave(CWave&& other) noexcept
-    : CObject(other), m_buffer(std::move(other.m_buffer)), m_pcmWaveFormat(other.m_pcmWaveFormat) {}
+    : CObject(other), samples_(std::move(other.samples_)), format_(other.format_) {}
 
 CWave& CWave::operator=(CWave&& other) noexcept {
     if (this == &other) return *this;
-    m_buffer = std::move(other.m_buffer);
-    m_pcmWaveFormat = other.m_pcmWaveFormat;
+    samples_ = std::move(other.samples_);
+    format_ = other.format_;
     return *this;
 }
 
@@ -104,25 +104,25 @@ void CWave::Serialize(CArchive& ar) {
 void CWave::SetFormat(WORD nChannels, DWORD nSamplesPerSec, WORD wBitsPerSample) {
     const DWORD channelBits = static_cast<DWORD>(nChannels) * wBitsPerSample;
     const WORD align = static_cast<WORD>(channelBits / 8);
-    m_buffer.SetNumSamples(0, align);
-    m_pcmWaveFormat.wFormatTag = WAVE_FORMAT_PCM;
-    m_pcmWaveFormat.nChannels = nChannels;
-    m_pcmWaveFormat.nSamplesPerSec = nSamplesPerSec;
-    m_pcmWaveFormat.nAvgBytesPerSec = static_cast<DWORD>(channelBits * nSamplesPerSec) / 8;
-    m_pcmWaveFormat.nBlockAlign = align;
-    m_pcmWaveFormat.wBitsPerSample = wBitsPerSample;
+    samples_.SetNumSamples(0, align);
+    format_.wFormatTag = WAVE_FORMAT_PCM;
+    format_.nChannels = nChannels;
+    format_.nSamplesPerSec = nSamplesPerSec;
+    format_.nAvgBytesPerSec = static_cast<DWORD>(channelBits * nSamplesPerSec) / 8;
+    format_.nBlockAlign = align;
+    format_.wBitsPerSample = wBitsPerSample;
 }
 
 DWORD CWave::GetBufferLength() const {
-    return static_cast<DWORD>(GetNumSamples() * static_cast<DWORD>(m_pcmWaveFormat.nBlockAlign));
+    return static_cast<DWORD>(GetNumSamples() * static_cast<DWORD>(format_.nBlockAlign));
 }
 
 void CWave::SetBuffer(BYTE* pBuffer, DWORD nNumSamples, bool bCopy) {
-    const WORD align = m_pcmWaveFormat.nBlockAlign;
+    const WORD align = format_.nBlockAlign;
     if (bCopy) {
-        m_buffer.CopyBuffer(pBuffer, nNumSamples, align);
+        samples_.CopyBuffer(pBuffer, nNumSamples, align);
     } else {
-        m_buffer.SetBuffer(pBuffer, nNumSamples, align);
+        samples_.SetBuffer(pBuffer, nNumSamples, align);
     }
 }
 
@@ -144,12 +144,12 @@ void CWave::Save(CFile& file) {
     WriteLE32(file, kHeaderAfterRiffSize + dataSize);
     file.Write(kWaveFmtTag, sizeof kWaveFmtTag);
     WriteLE32(file, kFmtChunkSize);
-    WriteLE16(file, m_pcmWaveFormat.wFormatTag);
-    WriteLE16(file, m_pcmWaveFormat.nChannels);
-    WriteLE32(file, m_pcmWaveFormat.nSamplesPerSec);
-    WriteLE32(file, m_pcmWaveFormat.nAvgBytesPerSec);
-    WriteLE16(file, m_pcmWaveFormat.nBlockAlign);
-    WriteLE16(file, m_pcmWaveFormat.wBitsPerSample);
+    WriteLE16(file, format_.wFormatTag);
+    WriteLE16(file, format_.nChannels);
+    WriteLE32(file, format_.nSamplesPerSec);
+    WriteLE32(file, format_.nAvgBytesPerSec);
+    WriteLE16(file, format_.nBlockAlign);
+    WriteLE16(file, format_.wBitsPerSample);
     file.Write(kDataTag, sizeof kDataTag);
     WriteLE32(file, dataSize);
     file.Write(GetBuffer(), dataSize);
@@ -172,7 +172,7 @@ void CWave::Load(CFile& file) {
     // Frames are counted in block aligns: a file without a frame size has no frames.
     if (format.nBlockAlign == 0) ThrowInvalidFile(file);
 
-    m_pcmWaveFormat = format;
+    format_ = format;
     const DWORD declared = ReadLE32(file);
     // The store holds the whole frames that the data size declares and the file holds: a
     // file that ends early gives fewer frames, never storage that no byte of the file filled
@@ -182,7 +182,7 @@ void CWave::Load(CFile& file) {
     const ULONGLONG remaining = length > position ? length - position : 0;
     const DWORD available = static_cast<DWORD>(std::min<ULONGLONG>(declared, remaining));
     const DWORD frames = available / format.nBlockAlign;
-    m_buffer.SetNumSamples(frames, format.nBlockAlign);
+    samples_.SetNumSamples(frames, format.nBlockAlign);
 
     // Only whole frames are read; bytes of a partial last frame stay in the file. Whatever
     // the read does not fill (a file cut short meanwhile, a failed read) is zeroed, so the

@@ -38,11 +38,11 @@ class CWave : public CObject {
     // channels x rate x bits / 8 (unsigned 32-bit, remainders dropped); the extra size stays.
     // Always empties the store.
     void SetFormat(WORD nChannels, DWORD nSamplesPerSec, WORD wBitsPerSample);
-    WAVEFORMATEX GetFormat() const { return m_pcmWaveFormat; }
+    WAVEFORMATEX GetFormat() const { return format_; }
 
     // The first byte of the store, null when the store has never been sized.
-    BYTE* GetBuffer() const { return m_buffer.GetBuffer(); }
-    DWORD GetNumSamples() const { return m_buffer.GetNumSamples(); }
+    BYTE* GetBuffer() const { return samples_.GetBuffer(); }
+    DWORD GetNumSamples() const { return samples_.GetNumSamples(); }
     // Frame count x block align, in bytes.
     DWORD GetBufferLength() const;
 
@@ -62,6 +62,6 @@ class CWave : public CObject {
     void Save(CFile& file);
 
   private:
-    CWaveBuffer m_buffer;
-    WAVEFORMATEX m_pcmWaveFormat;
+    CWaveBuffer samples_;
+    WAVEFORMATEX format_;
 };

@@ -11,22 +11,22 @@ std::size_t ByteCount(DWORD nCount, int nSize) {
 }  // namespace
 
 CWaveBuffer::~CWaveBuffer() {
-    m_nCount = 0;
-    delete[] m_pData;
-    m_pData = nullptr;
+    count_ = 0;
+    delete[] data_;
+    data_ = nullptr;
 }
 
 CWaveBuffer::CWaveBuffer(CWaveBuffer&& other) noexcept
-    : m_nSampleSize(std::exchange(other.m_nSampleSize, 0)),
-      m_pData(std::exchange(other.m_pData, nullptr)),
-      m_nCount(std::exchange(other.m_nCount, 0)) {}
+    : sampleSize_(std::exchange(other.sampleSize_, 0)),
+      data_(std::exchange(other.data_, nullptr)),
+      count_(std::exchange(other.count_, 0)) {}
 
 CWaveBuffer& CWaveBuffer::operator=(CWaveBuffer&& other) noexcept {
     if (this == &other) return *this;
-    delete[] m_pData;
-    m_nSampleSize = std::exchange(other.m_nSampleSize, 0);
-    m_pData = std::exchange(other.m_pData, nullptr);
-    m_nCount = std::exchange(other.m_nCount, 0);
+    delete[] data_;
+    sampleSize_ = std::exchange(other.sampleSize_, 0);
+    data_ = std::exchange(other.data_, nullptr);
+    count_ = std::exchange(other.count_, 0);
     return *this;
 }
 
@@ -36,18 +36,18 @@ void CWaveBuffer::SetNumSamples(DWORD nCount, int nSize) {
 
 void CWaveBuffer::SetBuffer(BYTE* pBuffer, DWORD nCount, int nSize) {
     // Adopting the block already held must not free it.
-    if (pBuffer != m_pData) delete[] m_pData;
-    m_pData = pBuffer;
-    m_nCount = nCount;
-    m_nSampleSize = nSize;
+    if (pBuffer != data_) delete[] data_;
+    data_ = pBuffer;
+    count_ = nCount;
+    sampleSize_ = nSize;
 }
 
 void CWaveBuffer::CopyBuffer(const void* pSource, DWORD nCount, int nSize) {
-    if (m_pData == nullptr) SetNumSamples(nCount, nSize);
-    const std::size_t stored = ByteCount(m_nCount, m_nSampleSize);
+    if (data_ == nullptr) SetNumSamples(nCount, nSize);
+    const std::size_t stored = ByteCount(count_, sampleSize_);
     // Never more than the storage holds, whatever frame size the caller gives.
-    const std::size_t bytes = std::min(ByteCount(std::min(m_nCount, nCount), nSize), stored);
+    const std::size_t bytes = std::min(ByteCount(std::min(count_, nCount), nSize), stored);
     if (bytes == 0) return;
-    std::memset(m_pData, 0, stored);
-    std::memcpy(m_pData, pSource, bytes);
+    std::memset(data_, 0, stored);
+    std::memcpy(data_, pSource, bytes);
 }

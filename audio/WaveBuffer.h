@@ -20,9 +20,9 @@ class CWaveBuffer {
     CWaveBuffer& operator=(CWaveBuffer&& other) noexcept;
 
     // The storage, null when there is none.
-    BYTE* GetBuffer() const { return m_pData; }
-    DWORD GetNumSamples() const { return m_nCount; }
-    int GetSampleSize() const { return m_nSampleSize; }
+    BYTE* GetBuffer() const { return data_; }
+    DWORD GetNumSamples() const { return count_; }
+    int GetSampleSize() const { return sampleSize_; }
 
     // Installs a new block of nCount x nSize bytes whose contents are not cleared.
     void SetNumSamples(DWORD nCount, int nSize);
@@ -35,7 +35,7 @@ class CWaveBuffer {
     void CopyBuffer(const void* pSource, DWORD nCount, int nSize);
 
   private:
-    int m_nSampleSize = 0;
-    BYTE* m_pData = nullptr;
-    DWORD m_nCount = 0;
+    int sampleSize_ = 0;
+    BYTE* data_ = nullptr;
+    DWORD count_ = 0;
 };

@@ -13,7 +13,7 @@ class CWaveDevice {
     CWaveDevice& operator=(const CWaveDevice& other) = default;
     virtual ~CWaveDevice();
 
-    UINT GetDevice() const { return m_nDevice; }
+    UINT GetDevice() const { return device_; }
 
     // Whether the input (output) device accepts the sound's format: a format query, which
     // opens nothing that stays open. Any result but MMSYSERR_NOERROR is false.
@@ -21,5 +21,5 @@ class CWaveDevice {
     bool IsOutputFormat(const CWave& wave) const;
 
   private:
-    UINT m_nDevice;
+    UINT device_;
 };

@@ -45,107 +45,107 @@ CWaveIn::~CWaveIn() {
 }
 
 void CWaveIn::SetFormat(WAVEFORMATEX format) {
-    m_format.SetFormat(format.nChannels, format.nSamplesPerSec, format.wBitsPerSample);
+    format_.SetFormat(format.nChannels, format.nSamplesPerSec, format.wBitsPerSample);
 }
 
 bool CWaveIn::Open() {
-    const WAVEFORMATEX format = m_format.GetFormat();
+    const WAVEFORMATEX format = format_.GetFormat();
     const MMRESULT r =
-        waveInOpen(&m_hWaveIn, m_device.GetDevice(), &format,
+        waveInOpen(&handle_, device_.GetDevice(), &format,
                    reinterpret_cast<DWORD_PTR>(&CWaveIn::WaveInProc), 0, CALLBACK_FUNCTION);
-    m_nLastError = r;
-    if (r != MMSYSERR_NOERROR) m_hWaveIn = nullptr;
+    lastError_ = r;
+    if (r != MMSYSERR_NOERROR) handle_ = nullptr;
     return r == MMSYSERR_NOERROR;
 }
 
 bool CWaveIn::Record(DWORD nBufferBytes) {
     if (!Reset()) return false;
-    m_bStopping = false;
+    stopping_ = false;
     FreeChunks();
     FreeBlocks();
-    SetFormat(m_format.GetFormat());
-    m_nCurrentHeader = 1;
-    m_nBufferBytes = nBufferBytes;
-    if (!QueueNext(m_hWaveIn) || !QueueNext(m_hWaveIn)) return false;
-    const MMRESULT r = waveInStart(m_hWaveIn);
-    m_nLastError = r;
+    SetFormat(format_.GetFormat());
+    currentHeader_ = 1;
+    bufferBytes_ = nBufferBytes;
+    if (!QueueNext(handle_) || !QueueNext(handle_)) return false;
+    const MMRESULT r = waveInStart(handle_);
+    lastError_ = r;
     return r == MMSYSERR_NOERROR;
 }
 
 bool CWaveIn::Pause() {
-    if (!m_hWaveIn) return true;
-    const MMRESULT r = waveInStop(m_hWaveIn);
-    m_nLastError = r;
+    if (!handle_) return true;
+    const MMRESULT r = waveInStop(handle_);
+    lastError_ = r;
     return r == MMSYSERR_NOERROR;
 }
 
 bool CWaveIn::Continue() {
-    if (!m_hWaveIn) return true;
-    const MMRESULT r = waveInStart(m_hWaveIn);
-    m_nLastError = r;
+    if (!handle_) return true;
+    const MMRESULT r = waveInStart(handle_);
+    lastError_ = r;
     return r == MMSYSERR_NOERROR;
 }
 
 bool CWaveIn::Reset() {
-    if (!m_hWaveIn) return true;
-    m_bStopping = true;
+    if (!handle_) return true;
+    stopping_ = true;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    const MMRESULT r = waveInReset(m_hWaveIn);
-    m_nLastError = r;
+    const MMRESULT r = waveInReset(handle_);
+    lastError_ = r;
     return r == MMSYSERR_NOERROR;
 }
 
 bool CWaveIn::Close() {
-    if (!m_hWaveIn) return true;
+    if (!handle_) return true;
     if (!Reset()) return false;
-    const MMRESULT r = waveInClose(m_hWaveIn);
-    m_nLastError = r;
+    const MMRESULT r = waveInClose(handle_);
+    lastError_ = r;
     if (r != MMSYSERR_NOERROR) return false;
-    m_hWaveIn = nullptr;
+    handle_ = nullptr;
     return true;
 }
 
 int CWaveIn::GetNumSamples() {
-    std::lock_guard lock(m_chunksLock);
+    std::lock_guard lock(chunksLock_);
     DWORD total = 0;
-    for (const auto& chunk : m_chunks) total += chunk->GetNumSamples();
+    for (const auto& chunk : chunks_) total += chunk->GetNumSamples();
     return static_cast<int>(total);
 }
 
 CWave CWaveIn::GetWave() {
     {
-        std::lock_guard lock(m_chunksLock);
+        std::lock_guard lock(chunksLock_);
         DWORD total = 0;
-        for (const auto& chunk : m_chunks) total += chunk->GetNumSamples();
-        const DWORD align = m_format.GetFormat().nBlockAlign;
+        for (const auto& chunk : chunks_) total += chunk->GetNumSamples();
+        const DWORD align = format_.GetFormat().nBlockAlign;
         BYTE* block = new BYTE[static_cast<std::size_t>(total) * align];
         std::size_t offset = 0;
-        for (const auto& chunk : m_chunks) {
+        for (const auto& chunk : chunks_) {
             const std::size_t bytes =
                 static_cast<std::size_t>(chunk->GetNumSamples()) * chunk->GetSampleSize();
             if (bytes > 0) std::memcpy(block + offset, chunk->GetBuffer(), bytes);
             offset += bytes;
         }
-        m_format.SetBuffer(block, total, false);
+        format_.SetBuffer(block, total, false);
     }
     // The joined recording is moved out rather than copied: nothing reads it in the engine
     // (the next Record empties it, and a second GetWave joins the chunks again), so a copy
     // would only add a third image of the recording to memory at the stop.
-    return std::move(m_format);
+    return std::move(format_);
 }
 
 int CWaveIn::GetPosition() {
-    if (!m_hWaveIn) return -1;
+    if (!handle_) return -1;
     MMTIME time{};
     time.wType = TIME_SAMPLES;
-    const MMRESULT r = waveInGetPosition(m_hWaveIn, &time, sizeof(MMTIME));
-    m_nLastError = r;
+    const MMRESULT r = waveInGetPosition(handle_, &time, sizeof(MMTIME));
+    lastError_ = r;
     if (r != MMSYSERR_NOERROR) return -1;
     return static_cast<int>(time.u.sample);
 }
 
 std::string CWaveIn::GetErrorText() const {
-    const MMRESULT error = m_nLastError;
+    const MMRESULT error = lastError_;
     if (error == MMSYSERR_NOERROR) return {};
     char text[MAXERRORLENGTH];
     if (waveInGetErrorTextA(error, text, MAXERRORLENGTH) != MMSYSERR_NOERROR) return {};
@@ -153,27 +153,27 @@ std::string CWaveIn::GetErrorText() const {
 }
 
 bool CWaveIn::IsRecording() const {
-    const int current = m_nCurrentHeader;
+    const int current = currentHeader_;
     if (current < 0) return false;
-    const DWORD flags = Flags(m_headers[current]);
+    const DWORD flags = Flags(headers_[current]);
     return flags != 0 && !(flags & WHDR_DONE);
 }
 
 // Owner's thread (from Record) or device thread (from the callback).
 bool CWaveIn::QueueNext(HWAVEIN hwi) {
-    const int next = m_nCurrentHeader == 1 ? 0 : m_nCurrentHeader + 1;
-    m_nCurrentHeader = next;
-    WAVEHDR& hdr = m_headers[next];
-    if (!hdr.lpData) hdr.lpData = new char[m_nBufferBytes];
-    std::memset(hdr.lpData, 0, m_nBufferBytes);
-    hdr.dwBufferLength = m_nBufferBytes;
+    const int next = currentHeader_ == 1 ? 0 : currentHeader_ + 1;
+    currentHeader_ = next;
+    WAVEHDR& hdr = headers_[next];
+    if (!hdr.lpData) hdr.lpData = new char[bufferBytes_];
+    std::memset(hdr.lpData, 0, bufferBytes_);
+    hdr.dwBufferLength = bufferBytes_;
     hdr.dwUser = reinterpret_cast<DWORD_PTR>(this);
     SetFlags(hdr, 0);
     MMRESULT r = waveInPrepareHeader(hwi, &hdr, kHeaderSize);
-    m_nLastError = r;
+    lastError_ = r;
     if (r != MMSYSERR_NOERROR) return false;
     r = waveInAddBuffer(hwi, &hdr, kHeaderSize);
-    m_nLastError = r;
+    lastError_ = r;
     return r == MMSYSERR_NOERROR;
 }
 
@@ -191,36 +191,36 @@ void CWaveIn::OnData(HWAVEIN hwi, WAVEHDR* hdr) {
     if (Flags(*hdr) & WHDR_DONE) {
         const DWORD bytes = hdr->dwBytesRecorded;
         if (bytes >= 2) {
-            PostMessageA(m_hWnd.load(), WM_WAVE_LEVEL,
+            PostMessageA(window_.load(), WM_WAVE_LEVEL,
                          Level(reinterpret_cast<const BYTE*>(hdr->lpData), bytes), 0);
         }
         const MMRESULT r = waveInUnprepareHeader(hwi, hdr, kHeaderSize);
-        m_nLastError = r;
+        lastError_ = r;
         if (r != MMSYSERR_NOERROR) return;
         SetFlags(*hdr, 0);
         if (bytes > 0) AddChunk(*hdr);
         delete[] hdr->lpData;
         hdr->lpData = nullptr;
     }
-    if (!m_bStopping) QueueNext(hwi);
+    if (!stopping_) QueueNext(hwi);
 }
 
 // Device thread: the whole frames of the buffer become a new chunk at the end of the list.
 void CWaveIn::AddChunk(const WAVEHDR& hdr) {
     auto chunk = std::make_unique<CWaveBuffer>();
-    const WORD align = m_format.GetFormat().nBlockAlign;
+    const WORD align = format_.GetFormat().nBlockAlign;
     chunk->CopyBuffer(hdr.lpData, hdr.dwBytesRecorded / align, align);
-    std::lock_guard lock(m_chunksLock);
-    m_chunks.push_back(std::move(chunk));
+    std::lock_guard lock(chunksLock_);
+    chunks_.push_back(std::move(chunk));
 }
 
 void CWaveIn::FreeChunks() {
-    std::lock_guard lock(m_chunksLock);
-    m_chunks.clear();
+    std::lock_guard lock(chunksLock_);
+    chunks_.clear();
 }
 
 void CWaveIn::FreeBlocks() {
-    for (WAVEHDR& hdr : m_headers) {
+    for (WAVEHDR& hdr : headers_) {
         delete[] hdr.lpData;
         hdr.lpData = nullptr;
     }

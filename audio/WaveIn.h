@@ -3,17 +3,17 @@
 //
 // Threads. Every operation runs on the owner's (user-interface) thread. The capture callback
 // runs on the device's thread: it appends chunks, queues the buffers again, writes
-// m_nCurrentHeader and m_nLastError and posts WM_WAVE_LEVEL. How the two are kept apart:
-// - m_bStopping is atomic. Reset raises it before it resets the device, so a callback that
+// currentHeader_ and lastError_ and posts WM_WAVE_LEVEL. How the two are kept apart:
+// - stopping_ is atomic. Reset raises it before it resets the device, so a callback that
 //   reads it afterwards queues nothing; a callback that read it just before and queued again
 //   runs on the device thread, which carries out the reset only after that callback has
 //   returned, so the buffer it queued is handed back by the reset too.
 // - waveInReset returns only after the callbacks for every buffer it hands back have
 //   finished. The owner's thread touches the headers and their blocks only after a Reset
 //   (Record, the destructor), so no callback is using them then.
-// - m_chunks is also guarded by m_chunksLock, so that GetNumSamples and GetWave may be
+// - chunks_ is also guarded by chunksLock_, so that GetNumSamples and GetWave may be
 //   called while capture runs and see whole chunks.
-// - m_nLastError, m_nCurrentHeader and m_hWnd are atomic; the headers' flags are read with
+// - lastError_, currentHeader_ and window_ are atomic; the headers' flags are read with
 //   std::atomic_ref, as the device writes them.
 #pragma once
 
@@ -41,8 +41,8 @@ class CWaveIn {
     CWaveIn(const CWaveIn&) = delete;
     CWaveIn& operator=(const CWaveIn&) = delete;
 
-    void SetWindow(HWND hWnd) { m_hWnd.store(hWnd); }
-    void SetDevice(const CWaveDevice& device) { m_device = device; }
+    void SetWindow(HWND hWnd) { window_.store(hWnd); }
+    void SetDevice(const CWaveDevice& device) { device_ = device; }
     // The format's channels, rate and bits; the other fields are derived, the samples emptied.
     void SetFormat(WAVEFORMATEX format);
 
@@ -72,15 +72,15 @@ class CWaveIn {
     void FreeChunks();
     void FreeBlocks();
 
-    std::atomic<HWND> m_hWnd{nullptr};
-    std::atomic<bool> m_bStopping{true};
-    HWAVEIN m_hWaveIn = nullptr;  // owner's thread only
-    std::mutex m_chunksLock;      // guards m_chunks
-    std::vector<std::unique_ptr<CWaveBuffer>> m_chunks;
-    std::atomic<MMRESULT> m_nLastError{MMSYSERR_NOERROR};
-    std::atomic<int> m_nCurrentHeader{1};
-    DWORD m_nBufferBytes = 0;
-    WAVEHDR m_headers[2] = {};
-    CWave m_format;
-    CWaveDevice m_device{WAVE_MAPPER};
+    std::atomic<HWND> window_{nullptr};
+    std::atomic<bool> stopping_{true};
+    HWAVEIN handle_ = nullptr;  // owner's thread only
+    std::mutex chunksLock_;     // guards chunks_
+    std::vector<std::unique_ptr<CWaveBuffer>> chunks_;
+    std::atomic<MMRESULT> lastError_{MMSYSERR_NOERROR};
+    std::atomic<int> currentHeader_{1};
+    DWORD bufferBytes_ = 0;
+    WAVEHDR headers_[2] = {};
+    CWave format_;
+    CWaveDevice device_{WAVE_MAPPER};
 };

@@ -1,52 +1,52 @@
 #include "audio/WaveManager.h"
 
-CWaveManager::CWaveManager() : state(Idle), window(nullptr), device(WAVE_MAPPER) {
-    format.SetFormat(2, 22050, 16);
+CWaveManager::CWaveManager() : state(Idle), window_(nullptr), device_(WAVE_MAPPER) {
+    format_.SetFormat(2, 22050, 16);
 }
 
 void CWaveManager::SetWindow(HWND hwnd) {
-    window = hwnd;
-    waveIn.SetWindow(hwnd);
-    waveOut.SetWindow(hwnd);
+    window_ = hwnd;
+    waveIn_.SetWindow(hwnd);
+    waveOut_.SetWindow(hwnd);
 }
 
 bool CWaveManager::StartRecording(const std::string& path) {
     if (state == RecordPaused) {
         state = Recording;
-        return waveIn.Continue();
+        return waveIn_.Continue();
     }
     if (state != Idle) return false;
 
     state = Recording;
-    recordPath = path;
-    if (waveOut.IsPlaying() && !waveOut.Close()) return false;
-    if (!device.IsInputFormat(format)) return false;
-    WAVEFORMATEX pcm = format.GetFormat();
-    waveIn.SetFormat(pcm);
-    waveIn.SetDevice(device);
-    if (!waveIn.Open()) return false;
-    return waveIn.Record(kCaptureBufferBytes);
+    recordPath_ = path;
+    if (waveOut_.IsPlaying() && !waveOut_.Close()) return false;
+    if (!device_.IsInputFormat(format_)) return false;
+    WAVEFORMATEX pcm = format_.GetFormat();
+    waveIn_.SetFormat(pcm);
+    waveIn_.SetDevice(device_);
+    if (!waveIn_.Open()) return false;
+    return waveIn_.Record(kCaptureBufferBytes);
 }
 
 bool CWaveManager::StopRecording() {
     if (state != Recording && state != RecordPaused) return false;
 
     state = Idle;
-    if (!waveIn.Close()) return false;
+    if (!waveIn_.Close()) return false;
     // The joined recording is moved in, not copied: no caller can see the temporary.
-    format = waveIn.GetWave();
-    format.Save(recordPath.c_str());
+    format_ = waveIn_.GetWave();
+    format_.Save(recordPath_.c_str());
     return true;
 }
 
 bool CWaveManager::TogglePauseRecording() {
     if (state == Recording) {
         state = RecordPaused;
-        return waveIn.Pause();
+        return waveIn_.Pause();
     }
     if (state == RecordPaused) {
         state = Recording;
-        return waveIn.Continue();
+        return waveIn_.Continue();
     }
     return false;
 }
@@ -54,41 +54,41 @@ bool CWaveManager::TogglePauseRecording() {
 bool CWaveManager::ResumeRecording() {
     if (state != RecordPaused) return false;
     state = Recording;
-    return waveIn.Continue();
+    return waveIn_.Continue();
 }
 
 bool CWaveManager::StartPlayback(const std::string& path) {
     if (state == PlayPaused) {
         state = Playing;
-        return waveOut.Continue();
+        return waveOut_.Continue();
     }
     if (state != Idle) return false;
 
     state = Playing;
-    playPath = path;
-    if (waveOut.IsPlaying() && !waveOut.Close()) return false;
-    format.Load(playPath.c_str());
-    if (!device.IsOutputFormat(format)) return false;
-    waveOut.SetWave(format);
-    waveOut.SetDevice(device);
-    if (!waveOut.Open()) return false;
-    return waveOut.Play(-1, -1);
+    playPath_ = path;
+    if (waveOut_.IsPlaying() && !waveOut_.Close()) return false;
+    format_.Load(playPath_.c_str());
+    if (!device_.IsOutputFormat(format_)) return false;
+    waveOut_.SetWave(format_);
+    waveOut_.SetDevice(device_);
+    if (!waveOut_.Open()) return false;
+    return waveOut_.Play(-1, -1);
 }
 
 bool CWaveManager::StopPlayback() {
     if (state != Playing && state != PlayPaused) return false;
     state = Idle;
-    return waveOut.Close();
+    return waveOut_.Close();
 }
 
 bool CWaveManager::TogglePausePlayback() {
     if (state == Playing) {
         state = PlayPaused;
-        return waveOut.Pause();
+        return waveOut_.Pause();
     }
     if (state == PlayPaused) {
         state = Playing;
-        return waveOut.Continue();
+        return waveOut_.Continue();
     }
     return false;
 }
@@ -96,5 +96,5 @@ bool CWaveManager::TogglePausePlayback() {
 bool CWaveManager::ResumePlayback() {
     if (state != PlayPaused) return false;
     state = Playing;
-    return waveOut.Continue();
+    return waveOut_.Continue();
 }

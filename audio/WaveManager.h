@@ -47,15 +47,15 @@ class CWaveManager {
 
     LONG state;  // a ManagerState code; read directly by the control
 
-    const CWave& GetFormat() const { return format; }
-    const std::string& GetRecordPath() const { return recordPath; }
+    const CWave& GetFormat() const { return format_; }
+    const std::string& GetRecordPath() const { return recordPath_; }
 
   private:
-    HWND window;
-    std::string recordPath;
-    std::string playPath;
-    CWaveIn waveIn;
-    CWaveOut waveOut;
-    CWaveDevice device;
-    CWave format;  // the recording format and, after a stop, the recorded sound
+    HWND window_;
+    std::string recordPath_;
+    std::string playPath_;
+    CWaveIn waveIn_;
+    CWaveOut waveOut_;
+    CWaveDevice device_;
+    CWave format_;  // the recording format and, after a stop, the recorded sound
 };

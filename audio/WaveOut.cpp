@@ -18,113 +18,112 @@ void SetFlags(WAVEHDR& h, DWORD flags) {
 
 CWaveOut::CWaveOut() = default;
 
-CWaveOut::CWaveOut(const CWave& wave, const CWaveDevice& device) : m_wave(wave), m_device(device) {}
+CWaveOut::CWaveOut(const CWave& wave, const CWaveDevice& device) : wave_(wave), device_(device) {}
 
 CWaveOut::~CWaveOut() {
     Close();
 }
 
 void CWaveOut::SetWave(const CWave& wave) {
-    std::lock_guard lock(m_lock);
-    m_wave = wave;
+    std::lock_guard lock(lock_);
+    wave_ = wave;
 }
 
 void CWaveOut::SetDevice(const CWaveDevice& device) {
-    m_device = device;
+    device_ = device;
 }
 
 void CWaveOut::SetChunkSize(DWORD nBytes) {
-    std::lock_guard lock(m_lock);
-    m_nChunkSize = nBytes;
+    std::lock_guard lock(lock_);
+    chunkSize_ = nBytes;
 }
 
 void CWaveOut::SetResult(MMRESULT r) {
-    std::lock_guard lock(m_lock);
-    m_nLastResult = r;
+    std::lock_guard lock(lock_);
+    lastResult_ = r;
 }
 
 bool CWaveOut::Open() {
     WAVEFORMATEX format;
     {
-        std::lock_guard lock(m_lock);
-        format = m_wave.GetFormat();
+        std::lock_guard lock(lock_);
+        format = wave_.GetFormat();
     }
     const MMRESULT r =
-        waveOutOpen(&m_hWaveOut, m_device.GetDevice(), &format,
+        waveOutOpen(&handle_, device_.GetDevice(), &format,
                     reinterpret_cast<DWORD_PTR>(&CWaveOut::WaveOutProc), 0, CALLBACK_FUNCTION);
-    if (r != MMSYSERR_NOERROR) m_hWaveOut = nullptr;
+    if (r != MMSYSERR_NOERROR) handle_ = nullptr;
     SetResult(r);
     return r == MMSYSERR_NOERROR;
 }
 
 bool CWaveOut::Stop() {
-    if (!m_hWaveOut) return true;
+    if (!handle_) return true;
     {
-        std::lock_guard lock(m_lock);
-        m_nPosition = m_nEnd;  // the completions of the reset queue nothing
+        std::lock_guard lock(lock_);
+        position_ = end_;  // the completions of the reset queue nothing
     }
-    const MMRESULT r = waveOutReset(m_hWaveOut);  // waits for those completions: no lock held
+    const MMRESULT r = waveOutReset(handle_);  // waits for those completions: no lock held
     SetResult(r);
     return r == MMSYSERR_NOERROR;
 }
 
 bool CWaveOut::Play(int nFirst, int nEnd) {
     if (!Stop()) return false;
-    std::lock_guard lock(m_lock);
-    const std::uint64_t align = m_wave.GetFormat().nBlockAlign;
-    const DWORD length = m_wave.GetBufferLength();
+    std::lock_guard lock(lock_);
+    const std::uint64_t align = wave_.GetFormat().nBlockAlign;
+    const DWORD length = wave_.GetBufferLength();
     // Negative frame numbers mean the whole sound on that side; a start beyond the end of the
     // range queues nothing.
-    m_nEnd = nEnd < 0
-                 ? length
-                 : static_cast<DWORD>(std::min<std::uint64_t>(
-                       std::min<DWORD>(static_cast<DWORD>(nEnd), m_wave.GetNumSamples()) * align,
-                       length));
+    end_ = nEnd < 0 ? length
+                    : static_cast<DWORD>(std::min<std::uint64_t>(
+                          std::min<DWORD>(static_cast<DWORD>(nEnd), wave_.GetNumSamples()) * align,
+                          length));
     const std::uint64_t first = nFirst < 0 ? 0 : static_cast<std::uint64_t>(nFirst) * align;
-    m_nPosition = static_cast<DWORD>(std::min<std::uint64_t>(first, m_nEnd));
-    m_nHeader = 2;
+    position_ = static_cast<DWORD>(std::min<std::uint64_t>(first, end_));
+    header_ = 2;
     for (int i = 0; i < 3; ++i) {
-        if (!QueueNext(m_hWaveOut)) return false;
+        if (!QueueNext(handle_)) return false;
     }
     return true;
 }
 
 bool CWaveOut::Pause() {
-    if (!m_hWaveOut) return true;
-    const MMRESULT r = waveOutPause(m_hWaveOut);
+    if (!handle_) return true;
+    const MMRESULT r = waveOutPause(handle_);
     SetResult(r);
     return r == MMSYSERR_NOERROR;
 }
 
 bool CWaveOut::Continue() {
-    if (!m_hWaveOut) return true;
-    const MMRESULT r = waveOutRestart(m_hWaveOut);
+    if (!handle_) return true;
+    const MMRESULT r = waveOutRestart(handle_);
     SetResult(r);
     return r == MMSYSERR_NOERROR;
 }
 
 bool CWaveOut::Close() {
-    if (!m_hWaveOut) return true;
+    if (!handle_) return true;
     if (!Stop()) return false;
-    const MMRESULT r = waveOutClose(m_hWaveOut);
+    const MMRESULT r = waveOutClose(handle_);
     SetResult(r);
     if (r != MMSYSERR_NOERROR) return false;
-    m_hWaveOut = nullptr;
+    handle_ = nullptr;
     return true;
 }
 
 bool CWaveOut::IsPlaying() const {
-    std::lock_guard lock(m_lock);
-    if (m_nHeader < 0) return false;
-    const DWORD flags = Flags(m_headers[m_nHeader]);
+    std::lock_guard lock(lock_);
+    if (header_ < 0) return false;
+    const DWORD flags = Flags(headers_[header_]);
     return flags != 0 && !(flags & WHDR_DONE);
 }
 
 int CWaveOut::GetPosition() {
-    if (!m_hWaveOut) return -1;
+    if (!handle_) return -1;
     MMTIME time{};
     time.wType = TIME_SAMPLES;
-    const MMRESULT r = waveOutGetPosition(m_hWaveOut, &time, sizeof(MMTIME));
+    const MMRESULT r = waveOutGetPosition(handle_, &time, sizeof(MMTIME));
     SetResult(r);
     return r == MMSYSERR_NOERROR ? static_cast<int>(time.u.sample) : -1;
 }
@@ -132,8 +131,8 @@ int CWaveOut::GetPosition() {
 std::string CWaveOut::GetErrorText() const {
     MMRESULT result;
     {
-        std::lock_guard lock(m_lock);
-        result = m_nLastResult;
+        std::lock_guard lock(lock_);
+        result = lastResult_;
     }
     if (result == MMSYSERR_NOERROR) return {};
     char text[MAXERRORLENGTH];
@@ -142,32 +141,32 @@ std::string CWaveOut::GetErrorText() const {
 }
 
 DWORD CWaveOut::ChunkLength() const {
-    return RangeFinished() ? 0 : std::min(m_nChunkSize, m_nEnd - m_nPosition);
+    return RangeFinished() ? 0 : std::min(chunkSize_, end_ - position_);
 }
 
-// m_lock held.
+// lock_ held.
 bool CWaveOut::QueueNext(HWAVEOUT hwo) {
     const DWORD length = ChunkLength();
     if (length == 0) return false;
-    m_nHeader = m_nHeader >= 2 ? 0 : m_nHeader + 1;
-    WAVEHDR& hdr = m_headers[m_nHeader];
-    hdr.lpData = reinterpret_cast<LPSTR>(m_wave.GetBuffer() + m_nPosition);
+    header_ = header_ >= 2 ? 0 : header_ + 1;
+    WAVEHDR& hdr = headers_[header_];
+    hdr.lpData = reinterpret_cast<LPSTR>(wave_.GetBuffer() + position_);
     hdr.dwBufferLength = length;
     hdr.dwUser = reinterpret_cast<DWORD_PTR>(this);
     SetFlags(hdr, 0);
-    m_nLastResult = waveOutPrepareHeader(hwo, &hdr, kHeaderSize);
-    if (m_nLastResult != MMSYSERR_NOERROR) return false;
-    m_nLastResult = waveOutWrite(hwo, &hdr, kHeaderSize);
-    if (m_nLastResult != MMSYSERR_NOERROR) {
+    lastResult_ = waveOutPrepareHeader(hwo, &hdr, kHeaderSize);
+    if (lastResult_ != MMSYSERR_NOERROR) return false;
+    lastResult_ = waveOutWrite(hwo, &hdr, kHeaderSize);
+    if (lastResult_ != MMSYSERR_NOERROR) {
         waveOutUnprepareHeader(hwo, &hdr, kHeaderSize);
         hdr.lpData = nullptr;
         hdr.dwBufferLength = 0;
         hdr.dwUser = 0;
         SetFlags(hdr, 0);
-        --m_nHeader;
+        --header_;
         return false;
     }
-    m_nPosition += length;
+    position_ += length;
     return true;
 }
 
@@ -177,11 +176,11 @@ void CWaveOut::WaveOutProc(HWAVEOUT hwo, UINT uMsg, DWORD_PTR, DWORD_PTR dwParam
     auto* hdr = reinterpret_cast<WAVEHDR*>(dwParam1);
     if (!hdr || !hwo || !hdr->dwUser) return;
     auto* self = reinterpret_cast<CWaveOut*>(hdr->dwUser);
-    std::lock_guard lock(self->m_lock);
+    std::lock_guard lock(self->lock_);
     if (Flags(*hdr) & WHDR_DONE) {
         const MMRESULT r = waveOutUnprepareHeader(hwo, hdr, kHeaderSize);
         SetFlags(*hdr, 0);
-        self->m_nLastResult = r;
+        self->lastResult_ = r;
         if (r != MMSYSERR_NOERROR) return;
         hdr->lpData = nullptr;
     }

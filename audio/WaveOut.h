@@ -3,7 +3,7 @@
 // the first three; the completion callback queues each next one until the range is used up.
 //
 // Threads. Every operation runs on the owner's thread; WaveOutProc runs on the device's
-// thread and refills the ring from there. One lock per engine, m_lock, guards the range
+// thread and refills the ring from there. One lock per engine, lock_, guards the range
 // (position, end), the header index, the headers' engine-owned fields, the held sound and
 // the last result; the callback holds it while it unprepares and queues. It is never held
 // while the engine waits for the device: Stop moves the position to the end under the lock,
@@ -32,7 +32,7 @@ class CWaveOut {
     // Not while headers are queued: they point into the held sound.
     void SetWave(const CWave& wave);
     void SetDevice(const CWaveDevice& device);
-    void SetWindow(HWND hWnd) { m_hWnd = hWnd; }
+    void SetWindow(HWND hWnd) { window_ = hWnd; }
     void SetChunkSize(DWORD nBytes);
 
     bool Open();
@@ -53,22 +53,22 @@ class CWaveOut {
     // Device thread.
     static void WaveOutProc(HWAVEOUT hwo, UINT uMsg, DWORD_PTR dwInstance, DWORD_PTR dwParam1,
                             DWORD_PTR dwParam2);
-    // m_lock held; owner's thread (Play) or device thread (the callback).
+    // lock_ held; owner's thread (Play) or device thread (the callback).
     bool QueueNext(HWAVEOUT hwo);
     DWORD ChunkLength() const;
-    bool RangeFinished() const { return m_nPosition >= m_nEnd; }
+    bool RangeFinished() const { return position_ >= end_; }
     void SetResult(MMRESULT r);
 
-    HWND m_hWnd = nullptr;          // kept for the owner; nothing is sent to it
-    HWAVEOUT m_hWaveOut = nullptr;  // owner's thread only; the callback gets its own handle
-    mutable std::mutex m_lock;
-    // Guarded by m_lock.
-    DWORD m_nEnd = 0;
-    DWORD m_nPosition = 0;
-    DWORD m_nChunkSize = 4096;
-    MMRESULT m_nLastResult = MMSYSERR_NOERROR;
-    int m_nHeader = 0;
-    WAVEHDR m_headers[3] = {};
-    CWave m_wave;
-    CWaveDevice m_device{WAVE_MAPPER};
+    HWND window_ = nullptr;      // kept for the owner; nothing is sent to it
+    HWAVEOUT handle_ = nullptr;  // owner's thread only; the callback gets its own handle
+    mutable std::mutex lock_;
+    // Guarded by lock_.
+    DWORD end_ = 0;
+    DWORD position_ = 0;
+    DWORD chunkSize_ = 4096;
+    MMRESULT lastResult_ = MMSYSERR_NOERROR;
+    int header_ = 0;
+    WAVEHDR headers_[3] = {};
+    CWave wave_;
+    CWaveDevice device_{WAVE_MAPPER};
 };

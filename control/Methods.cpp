@@ -70,14 +70,14 @@ HRESULT CTalRecorderForDvRecUpCtrl::InvokeMember(const AFX_DISPMAP_ENTRY& entry,
             ReturnLong(result, 0);
             break;  // the format is fixed
         case DISPID_RECORDTIMEOUT:
-            recordTimeOut = args[0].lVal;  // kept, read by nothing: recording has no limit
+            recordTimeOut_ = args[0].lVal;  // kept, read by nothing: recording has no limit
             ReturnLong(result, 0);
             break;
         case DISPID_TEMPFOLDERPASS:
             if (flags == DISPATCH_PROPERTYPUT) {
                 SetTempFolderPass(Text(args[0]));
             } else {
-                ReturnString(result, dataFolder);
+                ReturnString(result, dataFolder_);
             }
             break;
         case DISPID_RECSTART:
@@ -91,7 +91,7 @@ HRESULT CTalRecorderForDvRecUpCtrl::InvokeMember(const AFX_DISPMAP_ENTRY& entry,
             ReturnLong(result, RecordStop());
             break;
         case DISPID_RECORDTOTALFILENAME:
-            ReturnString(result, fileName);
+            ReturnString(result, fileName_);
             break;
         case DISPID_RECORDFILENAME:
             ReturnString(result, RecordFileName());
@@ -147,43 +147,43 @@ HRESULT CTalRecorderForDvRecUpCtrl::InvokeMember(const AFX_DISPMAP_ENTRY& entry,
 // recStart stores its argument first, whatever follows; a path outside the folders a script
 // may write to is then refused.
 LONG CTalRecorderForDvRecUpCtrl::RecStart(const std::string& path) {
-    fileName = path;
+    fileName_ = path;
     if (!IsScriptPathAllowed(path)) return -1;
-    return BeginRecording(fileName);
+    return BeginRecording(fileName_);
 }
 
 LONG CTalRecorderForDvRecUpCtrl::BeginRecording(const std::string& path) {
-    if (!manager) return -1;
-    if (manager->state == RecordPaused) {
-        manager->ResumeRecording();  // goes on into the file it was started with
+    if (!manager_) return -1;
+    if (manager_->state == RecordPaused) {
+        manager_->ResumeRecording();  // goes on into the file it was started with
         FireRecorderStateNotify("record-resume");
         return 0;
     }
-    if (manager->state == Recording) return -2;
-    player.Close();
-    manager->StartRecording(path);
+    if (manager_->state == Recording) return -2;
+    player_.Close();
+    manager_->StartRecording(path);
     FireRecorderStateNotify("record-start");
     return 0;
 }
 
 // A file error of the save leaves here as the framework's exception: no state string.
 LONG CTalRecorderForDvRecUpCtrl::RecordStop() {
-    if (!manager) return -1;
-    manager->StopRecording();
+    if (!manager_) return -1;
+    manager_->StopRecording();
     FireRecorderStateNotify("record-stop");
     return 0;
 }
 
 LONG CTalRecorderForDvRecUpCtrl::RecordPause() {
-    if (!manager) return -1;
-    manager->TogglePauseRecording();
+    if (!manager_) return -1;
+    manager_->TogglePauseRecording();
     FireRecorderStateNotify("record-pause");  // in both directions of the toggle
     return 0;
 }
 
 LONG CTalRecorderForDvRecUpCtrl::RecordContinue() {
-    if (!manager) return -1;
-    manager->ResumeRecording();
+    if (!manager_) return -1;
+    manager_->ResumeRecording();
     FireRecorderStateNotify("record-resume");
     return 0;
 }
@@ -191,40 +191,40 @@ LONG CTalRecorderForDvRecUpCtrl::RecordContinue() {
 // Before the window exists there is no manager, and no timer to report the end of a
 // playback: the call is refused like the recording methods.
 LONG CTalRecorderForDvRecUpCtrl::BeginPlaying(const std::string& path) {
-    if (!manager || !IsScriptPathAllowed(path)) return -1;
-    if (manager->state == Recording) manager->StopRecording();  // written, no "record-stop"
-    if (player.GetMode() == MCI_MODE_PAUSE) {
-        player.Play();
+    if (!manager_ || !IsScriptPathAllowed(path)) return -1;
+    if (manager_->state == Recording) manager_->StopRecording();  // written, no "record-stop"
+    if (player_.GetMode() == MCI_MODE_PAUSE) {
+        player_.Play();
         FireRecorderStateNotify("play-resume");
         return 0;
     }
-    fileName = path;
-    player.Close();
-    player.Open(path.c_str());
-    player.Play();
+    fileName_ = path;
+    player_.Close();
+    player_.Open(path.c_str());
+    player_.Play();
     FireRecorderStateNotify("play-start");
     return 0;
 }
 
 LONG CTalRecorderForDvRecUpCtrl::PlayStopSilently() {
-    player.Close();
+    player_.Close();
     return 0;
 }
 
 LONG CTalRecorderForDvRecUpCtrl::PlayStop() {
-    player.Close();
+    player_.Close();
     FireRecorderStateNotify("play-stop");
     return 0;
 }
 
 LONG CTalRecorderForDvRecUpCtrl::PlayPause() {
-    player.Pause();
+    player_.Pause();
     FireRecorderStateNotify("play-pause");
     return 0;
 }
 
 LONG CTalRecorderForDvRecUpCtrl::PlayContinue() {
-    player.Play();
+    player_.Play();
     FireRecorderStateNotify("play-resume");
     return 0;
 }
@@ -233,9 +233,9 @@ LONG CTalRecorderForDvRecUpCtrl::PlayContinue() {
 // byte inside a multibyte character does not count); empty when the only separator is the
 // first character.
 std::string CTalRecorderForDvRecUpCtrl::RecordFileName() const {
-    const char* text = fileName.c_str();
+    const char* text = fileName_.c_str();
     const char* last = AfxStrRChrMB(text, PATH_SEPARATOR);
-    if (last == nullptr) return fileName;
+    if (last == nullptr) return fileName_;
     if (last == text) return {};
     return std::string(last + 1);
 }

@@ -42,15 +42,15 @@ CModuleLock& CTalRecorderForDvRecUpCtrl::Module() {
 }
 
 CTalRecorderForDvRecUpCtrl::CTalRecorderForDvRecUpCtrl()
-    : COleControl(ControlIdentity(), Module()), recordTimeOut(0) {}
+    : COleControl(ControlIdentity(), Module()), recordTimeOut_(0) {}
 
 // Window creation: a fresh manager (the old one, with any recording it ran, is destroyed),
 // the data folder, and the one-second poll of the player.
 int CTalRecorderForDvRecUpCtrl::OnCreate(CREATESTRUCTA* create) {
     if (COleControl::OnCreate(create) == -1) return -1;
-    manager.reset(new CWaveManager);
-    manager->SetWindow(GetSafeHwnd());
-    dataFolder = ComputeDataFolder() + PATH_SEPARATOR_STRING;
+    manager_.reset(new CWaveManager);
+    manager_->SetWindow(GetSafeHwnd());
+    dataFolder_ = ComputeDataFolder() + PATH_SEPARATOR_STRING;
     SetTimer(kPollTimer, kPollPeriodMs, nullptr);
     return 0;
 }
@@ -63,8 +63,8 @@ void CTalRecorderForDvRecUpCtrl::OnDestroy() {
 
 // The poll finds a played file at its end (the device stopped), closes it and reports it once.
 void CTalRecorderForDvRecUpCtrl::OnTimer(UINT_PTR id) {
-    if (id == kPollTimer && player.GetMode() == MCI_MODE_STOP) {
-        player.Close();
+    if (id == kPollTimer && player_.GetMode() == MCI_MODE_STOP) {
+        player_.Close();
         FireNoArgs(EVENTID_EVTPLAYSTOP);
         FireRecorderStateNotify("play-complete");
     }

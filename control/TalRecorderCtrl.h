@@ -53,9 +53,9 @@ class CTalRecorderForDvRecUpCtrl : public COleControl {
     void FireNoArgs(DISPID id);
     void FireVolumeStatus(LONG vol);
 
-    LONG recordTimeOut;
-    boost::shared_ptr<CWaveManager> manager;
-    std::string fileName;
-    CMciPlayer player;
-    std::string dataFolder;
+    LONG recordTimeOut_;
+    boost::shared_ptr<CWaveManager> manager_;
+    std::string fileName_;
+    CMciPlayer player_;
+    std::string dataFolder_;
 };

@@ -18,18 +18,18 @@ WORD LoadLE16(const BYTE* p) {
 }  // namespace
 
 int CWavReader::Open(LPCSTR path) {
-    m_format.clear();
-    m_dataSize = 0;
-    m_dataOffset = 0;
+    formatBlock.clear();
+    dataSize = 0;
+    dataOffset = 0;
 
     // With no information block and no flags the file is opened for reading only; the name is
     // not written to.
-    m_hmmio = mmioOpenA(const_cast<LPSTR>(path), nullptr, 0);
-    if (m_hmmio == nullptr) return -1;
+    file = mmioOpenA(const_cast<LPSTR>(path), nullptr, 0);
+    if (file == nullptr) return -1;
 
     MMCKINFO riff{};
     riff.fccType = kWave;
-    if (mmioDescend(m_hmmio, &riff, nullptr, MMIO_FINDRIFF) != MMSYSERR_NOERROR) return Fail();
+    if (mmioDescend(file, &riff, nullptr, MMIO_FINDRIFF) != MMSYSERR_NOERROR) return Fail();
     // Sums are taken in 64 bits, so that a size near 4 GiB cannot wrap round and let a chunk
     // that reaches past the RIFF chunk's end through.
     const unsigned long long riffEnd =
@@ -37,21 +37,21 @@ int CWavReader::Open(LPCSTR path) {
 
     for (;;) {
         MMCKINFO chunk{};
-        if (mmioDescend(m_hmmio, &chunk, &riff, 0) != MMSYSERR_NOERROR) break;
+        if (mmioDescend(file, &chunk, &riff, 0) != MMSYSERR_NOERROR) break;
         if (static_cast<unsigned long long>(chunk.dwDataOffset) + chunk.cksize > riffEnd) {
             return Fail();
         }
-        if (chunk.ckid == kFmt && m_format.empty()) {
+        if (chunk.ckid == kFmt && formatBlock.empty()) {
             if (!ReadFormat(chunk)) return Fail();
-        } else if (chunk.ckid == kData && m_dataSize == 0) {
-            m_dataSize = chunk.cksize;
-            m_dataOffset = chunk.dwDataOffset;
+        } else if (chunk.ckid == kData && dataSize == 0) {
+            dataSize = chunk.cksize;
+            dataOffset = chunk.dwDataOffset;
         }
         // Past the data and the pad byte; a chunk that cannot be stepped over ends the walk.
-        if (mmioAscend(m_hmmio, &chunk, 0) != MMSYSERR_NOERROR) break;
+        if (mmioAscend(file, &chunk, 0) != MMSYSERR_NOERROR) break;
     }
 
-    if (!m_format.empty() && m_dataSize != 0) return 1;
+    if (!formatBlock.empty() && dataSize != 0) return 1;
     return Fail();
 }
 
@@ -65,7 +65,7 @@ bool CWavReader::ReadFormat(const MMCKINFO& chunk) {
         const LONG step = static_cast<LONG>(std::min<DWORD>(left, kReadStep));
         const size_t at = block.size();
         block.resize(at + static_cast<size_t>(step));
-        if (mmioRead(m_hmmio, reinterpret_cast<HPSTR>(block.data() + at), step) != step) {
+        if (mmioRead(file, reinterpret_cast<HPSTR>(block.data() + at), step) != step) {
             return false;
         }
         left -= static_cast<DWORD>(step);
@@ -81,24 +81,24 @@ bool CWavReader::ReadFormat(const MMCKINFO& chunk) {
         const size_t claimed = kFormatRecordSize + LoadLE16(block.data() + 16);
         if (block.size() < claimed) block.resize(claimed, 0);
     }
-    m_format = std::move(block);
+    formatBlock = std::move(block);
     return true;
 }
 
 int CWavReader::Fail() {
-    mmioClose(m_hmmio, 0);
-    m_hmmio = nullptr;
-    m_format.clear();
-    m_format.shrink_to_fit();
-    m_dataOffset = 0;
-    m_dataSize = 0;
+    mmioClose(file, 0);
+    file = nullptr;
+    formatBlock.clear();
+    formatBlock.shrink_to_fit();
+    dataOffset = 0;
+    dataSize = 0;
     return -1;
 }
 
 void CWavReader::Close() {
-    if (m_hmmio == nullptr) return;
-    m_format.clear();
-    m_format.shrink_to_fit();
-    mmioClose(m_hmmio, 0);
-    m_hmmio = nullptr;
+    if (file == nullptr) return;
+    formatBlock.clear();
+    formatBlock.shrink_to_fit();
+    mmioClose(file, 0);
+    file = nullptr;
 }

@@ -23,10 +23,10 @@ class CWavReader {
     void Close();
 
     // Read directly by the conversion, which seeks and reads the open file itself.
-    HMMIO m_hmmio = nullptr;     // null while no file is open
-    std::vector<BYTE> m_format;  // body of the first "fmt " chunk; empty until one is read
-    DWORD m_dataOffset = 0;      // file offset of the chosen "data" chunk's contents
-    DWORD m_dataSize = 0;        // declared size of that chunk; 0 while none is chosen
+    HMMIO file = nullptr;           // null while no file is open
+    std::vector<BYTE> formatBlock;  // body of the first "fmt " chunk; empty until one is read
+    DWORD dataOffset = 0;           // file offset of the chosen "data" chunk's contents
+    DWORD dataSize = 0;             // declared size of that chunk; 0 while none is chosen
 
   private:
     bool ReadFormat(const MMCKINFO& chunk);

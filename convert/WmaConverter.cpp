@@ -38,16 +38,16 @@ void CWmaConverter::LoadWriterLibrary() {
     // Bounded: a longer path is cut at 511 characters, and the cut is not reported.
     const int length = std::snprintf(path, sizeof path, "%s/wmaudsdk.so", directory);
     (void)length;
-    m_hLibrary = LoadLibraryA(path);
-    if (m_hLibrary != nullptr) {
+    library_ = LoadLibraryA(path);
+    if (library_ != nullptr) {
         // Through the generic function type, as a looked-up entry is typed by its caller.
-        m_pfnCreateWriter = reinterpret_cast<PFN_WMAudioCreateWriter>(
-            reinterpret_cast<void (*)()>(GetProcAddress(m_hLibrary, kWMAudioCreateWriterName)));
+        createWriter_ = reinterpret_cast<PFN_WMAudioCreateWriter>(
+            reinterpret_cast<void (*)()>(GetProcAddress(library_, kWMAudioCreateWriterName)));
     }
 }
 
 HRESULT CWmaConverter::OpenWriter(LPCSTR source, LPCSTR destination) {
-    m_pReader = std::make_unique<CWavReader>();
+    reader_ = std::make_unique<CWavReader>();
 
     WCHAR wideName[kWideNameCapacity] = {};
     const int length = static_cast<int>(std::strlen(destination)) + 1;
@@ -56,28 +56,28 @@ HRESULT CWmaConverter::OpenWriter(LPCSTR source, LPCSTR destination) {
         return E_UNEXPECTED;
     }
 
-    if (m_pReader->Open(source) < 0) {
+    if (reader_->Open(source) < 0) {
         Diagnostic("Error Failed to open Wav File %s\n", source);
         return E_FAIL;
     }
-    if (m_pfnCreateWriter == nullptr) return E_FAIL;
+    if (createWriter_ == nullptr) return E_FAIL;
 
-    HRESULT hr = m_pfnCreateWriter(reinterpret_cast<const char16_t*>(wideName), &m_pWriter);
+    HRESULT hr = createWriter_(reinterpret_cast<const char16_t*>(wideName), &writer_);
     if (FAILED(hr)) {
         Diagnostic(" Failed to Create Audio Writer %x\n", static_cast<unsigned>(hr));
         return hr;
     }
-    hr = m_pWriter->SetInputFormat(m_pReader->m_format.data());
+    hr = writer_->SetInputFormat(reader_->formatBlock.data());
     if (FAILED(hr)) {
-        m_pWriter->Release();
-        m_pWriter = nullptr;
+        writer_->Release();
+        writer_ = nullptr;
         Diagnostic(" Failed to Set Input Format %x\n", static_cast<unsigned>(hr));
         return hr;
     }
-    hr = m_pWriter->SetOutputFormat(0, 0, 0, 0);
+    hr = writer_->SetOutputFormat(0, 0, 0, 0);
     if (FAILED(hr)) {
-        m_pWriter->Release();
-        m_pWriter = nullptr;
+        writer_->Release();
+        writer_ = nullptr;
         Diagnostic(" Failed to Set Output Format %x\n", static_cast<unsigned>(hr));
         return hr;
     }
@@ -86,18 +86,18 @@ HRESULT CWmaConverter::OpenWriter(LPCSTR source, LPCSTR destination) {
 
 HRESULT CWmaConverter::CopyData() {
     std::vector<BYTE> block(kBlockSize);
-    const DWORD total = m_pReader->m_dataSize;
+    const DWORD total = reader_->dataSize;
     DWORD remaining = total;
     DWORD done = 0;
     HRESULT hr = S_OK;
     while (remaining != 0) {
         const DWORD size = remaining < kBlockSize ? remaining : kBlockSize;
-        const DWORD offset = m_pReader->m_dataOffset + done;
-        if (mmioSeek(m_pReader->m_hmmio, static_cast<LONG>(offset), SEEK_SET) == -1) return E_FAIL;
-        const LONG got = mmioRead(m_pReader->m_hmmio, reinterpret_cast<HPSTR>(block.data()),
-                                  static_cast<LONG>(size));
+        const DWORD offset = reader_->dataOffset + done;
+        if (mmioSeek(reader_->file, static_cast<LONG>(offset), SEEK_SET) == -1) return E_FAIL;
+        const LONG got =
+            mmioRead(reader_->file, reinterpret_cast<HPSTR>(block.data()), static_cast<LONG>(size));
         if (got < static_cast<LONG>(size)) return E_FAIL;
-        hr = m_pWriter->Write(block.data(), size);
+        hr = writer_->Write(block.data(), size);
         if (FAILED(hr)) return hr;
         done += size;
         remaining -= size;
@@ -107,28 +107,28 @@ HRESULT CWmaConverter::CopyData() {
 }
 
 HRESULT CWmaConverter::Finish() {
-    const HRESULT hr = m_pWriter->Finish();
+    const HRESULT hr = writer_->Finish();
     if (FAILED(hr)) return hr;
-    m_pWriter->Release();
-    m_pWriter = nullptr;
-    m_pReader->Close();
-    m_pReader.reset();
+    writer_->Release();
+    writer_ = nullptr;
+    reader_->Close();
+    reader_.reset();
     return S_OK;
 }
 
 CWmaConverter::~CWmaConverter() {
-    if (m_pWriter != nullptr) {
-        m_pWriter->Finish();  // status ignored: the file keeps what was written
-        m_pWriter->Release();
-        m_pWriter = nullptr;
+    if (writer_ != nullptr) {
+        writer_->Finish();  // status ignored: the file keeps what was written
+        writer_->Release();
+        writer_ = nullptr;
     }
-    if (m_pReader) {
-        m_pReader->Close();
-        m_pReader.reset();
+    if (reader_) {
+        reader_->Close();
+        reader_.reset();
     }
-    if (m_hLibrary != nullptr) {
-        FreeLibrary(m_hLibrary);
-        m_hLibrary = nullptr;
+    if (library_ != nullptr) {
+        FreeLibrary(library_);
+        library_ = nullptr;
     }
 }
 

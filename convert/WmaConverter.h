@@ -35,10 +35,10 @@ class CWmaConverter {
     // Finishes and releases the writer, then closes the reader.
     HRESULT Finish();
 
-    PFN_WMAudioCreateWriter m_pfnCreateWriter = nullptr;  // null: no library or no export
-    HMODULE m_hLibrary = nullptr;
-    IWMAudioWriter* m_pWriter = nullptr;  // one reference held
-    std::unique_ptr<CWavReader> m_pReader;
+    PFN_WMAudioCreateWriter createWriter_ = nullptr;  // null: no library or no export
+    HMODULE library_ = nullptr;
+    IWMAudioWriter* writer_ = nullptr;  // one reference held
+    std::unique_ptr<CWavReader> reader_;
 };
 
 // Progress of conversions on the calling thread: after each block is written, fn(bytes done,

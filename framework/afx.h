@@ -81,7 +81,7 @@ class CException : public CObject, public std::exception {
     virtual std::string Message() const = 0;
 
   private:
-    mutable std::string m_what;
+    mutable std::string what_;
 };
 
 // A failed file operation: the framework's cause, the OS error (a Win32 error code, -1 when
@@ -211,16 +211,16 @@ class CMemFile : public CFile {
     void Write(const void* lpBuf, UINT nCount) override;
     ULONGLONG Seek(LONGLONG lOff, UINT nFrom) override;
     ULONGLONG GetPosition() const override { return m_nPosition; }
-    ULONGLONG GetLength() const override { return m_data.size(); }
+    ULONGLONG GetLength() const override { return data_.size(); }
     void SetLength(ULONGLONG dwNewLen) override;
     void Flush() override {}
     void Close() override {}
     void Abort() override {}
 
-    const std::vector<BYTE>& GetContents() const { return m_data; }
+    const std::vector<BYTE>& GetContents() const { return data_; }
 
   private:
-    std::vector<BYTE> m_data;
+    std::vector<BYTE> data_;
     std::size_t m_nPosition = 0;
 };
 

@@ -134,7 +134,7 @@ class COleControl : public IDispatch,
     HRESULT GetClassInfo(ITypeInfo** info) override;
 
     HWND GetSafeHwnd() const { return m_hWnd; }
-    BOOL IsModified() const { return m_modified; }
+    BOOL IsModified() const { return modified_; }
 
   protected:
     virtual ~COleControl();
@@ -156,7 +156,7 @@ class COleControl : public IDispatch,
 
     // Delivers an event to every connected sink in order; args in the caller's order.
     void FireEvent(DISPID id, std::span<const VARIANT> args);
-    void SetModifiedFlag(BOOL modified = TRUE) { m_modified = modified; }
+    void SetModifiedFlag(BOOL modified = TRUE) { modified_ = modified; }
     int AfxMessageBox(const char* text, UINT type = MB_OK);
 
     // The control's dispatch table, and the call of one member with its arguments already
@@ -182,11 +182,11 @@ class COleControl : public IDispatch,
     HRESULT NamesFromTable(LPOLESTR* names, UINT count, DISPID* ids) const;
     HRESULT LoadTypeInfo(LCID lcid, REFGUID guid, ITypeInfo** info) const;
 
-    Identity m_identity;
-    CModuleLock& m_module;
-    std::atomic<ULONG> m_refs{1};
+    Identity identity_;
+    CModuleLock& module_;
+    std::atomic<ULONG> refs_{1};
     HWND m_hWnd = nullptr;
-    BOOL m_modified = FALSE;
-    SIZEL m_extent;  // HIMETRIC
-    CComConnectionPoint m_events;
+    BOOL modified_ = FALSE;
+    SIZEL extent_;  // HIMETRIC
+    CComConnectionPoint events_;
 };

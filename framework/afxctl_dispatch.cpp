@@ -41,7 +41,7 @@ HRESULT COleControl::GetTypeInfoCount(UINT* count) {
 HRESULT COleControl::LoadTypeInfo(LCID lcid, REFGUID guid, ITypeInfo** info) const {
     ITypeLib* lib = nullptr;
     HRESULT hr =
-        LoadRegTypeLib(m_identity.libid, m_identity.libMajor, m_identity.libMinor, lcid, &lib);
+        LoadRegTypeLib(identity_.libid, identity_.libMajor, identity_.libMinor, lcid, &lib);
     if (FAILED(hr)) return hr;
     hr = lib->GetTypeInfoOfGuid(guid, info);
     lib->Release();
@@ -52,7 +52,7 @@ HRESULT COleControl::GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) {
     if (info == nullptr) return E_POINTER;
     *info = nullptr;
     if (index != 0) return static_cast<HRESULT>(0x8002000Bu);  // DISP_E_BADINDEX
-    return LoadTypeInfo(lcid, m_identity.dispatchIid, info);
+    return LoadTypeInfo(lcid, identity_.dispatchIid, info);
 }
 
 const AFX_DISPMAP_ENTRY* COleControl::FindEntry(DISPID id) const {
@@ -88,7 +88,7 @@ HRESULT COleControl::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCI
     // with none, or when the library is not registered, the control's own table does.
     if (lcid != 0) {
         ITypeInfo* info = nullptr;
-        if (SUCCEEDED(LoadTypeInfo(lcid, m_identity.dispatchIid, &info))) {
+        if (SUCCEEDED(LoadTypeInfo(lcid, identity_.dispatchIid, &info))) {
             HRESULT hr = info->GetIDsOfNames(names, count, ids);
             info->Release();
             return hr;
@@ -152,7 +152,7 @@ HRESULT COleControl::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS
     try {
         hr = InvokeMember(*entry, flags, args, result != nullptr ? &local : nullptr);
     } catch (const CException& e) {
-        FillException(excepInfo, m_identity.appName, e.what(), E_FAIL);
+        FillException(excepInfo, identity_.appName, e.what(), E_FAIL);
         hr = DISP_E_EXCEPTION;
     } catch (const std::bad_alloc&) {
         hr = E_OUTOFMEMORY;
@@ -170,5 +170,5 @@ void COleControl::FireEvent(DISPID id, std::span<const VARIANT> args) {
     std::vector<VARIANT> reversed(args.rbegin(), args.rend());
     DISPPARAMS params{reversed.empty() ? nullptr : reversed.data(), nullptr,
                       static_cast<UINT>(reversed.size()), 0};
-    m_events.Fire(id, &params);
+    events_.Fire(id, &params);
 }

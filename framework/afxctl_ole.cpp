@@ -33,20 +33,20 @@ bool CPropExchange::ExchangeLong(const char* name, LONG& value, LONG defaultValu
 }
 
 COleControl::COleControl(const Identity& identity, CModuleLock& module)
-    : m_identity(identity),
-      m_module(module),
-      m_extent{kDefaultExtentX, kDefaultExtentY},
-      m_events(this, identity.eventsIid) {
-    ++m_module.objects;
+    : identity_(identity),
+      module_(module),
+      extent_{kDefaultExtentX, kDefaultExtentY},
+      events_(this, identity.eventsIid) {
+    ++module_.objects;
 }
 
 COleControl::~COleControl() {
-    --m_module.objects;
+    --module_.objects;
 }
 
 HRESULT COleControl::QueryInterface(REFIID riid, void** object) {
     if (object == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == m_identity.dispatchIid) {
+    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == identity_.dispatchIid) {
         *object = static_cast<IDispatch*>(this);
     } else if (riid == IID_IConnectionPointContainer) {
         *object = static_cast<IConnectionPointContainer*>(this);
@@ -54,7 +54,7 @@ HRESULT COleControl::QueryInterface(REFIID riid, void** object) {
         *object = static_cast<IOleObject*>(this);
     } else if (riid == IID_IPersistPropertyBag || riid == IID_IPersist) {
         *object = static_cast<IPersistPropertyBag*>(this);
-    } else if (riid == IID_ISpecifyPropertyPages && m_identity.propertyPage != nullptr) {
+    } else if (riid == IID_ISpecifyPropertyPages && identity_.propertyPage != nullptr) {
         *object = static_cast<ISpecifyPropertyPages*>(this);
     } else if (riid == IID_IProvideClassInfo) {
         *object = static_cast<IProvideClassInfo*>(this);
@@ -67,35 +67,35 @@ HRESULT COleControl::QueryInterface(REFIID riid, void** object) {
 }
 
 ULONG COleControl::AddRef() {
-    return ++m_refs;
+    return ++refs_;
 }
 
 ULONG COleControl::Release() {
-    ULONG left = --m_refs;
+    ULONG left = --refs_;
     if (left == 0) {
         // The window goes while the whole object still exists, so its destruction handler
         // runs in the derived control; then the sinks are let go and the object deleted.
-        m_refs = 1;  // guards against a Release from inside the teardown
+        refs_ = 1;  // guards against a Release from inside the teardown
         DestroyControlWindow();
-        m_events.UnadviseAll();
+        events_.UnadviseAll();
         delete this;
     }
     return left;
 }
 
 HRESULT COleControl::EnumConnectionPoints(IEnumConnectionPoints** points) {
-    IConnectionPoint* list[] = {&m_events};
+    IConnectionPoint* list[] = {&events_};
     return CreateConnectionPointEnum(list, 1, points);
 }
 
 HRESULT COleControl::FindConnectionPoint(REFIID riid, IConnectionPoint** point) {
     if (point == nullptr) return E_POINTER;
-    if (riid != m_identity.eventsIid) {
+    if (riid != identity_.eventsIid) {
         *point = nullptr;
         return CONNECT_E_NOCONNECTION;
     }
-    *point = &m_events;
-    m_events.AddRef();
+    *point = &events_;
+    events_.AddRef();
     return S_OK;
 }
 
@@ -135,20 +135,20 @@ HRESULT COleControl::DoVerb(LONG verb, MSG*, IOleClientSite*, LONG, HWND parent,
 
 HRESULT COleControl::GetUserClassID(CLSID* clsid) {
     if (clsid == nullptr) return E_POINTER;
-    *clsid = m_identity.clsid;
+    *clsid = identity_.clsid;
     return S_OK;
 }
 
 HRESULT COleControl::GetUserType(DWORD, LPOLESTR* userType) {
     if (userType == nullptr) return E_POINTER;
-    *userType = AfxAllocTaskString(m_identity.userTypeName);
+    *userType = AfxAllocTaskString(identity_.userTypeName);
     return *userType != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 
 HRESULT COleControl::SetExtent(DWORD aspect, SIZEL* size) {
     if (size == nullptr) return E_POINTER;
     if (aspect != DVASPECT_CONTENT) return E_INVALIDARG;
-    m_extent = *size;
+    extent_ = *size;
     SetModifiedFlag();
     return S_OK;
 }
@@ -156,13 +156,13 @@ HRESULT COleControl::SetExtent(DWORD aspect, SIZEL* size) {
 HRESULT COleControl::GetExtent(DWORD aspect, SIZEL* size) {
     if (size == nullptr) return E_POINTER;
     if (aspect != DVASPECT_CONTENT) return E_INVALIDARG;
-    *size = m_extent;
+    *size = extent_;
     return S_OK;
 }
 
 HRESULT COleControl::GetMiscStatus(DWORD, DWORD* status) {
     if (status == nullptr) return E_POINTER;
-    *status = m_identity.miscStatus;
+    *status = identity_.miscStatus;
     return S_OK;
 }
 
@@ -171,7 +171,7 @@ HRESULT COleControl::GetClassID(CLSID* clsid) {
 }
 
 HRESULT COleControl::InitNew() {
-    m_modified = FALSE;
+    modified_ = FALSE;
     return S_OK;
 }
 
@@ -179,7 +179,7 @@ HRESULT COleControl::Load(IPropertyBag* bag, IErrorLog*) {
     if (bag == nullptr) return E_POINTER;
     CPropExchange px(bag, true);
     DoPropExchange(&px);
-    m_modified = FALSE;
+    modified_ = FALSE;
     return S_OK;
 }
 
@@ -187,13 +187,13 @@ HRESULT COleControl::Save(IPropertyBag* bag, BOOL clearDirty, BOOL) {
     if (bag == nullptr) return E_POINTER;
     CPropExchange px(bag, false);
     DoPropExchange(&px);
-    if (clearDirty) m_modified = FALSE;
+    if (clearDirty) modified_ = FALSE;
     return S_OK;
 }
 
 void COleControl::DoPropExchange(CPropExchange* px) {
-    px->ExchangeLong("_ExtentX", m_extent.cx, kDefaultExtentX);
-    px->ExchangeLong("_ExtentY", m_extent.cy, kDefaultExtentY);
+    px->ExchangeLong("_ExtentX", extent_.cx, kDefaultExtentX);
+    px->ExchangeLong("_ExtentY", extent_.cy, kDefaultExtentY);
     LONG stockProps = 0;  // no stock property in use, so none follows
     px->ExchangeLong("_StockProps", stockProps, 0);
 }
@@ -208,10 +208,10 @@ HRESULT COleControl::GetPages(CAUUID* pages) {
     if (pages == nullptr) return E_POINTER;
     pages->cElems = 0;
     pages->pElems = nullptr;
-    if (m_identity.propertyPage == nullptr) return S_OK;
+    if (identity_.propertyPage == nullptr) return S_OK;
     pages->pElems = static_cast<GUID*>(CoTaskMemAlloc(sizeof(GUID)));
     if (pages->pElems == nullptr) return E_OUTOFMEMORY;
-    pages->pElems[0] = *m_identity.propertyPage;
+    pages->pElems[0] = *identity_.propertyPage;
     pages->cElems = 1;
     return S_OK;
 }
@@ -219,5 +219,5 @@ HRESULT COleControl::GetPages(CAUUID* pages) {
 HRESULT COleControl::GetClassInfo(ITypeInfo** info) {
     if (info == nullptr) return E_POINTER;
     *info = nullptr;
-    return LoadTypeInfo(0, m_identity.clsid, info);
+    return LoadTypeInfo(0, identity_.clsid, info);
 }

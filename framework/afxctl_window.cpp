@@ -70,7 +70,7 @@ bool COleControl::OnWindowMessage(UINT, WPARAM, LPARAM, LRESULT&) {
 HRESULT COleControl::CreateControlWindow(HWND parent) {
     if (m_hWnd != nullptr) return S_OK;
     RegisterControlClass();
-    HWND hwnd = CreateWindowExA(0, kControlClass, m_identity.userTypeName, WS_CHILD, 0, 0, 0, 0,
+    HWND hwnd = CreateWindowExA(0, kControlClass, identity_.userTypeName, WS_CHILD, 0, 0, 0, 0,
                                 parent, nullptr, nullptr, this);
     return hwnd != nullptr ? S_OK : E_FAIL;
 }
@@ -88,9 +88,9 @@ BOOL COleControl::KillTimer(UINT_PTR id) {
 }
 
 int COleControl::AfxMessageBox(const char* text, UINT type) {
-    return MessageBoxA(m_hWnd, text, m_identity.appName, type);
+    return MessageBoxA(m_hWnd, text, identity_.appName, type);
 }
 
 void COleControl::OnProperties() {
-    AfxMessageBox(m_identity.userTypeName, MB_OK);
+    AfxMessageBox(identity_.userTypeName, MB_OK);
 }

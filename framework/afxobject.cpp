@@ -89,9 +89,9 @@ BOOL CException::GetErrorMessage(LPSTR lpszError, UINT nMaxError, UINT* pnHelpCo
 
 const char* CException::what() const noexcept {
     try {
-        m_what = Message();
+        what_ = Message();
     } catch (...) {
         return "exception";
     }
-    return m_what.c_str();
+    return what_.c_str();
 }

@@ -13,7 +13,7 @@ const CRuntimeClass* CMemFile::GetRuntimeClass() const {
 }
 
 CMemFile::CMemFile(const BYTE* lpBuffer, UINT nBufferSize)
-    : m_data(lpBuffer, lpBuffer + nBufferSize) {}
+    : data_(lpBuffer, lpBuffer + nBufferSize) {}
 
 BOOL CMemFile::Open(LPCSTR, UINT, CFileException* pError) {
     // A file in memory has no name to open.
@@ -24,24 +24,24 @@ BOOL CMemFile::Open(LPCSTR, UINT, CFileException* pError) {
 }
 
 UINT CMemFile::Read(void* lpBuf, UINT nCount) {
-    if (m_nPosition >= m_data.size()) return 0;
-    const std::size_t n = std::min<std::size_t>(nCount, m_data.size() - m_nPosition);
-    std::memcpy(lpBuf, m_data.data() + m_nPosition, n);
+    if (m_nPosition >= data_.size()) return 0;
+    const std::size_t n = std::min<std::size_t>(nCount, data_.size() - m_nPosition);
+    std::memcpy(lpBuf, data_.data() + m_nPosition, n);
     m_nPosition += n;
     return static_cast<UINT>(n);
 }
 
 void CMemFile::Write(const void* lpBuf, UINT nCount) {
     if (nCount == 0) return;
-    if (m_data.size() < m_nPosition + nCount) m_data.resize(m_nPosition + nCount);
-    std::memcpy(m_data.data() + m_nPosition, lpBuf, nCount);
+    if (data_.size() < m_nPosition + nCount) data_.resize(m_nPosition + nCount);
+    std::memcpy(data_.data() + m_nPosition, lpBuf, nCount);
     m_nPosition += nCount;
 }
 
 ULONGLONG CMemFile::Seek(LONGLONG lOff, UINT nFrom) {
     LONGLONG base = 0;
     if (nFrom == current) base = static_cast<LONGLONG>(m_nPosition);
-    if (nFrom == end) base = static_cast<LONGLONG>(m_data.size());
+    if (nFrom == end) base = static_cast<LONGLONG>(data_.size());
     const LONGLONG pos = base + lOff;
     if (pos < 0) {
         throw CFileException(CFileException::badSeek,
@@ -52,6 +52,6 @@ ULONGLONG CMemFile::Seek(LONGLONG lOff, UINT nFrom) {
 }
 
 void CMemFile::SetLength(ULONGLONG dwNewLen) {
-    m_data.resize(static_cast<std::size_t>(dwNewLen));
-    if (m_nPosition > m_data.size()) m_nPosition = m_data.size();
+    data_.resize(static_cast<std::size_t>(dwNewLen));
+    if (m_nPosition > data_.size()) m_nPosition = data_.size();
 }

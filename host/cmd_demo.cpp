@@ -61,13 +61,13 @@ std::string Size(const std::string& path) {
 
 std::string WavFormat(const std::string& path) {
     CWavReader reader;
-    if (reader.Open(path.c_str()) != 1 || reader.m_format.size() < 16) return "unreadable WAV";
-    const BYTE* f = reader.m_format.data();
+    if (reader.Open(path.c_str()) != 1 || reader.formatBlock.size() < 16) return "unreadable WAV";
+    const BYTE* f = reader.formatBlock.data();
     unsigned channels = f[2] | f[3] << 8;
     unsigned long rate = f[4] | f[5] << 8 | f[6] << 16 | static_cast<unsigned long>(f[7]) << 24;
     unsigned bits = f[14] | f[15] << 8;
     unsigned long bytesPerSecond = rate * channels * bits / 8;
-    double seconds = bytesPerSecond ? static_cast<double>(reader.m_dataSize) / bytesPerSecond : 0;
+    double seconds = bytesPerSecond ? static_cast<double>(reader.dataSize) / bytesPerSecond : 0;
     return "PCM WAV, " + std::to_string(bits) + "-bit " +
            (channels == 2 ? std::string("stereo") : std::to_string(channels) + " channels") + " " +
            std::to_string(rate) + " Hz, " + FormatClock(seconds);

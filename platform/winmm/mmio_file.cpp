@@ -12,64 +12,64 @@ namespace {
 
 class FileStream final : public IMmioStream {
   public:
-    explicit FileStream(int fd) : m_fd(fd) {}
-    ~FileStream() override { ::close(m_fd); }
+    explicit FileStream(int fd) : fd_(fd) {}
+    ~FileStream() override { ::close(fd_); }
     FileStream(const FileStream&) = delete;
     FileStream& operator=(const FileStream&) = delete;
 
     long long Read(void* buffer, long long size) override {
         for (;;) {
-            const ssize_t got = ::read(m_fd, buffer, static_cast<size_t>(size));
+            const ssize_t got = ::read(fd_, buffer, static_cast<size_t>(size));
             if (got >= 0) {
-                m_position += got;
+                position_ += got;
                 return got;
             }
             if (errno != EINTR) return -1;
         }
     }
     bool SeekTo(long long position) override {
-        if (position < 0 || ::lseek(m_fd, static_cast<off_t>(position), SEEK_SET) < 0) {
+        if (position < 0 || ::lseek(fd_, static_cast<off_t>(position), SEEK_SET) < 0) {
             return false;
         }
-        m_position = position;
+        position_ = position;
         return true;
     }
-    long long Position() const override { return m_position; }
+    long long Position() const override { return position_; }
     long long Length() const override {
         struct stat st {};
-        return ::fstat(m_fd, &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+        return ::fstat(fd_, &st) == 0 ? static_cast<long long>(st.st_size) : -1;
     }
 
   private:
-    int m_fd;
-    long long m_position = 0;
+    int fd_;
+    long long position_ = 0;
 };
 
 class MemoryStream final : public IMmioStream {
   public:
     MemoryStream(const void* data, size_t size)
-        : m_data(static_cast<const BYTE*>(data)), m_size(static_cast<long long>(size)) {}
+        : data_(static_cast<const BYTE*>(data)), size_(static_cast<long long>(size)) {}
 
     long long Read(void* buffer, long long size) override {
         if (size < 0) return -1;
-        const long long left = m_position < m_size ? m_size - m_position : 0;
+        const long long left = position_ < size_ ? size_ - position_ : 0;
         const long long n = size < left ? size : left;
-        if (n > 0) std::memcpy(buffer, m_data + m_position, static_cast<size_t>(n));
-        m_position += n;
+        if (n > 0) std::memcpy(buffer, data_ + position_, static_cast<size_t>(n));
+        position_ += n;
         return n;
     }
     bool SeekTo(long long position) override {
         if (position < 0) return false;
-        m_position = position;
+        position_ = position;
         return true;
     }
-    long long Position() const override { return m_position; }
-    long long Length() const override { return m_size; }
+    long long Position() const override { return position_; }
+    long long Length() const override { return size_; }
 
   private:
-    const BYTE* m_data;
-    long long m_size;
-    long long m_position = 0;
+    const BYTE* data_;
+    long long size_;
+    long long position_ = 0;
 };
 
 }  // namespace

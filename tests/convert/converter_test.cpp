@@ -85,24 +85,24 @@ TEST_F(ConverterTest, DataIsWrittenInBlocksOf16384BytesUnchangedAndInOrder) {
 class TracingStream final : public IMmioStream {
   public:
     TracingStream(std::string bytes, std::vector<long long>& reads, bool& closed)
-        : m_bytes(std::move(bytes)),
-          m_inner(MmioMemoryStream(m_bytes.data(), m_bytes.size())),
-          m_reads(reads),
-          m_closed(closed) {}
-    ~TracingStream() override { m_closed = true; }
+        : bytes_(std::move(bytes)),
+          inner_(MmioMemoryStream(bytes_.data(), bytes_.size())),
+          reads_(reads),
+          closed_(closed) {}
+    ~TracingStream() override { closed_ = true; }
     long long Read(void* b, long long n) override {
-        m_reads.push_back(m_inner->Position());
-        return m_inner->Read(b, n);
+        reads_.push_back(inner_->Position());
+        return inner_->Read(b, n);
     }
-    bool SeekTo(long long p) override { return m_inner->SeekTo(p); }
-    long long Position() const override { return m_inner->Position(); }
-    long long Length() const override { return m_inner->Length(); }
+    bool SeekTo(long long p) override { return inner_->SeekTo(p); }
+    long long Position() const override { return inner_->Position(); }
+    long long Length() const override { return inner_->Length(); }
 
   private:
-    std::string m_bytes;
-    std::unique_ptr<IMmioStream> m_inner;
-    std::vector<long long>& m_reads;
-    bool& m_closed;
+    std::string bytes_;
+    std::unique_ptr<IMmioStream> inner_;
+    std::vector<long long>& reads_;
+    bool& closed_;
 };
 
 TEST_F(ConverterTest, EveryBlockIsReadFromItsOwnAbsoluteOffset) {

@@ -40,10 +40,10 @@ class RecordingWriter final : public IWMAudioWriter {
     }
     ULONG AddRef() override {
         Log("AddRef");
-        return ++m_refs;
+        return ++refs_;
     }
     ULONG Release() override {
-        const ULONG left = --m_refs;
+        const ULONG left = --refs_;
         Log("release " + std::to_string(left));
         if (left == 0) delete this;
         return left;
@@ -76,7 +76,7 @@ class RecordingWriter final : public IWMAudioWriter {
     }
     HRESULT Write(const BYTE* data, DWORD count) override {
         Log("write " + std::to_string(count));
-        ++m_writes;
+        ++writes_;
         if (const char* path = std::getenv("TALREC_RECORDER_DATA")) {
             if (std::FILE* f = std::fopen(path, "ab")) {
                 std::fwrite(data, 1, count, f);
@@ -84,7 +84,7 @@ class RecordingWriter final : public IWMAudioWriter {
             }
         }
         if (HRESULT hr = FailureFor("write"); hr != S_OK) return hr;
-        if (m_writes >= 2) return FailureFor("write2");
+        if (writes_ >= 2) return FailureFor("write2");
         return S_OK;
     }
     HRESULT Finish() override {
@@ -94,8 +94,8 @@ class RecordingWriter final : public IWMAudioWriter {
 
   private:
     ~RecordingWriter() = default;
-    ULONG m_refs = 1;
-    int m_writes = 0;
+    ULONG refs_ = 1;
+    int writes_ = 0;
 };
 
 __attribute__((constructor)) void OnLoad() {

@@ -17,12 +17,12 @@ class WavReaderTest : public ::testing::Test {
         return reader.Open(path.c_str());
     }
     WORD FormatWord(size_t at) const {
-        return static_cast<WORD>(reader.m_format[at] | (reader.m_format[at + 1] << 8));
+        return static_cast<WORD>(reader.formatBlock[at] | (reader.formatBlock[at + 1] << 8));
     }
     void ExpectEmpty() const {
-        EXPECT_EQ(reader.m_hmmio, nullptr);
-        EXPECT_TRUE(reader.m_format.empty());
-        EXPECT_EQ(reader.m_dataSize, 0u);
+        EXPECT_EQ(reader.file, nullptr);
+        EXPECT_TRUE(reader.formatBlock.empty());
+        EXPECT_EQ(reader.dataSize, 0u);
     }
 
     TempDir dir;
@@ -32,22 +32,22 @@ class WavReaderTest : public ::testing::Test {
 
 TEST_F(WavReaderTest, PcmFormatOf16BytesBecomes18WithZeroExtraSize) {
     ASSERT_EQ(OpenBytes(Riff({PcmFmt(2, 22050, 16), Data(100)})), 1);
-    ASSERT_EQ(reader.m_format.size(), 18u);
+    ASSERT_EQ(reader.formatBlock.size(), 18u);
     EXPECT_EQ(FormatWord(0), 1);
     EXPECT_EQ(FormatWord(2), 2);
     EXPECT_EQ(FormatWord(16), 0);
-    EXPECT_EQ(reader.m_dataOffset, 12u + 24u + 8u);
-    EXPECT_EQ(reader.m_dataSize, 100u);
-    EXPECT_NE(reader.m_hmmio, nullptr);
+    EXPECT_EQ(reader.dataOffset, 12u + 24u + 8u);
+    EXPECT_EQ(reader.dataSize, 100u);
+    EXPECT_NE(reader.file, nullptr);
     reader.Close();
-    EXPECT_EQ(reader.m_hmmio, nullptr);
-    EXPECT_TRUE(reader.m_format.empty());
+    EXPECT_EQ(reader.file, nullptr);
+    EXPECT_TRUE(reader.formatBlock.empty());
     reader.Close();  // a second close does nothing
 }
 
 TEST_F(WavReaderTest, PcmExtraSizeIsClearedButOtherFormatsKeepTheirBytes) {
     ASSERT_EQ(OpenBytes(Riff({{"fmt ", Fmt(1, 1, 8000, 8, 18, 0x1234)}, Data(10)})), 1);
-    EXPECT_EQ(reader.m_format.size(), 18u);
+    EXPECT_EQ(reader.formatBlock.size(), 18u);
     EXPECT_EQ(FormatWord(16), 0);
     reader.Close();
 
@@ -57,21 +57,21 @@ TEST_F(WavReaderTest, PcmExtraSizeIsClearedButOtherFormatsKeepTheirBytes) {
     for (int i = 0; i < 16; ++i) ext += static_cast<char>(0xA0 + i);
     ASSERT_EQ(ext.size(), 40u);
     ASSERT_EQ(OpenBytes(Riff({{"fmt ", ext}, Data(10)})), 1);
-    ASSERT_EQ(reader.m_format.size(), 40u);
-    EXPECT_EQ(std::string(reader.m_format.begin(), reader.m_format.end()), ext);
+    ASSERT_EQ(reader.formatBlock.size(), 40u);
+    EXPECT_EQ(std::string(reader.formatBlock.begin(), reader.formatBlock.end()), ext);
 }
 
 TEST_F(WavReaderTest, ShortNonPcmFormatIsZeroFilled) {
     // Float with a 16-byte record: the extra-size field reads as 0.
     ASSERT_EQ(OpenBytes(Riff({{"fmt ", Fmt(3, 2, 44100, 32, 16)}, Data(8)})), 1);
-    ASSERT_EQ(reader.m_format.size(), 18u);
+    ASSERT_EQ(reader.formatBlock.size(), 18u);
     EXPECT_EQ(FormatWord(16), 0);
     reader.Close();
     // A record whose extra-size field claims more than the chunk holds: every claimed byte is
     // there to read, zero.
     ASSERT_EQ(OpenBytes(Riff({{"fmt ", Fmt(0xFFFE, 2, 44100, 16, 18, 22)}, Data(8)})), 1);
-    ASSERT_EQ(reader.m_format.size(), 40u);
-    for (size_t i = 18; i < 40; ++i) EXPECT_EQ(reader.m_format[i], 0) << i;
+    ASSERT_EQ(reader.formatBlock.size(), 40u);
+    for (size_t i = 18; i < 40; ++i) EXPECT_EQ(reader.formatBlock[i], 0) << i;
 }
 
 TEST_F(WavReaderTest, FirstFormatAndFirstNonEmptyDataWin) {
@@ -79,8 +79,8 @@ TEST_F(WavReaderTest, FirstFormatAndFirstNonEmptyDataWin) {
         Riff({PcmFmt(1, 8000, 8), PcmFmt(2, 48000, 16), Data(0), Data(1000), Data(50)});
     ASSERT_EQ(OpenBytes(bytes), 1);
     EXPECT_EQ(FormatWord(2), 1);
-    EXPECT_EQ(reader.m_dataSize, 1000u);
-    EXPECT_EQ(reader.m_dataOffset, 12u + 2 * 24u + 8u + 8u);
+    EXPECT_EQ(reader.dataSize, 1000u);
+    EXPECT_EQ(reader.dataOffset, 12u + 2 * 24u + 8u + 8u);
 }
 
 TEST_F(WavReaderTest, ChunkOrderAndForeignChunksDoNotMatter) {
@@ -91,14 +91,14 @@ TEST_F(WavReaderTest, ChunkOrderAndForeignChunksDoNotMatter) {
                                     {"fact", LE32(3)},
                                     PcmFmt(1, 11025, 8)});
     ASSERT_EQ(OpenBytes(bytes), 1);
-    EXPECT_EQ(reader.m_dataSize, 7u);
-    EXPECT_EQ(reader.m_format.size(), 18u);
+    EXPECT_EQ(reader.dataSize, 7u);
+    EXPECT_EQ(reader.formatBlock.size(), 18u);
     EXPECT_EQ(FormatWord(2), 1);
     // The reported offset is where the samples are.
     char sample[7];
-    ASSERT_EQ(mmioSeek(reader.m_hmmio, static_cast<LONG>(reader.m_dataOffset), SEEK_SET),
-              static_cast<LONG>(reader.m_dataOffset));
-    ASSERT_EQ(mmioRead(reader.m_hmmio, sample, 7), 7);
+    ASSERT_EQ(mmioSeek(reader.file, static_cast<LONG>(reader.dataOffset), SEEK_SET),
+              static_cast<LONG>(reader.dataOffset));
+    ASSERT_EQ(mmioRead(reader.file, sample, 7), 7);
     EXPECT_EQ(std::string(sample, 7), std::string(7, '\x11'));
 }
 
@@ -106,7 +106,7 @@ TEST_F(WavReaderTest, WaveFormIsFoundAmongOtherTopLevelChunks) {
     const std::string bytes =
         Bytes({"JUNK", "xyz"}) + Riff({Data(4)}, std::nullopt, "AVI ") + Riff({PcmFmt(), Data(4)});
     EXPECT_EQ(OpenBytes(bytes), 1);
-    EXPECT_EQ(reader.m_dataSize, 4u);
+    EXPECT_EQ(reader.dataSize, 4u);
 }
 
 TEST_F(WavReaderTest, RejectsFilesThatAreNotUsableWaves) {
@@ -143,10 +143,10 @@ TEST_F(WavReaderTest, DeclaredDataBeyondTheFileIsAcceptedAndReadsShort) {
     // The size is checked against the RIFF chunk only; the short read shows later.
     std::string bytes = Riff({PcmFmt(), {"data", std::string(100, 'x'), 1000}}, 1000 + 36);
     ASSERT_EQ(OpenBytes(bytes), 1);
-    EXPECT_EQ(reader.m_dataSize, 1000u);
+    EXPECT_EQ(reader.dataSize, 1000u);
     std::vector<char> buffer(1000);
-    mmioSeek(reader.m_hmmio, static_cast<LONG>(reader.m_dataOffset), SEEK_SET);
-    EXPECT_EQ(mmioRead(reader.m_hmmio, buffer.data(), 1000), 100);
+    mmioSeek(reader.file, static_cast<LONG>(reader.dataOffset), SEEK_SET);
+    EXPECT_EQ(mmioRead(reader.file, buffer.data(), 1000), 100);
 }
 
 // The chunk walk of the file I/O service itself.

@@ -32,33 +32,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     mmioSetStreamOpener(nullptr);
     if (result != 1) {
         Require(result == -1, "a result other than 1 or -1");
-        Require(reader.m_hmmio == nullptr, "file left open after a rejection");
-        Require(reader.m_format.empty(), "format block held after a rejection");
-        Require(reader.m_dataSize == 0, "data size held after a rejection");
+        Require(reader.file == nullptr, "file left open after a rejection");
+        Require(reader.formatBlock.empty(), "format block held after a rejection");
+        Require(reader.dataSize == 0, "data size held after a rejection");
         return 0;
     }
-    Require(reader.m_hmmio != nullptr, "accepted without an open file");
-    Require(reader.m_format.size() >= 18, "format block shorter than 18 bytes");
-    if (Word(reader.m_format, 0) == 1) {
-        Require(Word(reader.m_format, 16) == 0, "PCM extra size not cleared");
+    Require(reader.file != nullptr, "accepted without an open file");
+    Require(reader.formatBlock.size() >= 18, "format block shorter than 18 bytes");
+    if (Word(reader.formatBlock, 0) == 1) {
+        Require(Word(reader.formatBlock, 16) == 0, "PCM extra size not cleared");
     } else {
-        Require(reader.m_format.size() >= 18u + Word(reader.m_format, 16),
+        Require(reader.formatBlock.size() >= 18u + Word(reader.formatBlock, 16),
                 "extra size claims bytes the block does not hold");
     }
-    Require(reader.m_dataSize != 0, "accepted an empty data chunk");
-    Require(reader.m_dataOffset >= 20 && reader.m_dataOffset <= size,
-            "data offset outside the file");
+    Require(reader.dataSize != 0, "accepted an empty data chunk");
+    Require(reader.dataOffset >= 20 && reader.dataOffset <= size, "data offset outside the file");
 
     // The conversion's first block.
     std::vector<char> block(16384);
-    const DWORD want = reader.m_dataSize < 16384 ? reader.m_dataSize : 16384;
-    Require(mmioSeek(reader.m_hmmio, static_cast<LONG>(reader.m_dataOffset), SEEK_SET) ==
-                static_cast<LONG>(reader.m_dataOffset),
+    const DWORD want = reader.dataSize < 16384 ? reader.dataSize : 16384;
+    Require(mmioSeek(reader.file, static_cast<LONG>(reader.dataOffset), SEEK_SET) ==
+                static_cast<LONG>(reader.dataOffset),
             "cannot seek to the data");
-    const LONG got = mmioRead(reader.m_hmmio, block.data(), static_cast<LONG>(want));
-    const std::size_t present = size - reader.m_dataOffset;
+    const LONG got = mmioRead(reader.file, block.data(), static_cast<LONG>(want));
+    const std::size_t present = size - reader.dataOffset;
     Require(got == static_cast<LONG>(want < present ? want : present), "read the wrong count");
     reader.Close();
-    Require(reader.m_hmmio == nullptr && reader.m_format.empty(), "close left something held");
+    Require(reader.file == nullptr && reader.formatBlock.empty(), "close left something held");
     return 0;
 }

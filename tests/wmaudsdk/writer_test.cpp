@@ -29,19 +29,19 @@ std::u16string Wide(const std::string& s) {
 class Component {
   public:
     Component() {
-        m_module = LoadLibraryA(COMPONENT_DIR "/wmaudsdk.so");
-        if (m_module != nullptr) {
+        module_ = LoadLibraryA(COMPONENT_DIR "/wmaudsdk.so");
+        if (module_ != nullptr) {
             create = reinterpret_cast<PFN_WMAudioCreateWriter>(
-                reinterpret_cast<void (*)()>(GetProcAddress(m_module, kWMAudioCreateWriterName)));
+                reinterpret_cast<void (*)()>(GetProcAddress(module_, kWMAudioCreateWriterName)));
         }
     }
     ~Component() {
-        if (m_module != nullptr) FreeLibrary(m_module);
+        if (module_ != nullptr) FreeLibrary(module_);
     }
     PFN_WMAudioCreateWriter create = nullptr;
 
   private:
-    HMODULE m_module = nullptr;
+    HMODULE module_ = nullptr;
 };
 
 Component& TheComponent() {

@@ -42,7 +42,7 @@ HRESULT StatusFromAvError(int averror) {
 }
 
 HRESULT CAudioWriter::Create(const std::string& path) {
-    const int r = m_encoder.CreateFile(path);
+    const int r = encoder_.CreateFile(path);
     return r < 0 ? StatusFromAvError(r) : S_OK;
 }
 
@@ -58,11 +58,11 @@ HRESULT CAudioWriter::QueryInterface(REFIID riid, void** object) {
 }
 
 ULONG CAudioWriter::AddRef() {
-    return ++m_refs;
+    return ++refs_;
 }
 
 ULONG CAudioWriter::Release() {
-    const ULONG left = --m_refs;
+    const ULONG left = --refs_;
     if (left == 0) delete this;  // an unfinished file still gets its trailer (Encoder)
     return left;
 }
@@ -77,18 +77,18 @@ HRESULT CAudioWriter::SetAttribute(const void*) {
 }
 
 HRESULT CAudioWriter::SetInputFormat(const void* format) {
-    if (m_state != State::Created && m_state != State::InputSet) return E_UNEXPECTED;
+    if (state_ != State::Created && state_ != State::InputSet) return E_UNEXPECTED;
     InputFormat in;
     if (!ParseInputFormat(format, in) || !Encoder::CanConvert(in)) return E_INVALIDARG;
-    m_in = in;
-    m_state = State::InputSet;
+    in_ = in;
+    state_ = State::InputSet;
     return S_OK;
 }
 
 HRESULT CAudioWriter::SetOutputFormat(DWORD channels, DWORD samplesPerSec, DWORD bitsPerSec,
                                       DWORD reserved) {
-    if (m_state != State::InputSet) return E_UNEXPECTED;
-    OutputFormat out = DefaultOutputFor(m_in);
+    if (state_ != State::InputSet) return E_UNEXPECTED;
+    OutputFormat out = DefaultOutputFor(in_);
     if (reserved != 0 || channels > 2 || samplesPerSec > 48000 ||
         (samplesPerSec != 0 && samplesPerSec < 8000) ||
         (bitsPerSec != 0 && (bitsPerSec < kMinBitRate || bitsPerSec > kMaxBitRate))) {
@@ -100,58 +100,58 @@ HRESULT CAudioWriter::SetOutputFormat(DWORD channels, DWORD samplesPerSec, DWORD
     }
     if (samplesPerSec != 0) out.sampleRate = static_cast<int>(samplesPerSec);
     if (bitsPerSec != 0) out.bitRate = bitsPerSec;
-    const int r = m_encoder.Start(m_in, out);
+    const int r = encoder_.Start(in_, out);
     if (r < 0) return Fail(r);
-    m_partial.reserve(static_cast<size_t>(m_in.blockAlign));
-    m_state = State::Writing;
+    partial_.reserve(static_cast<size_t>(in_.blockAlign));
+    state_ = State::Writing;
     return S_OK;
 }
 
 HRESULT CAudioWriter::Write(const BYTE* data, DWORD count) {
-    if (m_state == State::Failed) return m_failure;
-    if (m_state != State::Writing) return E_UNEXPECTED;
+    if (state_ == State::Failed) return failure_;
+    if (state_ != State::Writing) return E_UNEXPECTED;
     if (count == 0) return S_OK;
     if (data == nullptr) return E_POINTER;
-    const size_t frameBytes = static_cast<size_t>(m_in.blockAlign);
+    const size_t frameBytes = static_cast<size_t>(in_.blockAlign);
     size_t left = count;
     // Complete the frame carried over from the last write.
-    if (!m_partial.empty()) {
-        const size_t take = std::min(left, frameBytes - m_partial.size());
-        m_partial.insert(m_partial.end(), data, data + take);
+    if (!partial_.empty()) {
+        const size_t take = std::min(left, frameBytes - partial_.size());
+        partial_.insert(partial_.end(), data, data + take);
         data += take;
         left -= take;
-        if (m_partial.size() < frameBytes) return S_OK;
-        const int r = m_encoder.Push(m_partial.data(), 1);
-        m_partial.clear();
+        if (partial_.size() < frameBytes) return S_OK;
+        const int r = encoder_.Push(partial_.data(), 1);
+        partial_.clear();
         if (r < 0) return Fail(r);
     }
     const size_t frames = left / frameBytes;
     if (frames > 0) {
-        const int r = m_encoder.Push(data, frames);
+        const int r = encoder_.Push(data, frames);
         if (r < 0) return Fail(r);
     }
     const size_t used = frames * frameBytes;
-    m_partial.assign(data + used, data + left);
+    partial_.assign(data + used, data + left);
     return S_OK;
 }
 
 HRESULT CAudioWriter::Finish() {
-    if (m_state == State::Finished) return E_UNEXPECTED;
-    if (m_state == State::Created || m_state == State::InputSet) {
-        m_encoder.Abandon();  // no header was written: the file stays as created
-        m_state = State::Finished;
+    if (state_ == State::Finished) return E_UNEXPECTED;
+    if (state_ == State::Created || state_ == State::InputSet) {
+        encoder_.Abandon();  // no header was written: the file stays as created
+        state_ = State::Finished;
         return S_OK;
     }
-    const bool failed = m_state == State::Failed;
-    m_state = State::Finished;
-    const int r = m_encoder.Finish();  // after a failure still closes the file as far as it can
-    if (failed) return m_failure;
+    const bool failed = state_ == State::Failed;
+    state_ = State::Finished;
+    const int r = encoder_.Finish();  // after a failure still closes the file as far as it can
+    if (failed) return failure_;
     return r < 0 ? StatusFromAvError(r) : S_OK;
 }
 
 HRESULT CAudioWriter::Fail(int averror) {
-    m_failure = StatusFromAvError(averror);
-    if (m_failure == E_INVALIDARG) m_failure = E_FAIL;  // not the caller's argument at this point
-    m_state = State::Failed;
-    return m_failure;
+    failure_ = StatusFromAvError(averror);
+    if (failure_ == E_INVALIDARG) failure_ = E_FAIL;  // not the caller's argument at this point
+    state_ = State::Failed;
+    return failure_;
 }

@@ -30,12 +30,12 @@ class CAudioWriter final : public IWMAudioWriter {
 
     enum class State { Created, InputSet, Writing, Finished, Failed };
 
-    std::atomic<ULONG> m_refs{1};
-    State m_state = State::Created;
-    HRESULT m_failure = S_OK;
-    InputFormat m_in;
-    Encoder m_encoder;
-    std::vector<BYTE> m_partial;  // bytes of a frame not yet complete, fewer than a frame
+    std::atomic<ULONG> refs_{1};
+    State state_ = State::Created;
+    HRESULT failure_ = S_OK;
+    InputFormat in_;
+    Encoder encoder_;
+    std::vector<BYTE> partial_;  // bytes of a frame not yet complete, fewer than a frame
 };
 
 // Maps an FFmpeg error code to a status.

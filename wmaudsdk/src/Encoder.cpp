@@ -87,31 +87,31 @@ OutputFormat DefaultOutputFor(const InputFormat& in) {
 }
 
 Encoder::~Encoder() {
-    if (m_started && !m_finished) Finish();
+    if (started_ && !finished_) Finish();
     Abandon();
 }
 
 void Encoder::Abandon() {
-    if (m_format != nullptr) {
-        avio_closep(&m_format->pb);
-        avformat_free_context(m_format);
-        m_format = nullptr;
+    if (formatContext_ != nullptr) {
+        avio_closep(&formatContext_->pb);
+        avformat_free_context(formatContext_);
+        formatContext_ = nullptr;
     }
-    avcodec_free_context(&m_codec);
-    swr_free(&m_swr);
-    av_frame_free(&m_frame);
-    av_packet_free(&m_packet);
-    m_stream = nullptr;
+    avcodec_free_context(&codec_);
+    swr_free(&swr_);
+    av_frame_free(&frame_);
+    av_packet_free(&packet_);
+    stream_ = nullptr;
 }
 
 int Encoder::CreateFile(const std::string& path) {
-    int r = avformat_alloc_output_context2(&m_format, nullptr, "asf", nullptr);
+    int r = avformat_alloc_output_context2(&formatContext_, nullptr, "asf", nullptr);
     if (r < 0) return r;
     // The name is a file name, never a protocol URL.
-    r = avio_open(&m_format->pb, ("file:" + path).c_str(), AVIO_FLAG_WRITE);
+    r = avio_open(&formatContext_->pb, ("file:" + path).c_str(), AVIO_FLAG_WRITE);
     if (r < 0) {
-        avformat_free_context(m_format);
-        m_format = nullptr;
+        avformat_free_context(formatContext_);
+        formatContext_ = nullptr;
     }
     return r;
 }
@@ -124,72 +124,72 @@ bool Encoder::CanConvert(const InputFormat& in) {
 }
 
 int Encoder::Start(const InputFormat& in, const OutputFormat& out) {
-    if (m_format == nullptr || m_started) return AVERROR(EINVAL);
-    m_in = in;
-    m_out = out;
+    if (formatContext_ == nullptr || started_) return AVERROR(EINVAL);
+    in_ = in;
+    out_ = out;
     const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_WMAV2);
     if (codec == nullptr) return AVERROR_ENCODER_NOT_FOUND;
-    m_codec = avcodec_alloc_context3(codec);
-    if (m_codec == nullptr) return AVERROR(ENOMEM);
-    m_codec->sample_fmt = AV_SAMPLE_FMT_FLTP;
-    m_codec->sample_rate = out.sampleRate;
-    av_channel_layout_default(&m_codec->ch_layout, out.channels);
-    m_codec->bit_rate = out.bitRate;
-    m_codec->time_base = AVRational{1, out.sampleRate};
-    if (m_format->oformat->flags & AVFMT_GLOBALHEADER) {
-        m_codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    codec_ = avcodec_alloc_context3(codec);
+    if (codec_ == nullptr) return AVERROR(ENOMEM);
+    codec_->sample_fmt = AV_SAMPLE_FMT_FLTP;
+    codec_->sample_rate = out.sampleRate;
+    av_channel_layout_default(&codec_->ch_layout, out.channels);
+    codec_->bit_rate = out.bitRate;
+    codec_->time_base = AVRational{1, out.sampleRate};
+    if (formatContext_->oformat->flags & AVFMT_GLOBALHEADER) {
+        codec_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     }
-    int r = avcodec_open2(m_codec, codec, nullptr);
+    int r = avcodec_open2(codec_, codec, nullptr);
     if (r < 0) return r;
 
-    m_stream = avformat_new_stream(m_format, nullptr);
-    if (m_stream == nullptr) return AVERROR(ENOMEM);
-    r = avcodec_parameters_from_context(m_stream->codecpar, m_codec);
+    stream_ = avformat_new_stream(formatContext_, nullptr);
+    if (stream_ == nullptr) return AVERROR(ENOMEM);
+    r = avcodec_parameters_from_context(stream_->codecpar, codec_);
     if (r < 0) return r;
-    m_stream->time_base = m_codec->time_base;
+    stream_->time_base = codec_->time_base;
 
-    m_swr = MakeConverter(in, out);
-    if (m_swr == nullptr) return AVERROR(EINVAL);
-    m_frame = av_frame_alloc();
-    m_packet = av_packet_alloc();
-    if (m_frame == nullptr || m_packet == nullptr) return AVERROR(ENOMEM);
-    m_frame->format = AV_SAMPLE_FMT_FLTP;
-    m_frame->sample_rate = out.sampleRate;
-    m_frame->nb_samples = m_codec->frame_size;
-    r = av_channel_layout_copy(&m_frame->ch_layout, &m_codec->ch_layout);
-    if (r >= 0) r = av_frame_get_buffer(m_frame, 0);
+    swr_ = MakeConverter(in, out);
+    if (swr_ == nullptr) return AVERROR(EINVAL);
+    frame_ = av_frame_alloc();
+    packet_ = av_packet_alloc();
+    if (frame_ == nullptr || packet_ == nullptr) return AVERROR(ENOMEM);
+    frame_->format = AV_SAMPLE_FMT_FLTP;
+    frame_->sample_rate = out.sampleRate;
+    frame_->nb_samples = codec_->frame_size;
+    r = av_channel_layout_copy(&frame_->ch_layout, &codec_->ch_layout);
+    if (r >= 0) r = av_frame_get_buffer(frame_, 0);
     if (r < 0) return r;
 
     // The priming packets keep their times before 0 (the container allows them within its
     // preroll), so that the input's first sample stays at 0 and the duration is the input's.
-    m_format->avoid_negative_ts = AVFMT_AVOID_NEG_TS_DISABLED;
-    r = avformat_write_header(m_format, nullptr);
+    formatContext_->avoid_negative_ts = AVFMT_AVOID_NEG_TS_DISABLED;
+    r = avformat_write_header(formatContext_, nullptr);
     if (r < 0) return r;
-    m_started = true;
+    started_ = true;
     return 0;
 }
 
 const std::uint8_t* Encoder::Unpack24(const std::uint8_t* data, std::size_t frames) {
-    const std::size_t samples = frames * static_cast<std::size_t>(m_in.channels);
-    m_unpacked.resize(samples);
+    const std::size_t samples = frames * static_cast<std::size_t>(in_.channels);
+    unpacked_.resize(samples);
     for (std::size_t i = 0; i < samples; ++i, data += 3) {
         const std::uint32_t v = (static_cast<std::uint32_t>(data[0]) << 8) |
                                 (static_cast<std::uint32_t>(data[1]) << 16) |
                                 (static_cast<std::uint32_t>(data[2]) << 24);
-        m_unpacked[i] = static_cast<std::int32_t>(v);
+        unpacked_[i] = static_cast<std::int32_t>(v);
     }
-    return reinterpret_cast<const std::uint8_t*>(m_unpacked.data());
+    return reinterpret_cast<const std::uint8_t*>(unpacked_.data());
 }
 
 int Encoder::Push(const std::uint8_t* data, std::size_t frames) {
-    if (!m_started || m_finished) return AVERROR(EINVAL);
+    if (!started_ || finished_) return AVERROR(EINVAL);
     while (frames > 0) {
         const int slice = static_cast<int>(std::min<std::size_t>(frames, kSliceFrames));
         const std::uint8_t* in =
-            m_in.kind == SampleKind::Int24 ? Unpack24(data, static_cast<std::size_t>(slice)) : data;
+            in_.kind == SampleKind::Int24 ? Unpack24(data, static_cast<std::size_t>(slice)) : data;
         const int r = Convert(&in, slice);
         if (r < 0) return r;
-        data += static_cast<std::size_t>(slice) * static_cast<std::size_t>(m_in.blockAlign);
+        data += static_cast<std::size_t>(slice) * static_cast<std::size_t>(in_.blockAlign);
         frames -= static_cast<std::size_t>(slice);
     }
     return 0;
@@ -199,21 +199,21 @@ int Encoder::Push(const std::uint8_t* data, std::size_t frames) {
 // not fit stays in the converter for the next round. Null input drains the converter.
 int Encoder::Convert(const std::uint8_t** input, int frames) {
     const std::uint8_t* none[1] = {nullptr};
-    const int frameSize = m_codec->frame_size;
+    const int frameSize = codec_->frame_size;
     for (;;) {
-        m_frame->nb_samples = frameSize;
-        int r = av_frame_make_writable(m_frame);
+        frame_->nb_samples = frameSize;
+        int r = av_frame_make_writable(frame_);
         if (r < 0) return r;
-        const int space = frameSize - m_filled;
+        const int space = frameSize - filled_;
         std::uint8_t* out[2] = {};
-        for (int c = 0; c < m_out.channels; ++c) {
-            out[c] = m_frame->data[c] + static_cast<size_t>(m_filled) * sizeof(float);
+        for (int c = 0; c < out_.channels; ++c) {
+            out[c] = frame_->data[c] + static_cast<size_t>(filled_) * sizeof(float);
         }
-        const int got = swr_convert(m_swr, out, space, input, input != nullptr ? frames : 0);
+        const int got = swr_convert(swr_, out, space, input, input != nullptr ? frames : 0);
         if (got < 0) return got;
-        m_filled += got;
-        m_outputSamples += got;
-        if (m_filled == frameSize) {
+        filled_ += got;
+        outputSamples_ += got;
+        if (filled_ == frameSize) {
             r = SendFilled();
             if (r < 0) return r;
         }
@@ -226,16 +226,16 @@ int Encoder::Convert(const std::uint8_t** input, int frames) {
 }
 
 int Encoder::AddSilence(int samples) {
-    const int frameSize = m_codec->frame_size;
+    const int frameSize = codec_->frame_size;
     while (samples > 0) {
-        m_frame->nb_samples = frameSize;
-        int r = av_frame_make_writable(m_frame);
+        frame_->nb_samples = frameSize;
+        int r = av_frame_make_writable(frame_);
         if (r < 0) return r;
-        const int n = std::min(samples, frameSize - m_filled);
-        av_samples_set_silence(m_frame->data, m_filled, n, m_out.channels, AV_SAMPLE_FMT_FLTP);
-        m_filled += n;
+        const int n = std::min(samples, frameSize - filled_);
+        av_samples_set_silence(frame_->data, filled_, n, out_.channels, AV_SAMPLE_FMT_FLTP);
+        filled_ += n;
         samples -= n;
-        if (m_filled == frameSize) {
+        if (filled_ == frameSize) {
             r = SendFilled();
             if (r < 0) return r;
         }
@@ -245,51 +245,50 @@ int Encoder::AddSilence(int samples) {
 
 // Sends the samples gathered in the frame; a short last frame is padded by the encoder.
 int Encoder::SendFilled() {
-    m_frame->nb_samples = m_filled;
-    m_frame->pts = m_nextPts;
-    m_nextPts += m_filled;
-    m_filled = 0;
-    return Send(m_frame);
+    frame_->nb_samples = filled_;
+    frame_->pts = nextPts_;
+    nextPts_ += filled_;
+    filled_ = 0;
+    return Send(frame_);
 }
 
 int Encoder::Send(AVFrame* frame) {
-    int r = avcodec_send_frame(m_codec, frame);
+    int r = avcodec_send_frame(codec_, frame);
     if (r < 0) return r;
     for (;;) {
-        r = avcodec_receive_packet(m_codec, m_packet);
+        r = avcodec_receive_packet(codec_, packet_);
         if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return 0;
         if (r < 0) return r;
         // The last packet lasts only as long as the samples it carries, so that the file's
         // duration is the input's and not rounded up to a whole frame.
-        if (m_packet->pts != AV_NOPTS_VALUE &&
-            m_packet->pts + m_packet->duration > m_outputSamples) {
-            m_packet->duration = std::max<std::int64_t>(0, m_outputSamples - m_packet->pts);
+        if (packet_->pts != AV_NOPTS_VALUE && packet_->pts + packet_->duration > outputSamples_) {
+            packet_->duration = std::max<std::int64_t>(0, outputSamples_ - packet_->pts);
         }
         // A duration shorter than the container's tick is rounded up, never to 0 (which the
         // muxer would replace by a whole frame's).
-        const std::int64_t duration = m_packet->duration;
-        av_packet_rescale_ts(m_packet, m_codec->time_base, m_stream->time_base);
-        m_packet->duration = std::max<std::int64_t>(
-            1, av_rescale_q_rnd(duration, m_codec->time_base, m_stream->time_base,
+        const std::int64_t duration = packet_->duration;
+        av_packet_rescale_ts(packet_, codec_->time_base, stream_->time_base);
+        packet_->duration = std::max<std::int64_t>(
+            1, av_rescale_q_rnd(duration, codec_->time_base, stream_->time_base,
                                 static_cast<AVRounding>(AV_ROUND_UP | AV_ROUND_PASS_MINMAX)));
-        m_packet->stream_index = m_stream->index;
-        r = av_interleaved_write_frame(m_format, m_packet);  // takes the packet's data
+        packet_->stream_index = stream_->index;
+        r = av_interleaved_write_frame(formatContext_, packet_);  // takes the packet's data
         if (r < 0) return r;
     }
 }
 
 int Encoder::Finish() {
-    if (!m_started || m_finished) return AVERROR(EINVAL);
-    m_finished = true;
+    if (!started_ || finished_) return AVERROR(EINVAL);
+    finished_ = true;
     int r = Convert(nullptr, 0);
     // The encoder gives out its input one priming delay late: silence of that length pushes
     // the last input samples out.
-    if (r >= 0) r = AddSilence(m_codec->initial_padding);
-    if (r >= 0 && m_filled > 0) r = SendFilled();
+    if (r >= 0) r = AddSilence(codec_->initial_padding);
+    if (r >= 0 && filled_ > 0) r = SendFilled();
     if (r >= 0) r = Send(nullptr);
-    const int t = av_write_trailer(m_format);
+    const int t = av_write_trailer(formatContext_);
     if (r >= 0) r = t;
-    const int c = avio_closep(&m_format->pb);
+    const int c = avio_closep(&formatContext_->pb);
     if (r >= 0) r = c;
     return r;
 }

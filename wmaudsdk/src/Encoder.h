@@ -44,7 +44,7 @@ class Encoder {
     // Closes the file without a trailer, after a failure before the header.
     void Abandon();
 
-    bool Started() const { return m_started; }
+    bool Started() const { return started_; }
 
   private:
     int Convert(const std::uint8_t** input, int frames);
@@ -53,18 +53,18 @@ class Encoder {
     int Send(AVFrame* frame);
     const std::uint8_t* Unpack24(const std::uint8_t* data, std::size_t frames);
 
-    InputFormat m_in;
-    OutputFormat m_out;
-    AVFormatContext* m_format = nullptr;
-    AVCodecContext* m_codec = nullptr;
-    AVStream* m_stream = nullptr;
-    SwrContext* m_swr = nullptr;
-    AVFrame* m_frame = nullptr;
-    AVPacket* m_packet = nullptr;
-    int m_filled = 0;                      // samples gathered in m_frame
-    std::vector<std::int32_t> m_unpacked;  // 24-bit input widened to 32 bits
-    std::int64_t m_nextPts = 0;
-    std::int64_t m_outputSamples = 0;  // converted input samples, without any silence added
-    bool m_started = false;
-    bool m_finished = false;
+    InputFormat in_;
+    OutputFormat out_;
+    AVFormatContext* formatContext_ = nullptr;
+    AVCodecContext* codec_ = nullptr;
+    AVStream* stream_ = nullptr;
+    SwrContext* swr_ = nullptr;
+    AVFrame* frame_ = nullptr;
+    AVPacket* packet_ = nullptr;
+    int filled_ = 0;                      // samples gathered in frame_
+    std::vector<std::int32_t> unpacked_;  // 24-bit input widened to 32 bits
+    std::int64_t nextPts_ = 0;
+    std::int64_t outputSamples_ = 0;  // converted input samples, without any silence added
+    bool started_ = false;
+    bool finished_ = false;
 };
