@@ -9,7 +9,8 @@
 #
 # Packages: the cross compiler and widl; Wine with its 32-bit half (the i386 architecture is
 # added when missing); GStreamer's 32-bit "good" plugins, which Wine's quartz needs to parse a
-# WAV file for MCI "MPEGVideo" (without them MCI_OPEN fails with MCIERR_INTERNAL).
+# WAV file for MCI "MPEGVideo" (without them MCI_OPEN fails with MCIERR_INTERNAL); the locale
+# sources, from which scripts/test-windows.sh compiles the Korean locale Wine runs in.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build_dir="$top/build-win32"
@@ -21,7 +22,7 @@ while [ $# -gt 0 ]; do
 done
 
 packages=(
-  cmake ninja-build
+  cmake ninja-build locales
   g++-mingw-w64-i686 mingw-w64-tools
   wine wine32:i386 gstreamer1.0-plugins-good:i386
 )

@@ -4,10 +4,15 @@
 # with cscript and the container scenarios with the test container, unregisters and checks
 # that the entries are gone, then stops the prefix's wineserver. Exit 1 on any failure.
 #   scripts/test-windows.sh [--build-dir DIR] [--ocx FILE] [--progid PROGID]
-#                           [--script FILE.js]... [--scenario FILE]...
+#                           [--script FILE.js]... [--scenario FILE]... [--locale NAME]
 # Defaults: build-win32/, its TalRecorderForDvRecUp.ocx, the control's ProgID, every
-# tests/windows/scripts/*.js and tests/windows/scenarios/*.scenario.
+# tests/windows/scripts/*.js and tests/windows/scenarios/*.scenario, the locale ko_KR.UTF-8.
 #
+# Wine takes its ANSI code page from the Unix locale: under ko_KR.UTF-8 it is 949, as on the
+# Korean Windows the control's texts are written for (under "C" it is 1252, and Korean text
+# through an ANSI call such as MessageBoxA comes out as "???"). The locale is compiled with
+# localedef into the build folder (LOCPATH), so nothing is installed system-wide; --locale C
+# leaves it out.
 # The prefix is made anew each run: the null graphics driver (no display), and a private HOME
 # whose ~/.asoundrc makes ALSA's default PCM the "null" device, so that Wine offers one wave
 # input and one wave output. Scenarios get ${work}, a fresh scratch folder (Windows path).
@@ -18,6 +23,7 @@ ocx=""
 progid="TALRECORDERFORDV.TalRecorderForDvCtrl.1"
 scripts=()
 scenarios=()
+locale_name=ko_KR.UTF-8
 while [ $# -gt 0 ]; do
   case "$1" in
     --build-dir) build_dir=$(realpath -m "$2"); shift 2 ;;
@@ -25,6 +31,7 @@ while [ $# -gt 0 ]; do
     --progid) progid=$2; shift 2 ;;
     --script) scripts+=("$(realpath -m "$2")"); shift 2 ;;
     --scenario) scenarios+=("$(realpath -m "$2")"); shift 2 ;;
+    --locale) locale_name=$2; shift 2 ;;
     *) echo "test-windows.sh: unknown option $1" >&2; exit 2 ;;
   esac
 done
@@ -68,6 +75,15 @@ export WINEPREFIX="$wine_dir/prefix" WINEARCH=win32 HOME="$wine_dir/home"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
 printf 'pcm.!default {\n    type null\n}\n' >"$HOME/.asoundrc"
+unset LC_ALL
+if [ "$locale_name" = C ]; then
+  export LANG=C
+else
+  mkdir -p "$wine_dir/locales"
+  localedef -i "${locale_name%%.*}" -f "${locale_name#*.}" "$wine_dir/locales/$locale_name" ||
+    { echo "test-windows: cannot compile the locale $locale_name (package locales)" >&2; exit 1; }
+  export LOCPATH="$wine_dir/locales" LANG="$locale_name"
+fi
 
 # Every Wine command is bounded, so that a dialog nobody answers cannot hang the run.
 w() { timeout 300 wine "$@"; }
