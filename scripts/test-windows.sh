@@ -105,7 +105,8 @@ wineserver -k || true  # the next command starts a server that reads the null dr
 echo "test-windows: Wine prefix ready in $(($(date +%s) - t0)) s"
 
 # A run's output is checked for its closing "N passed, N failed" line: Wine's cscript exits 0
-# on a script error, so the exit status alone proves nothing.
+# on a script error (and on a missing script), so the exit status alone proves nothing. A run
+# that passed no check at all counts as failed.
 closing_line_clean() {  # closing_line_clean LOG STATUS
   local line
   line=$(tr -d '\r' <"$1" | grep -E '^[0-9]+ passed, [0-9]+ failed$' | tail -n 1 || true)
@@ -128,6 +129,7 @@ if [ -n "$clsid" ]; then
     reg_has "$key\\Implemented Categories\\{7DD95802-9882-11CF-9FA9-00AA006C42C4}"
 fi
 
+[ ${#scripts[@]} -gt 0 ] || echo "test-windows: no JScript files"
 for script in "${scripts[@]}"; do
   name=$(basename "$script")
   joined="$wine_dir/scripts/$name"
@@ -140,6 +142,7 @@ for script in "${scripts[@]}"; do
 done
 
 work_win=$(winepath -w "$wine_dir/work" 2>/dev/null)
+[ ${#scenarios[@]} -gt 0 ] || echo "test-windows: no container scenarios"
 for scenario in "${scenarios[@]}"; do
   name=$(basename "$scenario")
   echo "== talrec-container $name"

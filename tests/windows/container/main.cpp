@@ -23,6 +23,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -68,7 +69,7 @@ bool LoadScenario(const std::string& path, std::vector<Step>& steps, std::string
 }
 
 bool ParseOptions(const std::vector<std::string>& args, Options& options, std::string& error) {
-    std::vector<Step> inline_steps;
+    std::vector<Step> inlineSteps;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         auto value = [&]() -> const std::string* {
@@ -109,14 +110,14 @@ bool ParseOptions(const std::vector<std::string>& args, Options& options, std::s
                 error = "step \"" + arg + "\": " + error;
                 return false;
             }
-            if (!step.verb.empty()) inline_steps.push_back(std::move(step));
+            if (!step.verb.empty()) inlineSteps.push_back(std::move(step));
         }
     }
     if (options.progId.empty()) {
         error = "usage: talrec-container [options] PROGID STEP...";
         return false;
     }
-    for (Step& step : inline_steps) options.steps.push_back(std::move(step));
+    for (Step& step : inlineSteps) options.steps.push_back(std::move(step));
     return true;
 }
 
@@ -156,7 +157,11 @@ class Runner {
     void Run() {
         for (const Step& step : options_.steps) {
             Say("step: " + step.source);
-            RunStep(step);
+            try {
+                RunStep(step);
+            } catch (const std::exception& e) {  // a number that does not parse
+                Check(false, "step \"" + step.source + "\" cannot run: " + e.what());
+            }
         }
     }
     int Passed() const { return passed_; }
@@ -237,7 +242,8 @@ class Runner {
         const std::string what = step.verb + " " + step.args[0];
         if (FAILED(hr)) {
             Say(what + " failed: " + HresultText(hr) + " " + description);
-            Check(step.hasExpect && step.expect == "!error", what + " raises an error");
+            const bool expected = step.hasExpect && step.expect == "!error";
+            Check(expected, what + (expected ? " raises an error" : " failed"));
             return;
         }
         Say(what + " -> " + text);
@@ -485,7 +491,13 @@ int main() {
     LocalFree(argvW);
     Options options;
     std::string error;
-    if (!ParseOptions(args, options, error)) {
+    bool parsed = false;
+    try {
+        parsed = ParseOptions(args, options, error);
+    } catch (const std::exception& e) {
+        error = std::string("bad number in the options: ") + e.what();
+    }
+    if (!parsed) {
         Say("container: " + error);
         return 2;
     }
