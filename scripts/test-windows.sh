@@ -98,6 +98,8 @@ reg_default() {
 reg_has() { w reg query "$1" >/dev/null 2>&1; }
 reg_gone() { ! reg_has "$1"; }
 
+# The prefix's wineserver (and so every Wine process of this run) ends with the script.
+trap 'wineserver -k 2>/dev/null || true' EXIT
 t0=$(date +%s)
 timeout 300 wineboot --init >/dev/null 2>&1
 w reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null
@@ -160,7 +162,6 @@ check "the ProgID is gone" reg_gone "HKCR\\$progid"
 if [ -n "$clsid" ]; then
   check "the CLSID is gone" reg_gone "HKCR\\CLSID\\$clsid"
 fi
-wineserver -k || true
 
 echo "test-windows: took $(($(date +%s) - started)) s"
 echo "$passed passed, $failed failed"
