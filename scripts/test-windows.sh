@@ -1,0 +1,168 @@
+#!/usr/bin/env bash
+# Tests the Windows build under Wine, headless, in a private Wine prefix under the build folder:
+# registers the control with regsvr32 and checks its registry entries, runs the JScript files
+# with cscript and the container scenarios with the test container, unregisters and checks
+# that the entries are gone, then stops the prefix's wineserver. Exit 1 on any failure.
+#   scripts/test-windows.sh [--build-dir DIR] [--ocx FILE] [--progid PROGID]
+#                           [--script FILE.js]... [--scenario FILE]... [--locale NAME]
+# Defaults: build-win32/, its TalRecorderForDvRecUp.ocx, the control's ProgID, every
+# tests/windows/scripts/*.js and tests/windows/scenarios/*.scenario, the locale ko_KR.UTF-8.
+#
+# Wine takes its ANSI code page from the Unix locale: under ko_KR.UTF-8 it is 949, as on the
+# Korean Windows the control's texts are written for (under "C" it is 1252, and Korean text
+# through an ANSI call such as MessageBoxA comes out as "???"). The locale is compiled with
+# localedef into the build folder (LOCPATH), so nothing is installed system-wide; --locale C
+# leaves it out.
+# The prefix is made anew each run: the null graphics driver (no display), and a private HOME
+# whose ~/.asoundrc makes ALSA's default PCM the "null" device, so that Wine offers one wave
+# input and one wave output. Scenarios get ${work}, a fresh scratch folder (Windows path).
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+build_dir="$top/build-win32"
+ocx=""
+progid="TALRECORDERFORDV.TalRecorderForDvCtrl.1"
+scripts=()
+scenarios=()
+locale_name=ko_KR.UTF-8
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --build-dir) build_dir=$(realpath -m "$2"); shift 2 ;;
+    --ocx) ocx=$(realpath -m "$2"); shift 2 ;;
+    --progid) progid=$2; shift 2 ;;
+    --script) scripts+=("$(realpath -m "$2")"); shift 2 ;;
+    --scenario) scenarios+=("$(realpath -m "$2")"); shift 2 ;;
+    --locale) locale_name=$2; shift 2 ;;
+    *) echo "test-windows.sh: unknown option $1" >&2; exit 2 ;;
+  esac
+done
+[ -n "$ocx" ] || ocx="$build_dir/TalRecorderForDvRecUp.ocx"
+if [ ${#scripts[@]} -eq 0 ]; then
+  for f in "$top"/tests/windows/scripts/*.js; do [ -e "$f" ] && scripts+=("$f"); done
+fi
+if [ ${#scenarios[@]} -eq 0 ]; then
+  for f in "$top"/tests/windows/scenarios/*.scenario; do [ -e "$f" ] && scenarios+=("$f"); done
+fi
+container="$build_dir/bin/talrec-container.exe"
+
+started=$(date +%s)
+passed=0
+failed=0
+check() {  # check NAME COMMAND...: one pass or failure of the stage itself
+  local name=$1
+  shift
+  if "$@"; then
+    passed=$((passed + 1))
+    echo "ok - $name"
+  else
+    failed=$((failed + 1))
+    echo "FAIL - $name"
+  fi
+}
+
+for f in "$ocx" "$container"; do
+  if [ ! -f "$f" ]; then
+    echo "test-windows: $f is missing; build it with scripts/build-windows.sh" >&2
+    exit 1
+  fi
+done
+command -v wine >/dev/null || { echo "test-windows: wine is not installed" >&2; exit 1; }
+
+wine_dir="$build_dir/wine"
+rm -rf "$wine_dir"
+mkdir -p "$wine_dir/home" "$wine_dir/work" "$wine_dir/scripts"
+export WINEPREFIX="$wine_dir/prefix" WINEARCH=win32 HOME="$wine_dir/home"
+# No debug channels; no Mono or Gecko installers (there is no network and no one to answer).
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+printf 'pcm.!default {\n    type null\n}\n' >"$HOME/.asoundrc"
+unset LC_ALL
+if [ "$locale_name" = C ]; then
+  export LANG=C
+else
+  mkdir -p "$wine_dir/locales"
+  localedef -i "${locale_name%%.*}" -f "${locale_name#*.}" "$wine_dir/locales/$locale_name" ||
+    { echo "test-windows: cannot compile the locale $locale_name (package locales)" >&2; exit 1; }
+  export LOCPATH="$wine_dir/locales" LANG="$locale_name"
+fi
+
+# Every Wine command is bounded, so that a dialog nobody answers cannot hang the run.
+w() { timeout 300 wine "$@"; }
+# Wine's reg prints CRLF lines.
+reg_value() {
+  { w reg query "$1" /v "$2" 2>/dev/null || true; } | tr -d '\r' | awk -v n="$2" '$1 == n {print $3}'
+}
+reg_default() {
+  { w reg query "$1" /ve 2>/dev/null || true; } | tr -d '\r' |
+    awk '/REG_SZ/ {sub(/.*REG_SZ[ \t]+/, ""); print}'
+}
+reg_has() { w reg query "$1" >/dev/null 2>&1; }
+reg_gone() { ! reg_has "$1"; }
+
+# The prefix's wineserver (and so every Wine process of this run) ends with the script.
+trap 'wineserver -k 2>/dev/null || true' EXIT
+t0=$(date +%s)
+timeout 300 wineboot --init >/dev/null 2>&1
+w reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null
+wineserver -k || true  # the next command starts a server that reads the null driver
+echo "test-windows: Wine prefix ready in $(($(date +%s) - t0)) s"
+
+# A run's output is checked for its closing "N passed, N failed" line: Wine's cscript exits 0
+# on a script error (and on a missing script), so the exit status alone proves nothing. A run
+# that passed no check at all counts as failed.
+closing_line_clean() {  # closing_line_clean LOG STATUS
+  local line
+  line=$(tr -d '\r' <"$1" | grep -E '^[0-9]+ passed, [0-9]+ failed$' | tail -n 1 || true)
+  [ -n "$line" ] && [ "$2" -eq 0 ] && [[ "$line" == *" 0 failed" ]] && [[ "$line" != "0 passed"* ]]
+}
+
+ocx_win=$(winepath -w "$ocx" 2>/dev/null)
+status=0
+w regsvr32 /s "$ocx_win" || status=$?
+check "regsvr32 /s registers the control (exit $status)" [ "$status" -eq 0 ]
+clsid=$(reg_default "HKCR\\$progid\\CLSID")
+check "the ProgID $progid names a CLSID ($clsid)" [ -n "$clsid" ]
+if [ -n "$clsid" ]; then
+  key="HKCR\\CLSID\\$clsid"
+  check "InprocServer32 is the module" [ "$(reg_default "$key\\InprocServer32")" = "$ocx_win" ]
+  check "ThreadingModel is Apartment" [ "$(reg_value "$key\\InprocServer32" ThreadingModel)" = Apartment ]
+  check "implemented category safe for scripting" \
+    reg_has "$key\\Implemented Categories\\{7DD95801-9882-11CF-9FA9-00AA006C42C4}"
+  check "implemented category safe for initializing" \
+    reg_has "$key\\Implemented Categories\\{7DD95802-9882-11CF-9FA9-00AA006C42C4}"
+fi
+
+[ ${#scripts[@]} -gt 0 ] || echo "test-windows: no JScript files"
+for script in "${scripts[@]}"; do
+  name=$(basename "$script")
+  joined="$wine_dir/scripts/$name"
+  cat "$top/tests/windows/harness.js" "$script" >"$joined"
+  echo "== cscript $name"
+  status=0
+  (cd "$wine_dir/scripts" && w cscript //nologo "$name" "$progid") >"$joined.log" 2>/dev/null || status=$?
+  tr -d '\r' <"$joined.log"
+  check "cscript $name (exit $status)" closing_line_clean "$joined.log" "$status"
+done
+
+work_win=$(winepath -w "$wine_dir/work" 2>/dev/null)
+[ ${#scenarios[@]} -gt 0 ] || echo "test-windows: no container scenarios"
+for scenario in "${scenarios[@]}"; do
+  name=$(basename "$scenario")
+  echo "== talrec-container $name"
+  status=0
+  w "$container" --scenario "$(winepath -w "$scenario" 2>/dev/null)" --set "work=$work_win" \
+    "$progid" >"$wine_dir/$name.log" 2>/dev/null || status=$?
+  tr -d '\r' <"$wine_dir/$name.log"
+  check "container $name (exit $status)" closing_line_clean "$wine_dir/$name.log" "$status"
+done
+
+status=0
+w regsvr32 /s /u "$ocx_win" || status=$?
+check "regsvr32 /s /u unregisters the control (exit $status)" [ "$status" -eq 0 ]
+check "the ProgID is gone" reg_gone "HKCR\\$progid"
+if [ -n "$clsid" ]; then
+  check "the CLSID is gone" reg_gone "HKCR\\CLSID\\$clsid"
+fi
+
+echo "test-windows: took $(($(date +%s) - started)) s"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
