@@ -4,26 +4,15 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/wavheader.h"
+
 namespace {
-// Tags of the fixed header, with their offsets: "RIFF" at 0, "WAVEfmt " at 8, "data" at 36.
+// Tags the reader expects at fixed offsets: "RIFF" at 0, "WAVEfmt " at 8, "data" at 36.
 constexpr char kRiffTag[4] = {'R', 'I', 'F', 'F'};
 constexpr char kWaveFmtTag[8] = {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '};
 constexpr char kDataTag[4] = {'d', 'a', 't', 'a'};
-constexpr DWORD kHeaderAfterRiffSize = 36;  // bytes between the RIFF size field and the data
-constexpr DWORD kFmtChunkSize = 16;
 
 [[maybe_unused]] const bool g_registered = (AfxClassInit(&CWave::classCWave), true);
-
-void WriteLE16(CFile& file, WORD value) {
-    const BYTE bytes[2] = {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8)};
-    file.Write(bytes, sizeof bytes);
-}
-
-void WriteLE32(CFile& file, DWORD value) {
-    const BYTE bytes[4] = {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8),
-                           static_cast<BYTE>(value >> 16), static_cast<BYTE>(value >> 24)};
-    file.Write(bytes, sizeof bytes);
-}
 
 // Each field is read into cleared bytes: what a short read leaves out reads as zero.
 WORD ReadLE16(CFile& file) {
@@ -140,18 +129,8 @@ void CWave::Save(LPCSTR lpszPath) {
 
 void CWave::Save(CFile& file) {
     const DWORD dataSize = GetBufferLength();
-    file.Write(kRiffTag, sizeof kRiffTag);
-    WriteLE32(file, kHeaderAfterRiffSize + dataSize);
-    file.Write(kWaveFmtTag, sizeof kWaveFmtTag);
-    WriteLE32(file, kFmtChunkSize);
-    WriteLE16(file, format_.wFormatTag);
-    WriteLE16(file, format_.nChannels);
-    WriteLE32(file, format_.nSamplesPerSec);
-    WriteLE32(file, format_.nAvgBytesPerSec);
-    WriteLE16(file, format_.nBlockAlign);
-    WriteLE16(file, format_.wBitsPerSample);
-    file.Write(kDataTag, sizeof kDataTag);
-    WriteLE32(file, dataSize);
+    WriteWavHeader(format_, dataSize,
+                   [&](const BYTE* bytes, UINT count) { file.Write(bytes, count); });
     file.Write(GetBuffer(), dataSize);
 }
 

@@ -1,73 +1,19 @@
+#include "framework/comconnect.h"
+
 #include <atomic>
 
-#include "framework/comconnect.h"
+#include "platform/comobject.h"
 #include "platform/oleauto.h"
 
 namespace {
 
-// A snapshot enumerator over counted interface pointers.
-template <class Interface, class Item>
-class SnapshotEnum final : public Interface {
-  public:
-    SnapshotEnum(std::vector<Item> items, REFIID iid) : items_(std::move(items)), iid_(iid) {
-        for (Item& item : items_) Unknown(item)->AddRef();
-    }
-    HRESULT QueryInterface(REFIID riid, void** out) override {
-        if (out == nullptr) return E_POINTER;
-        if (riid == IID_IUnknown || riid == iid_) {
-            *out = static_cast<Interface*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override {
-        ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
-    HRESULT Next(ULONG count, Item* out, ULONG* fetched) override {
-        if (out == nullptr || (count > 1 && fetched == nullptr)) return E_POINTER;
-        ULONG n = 0;
-        while (n < count && next_ < items_.size()) {
-            out[n] = items_[next_++];
-            Unknown(out[n])->AddRef();
-            ++n;
-        }
-        if (fetched != nullptr) *fetched = n;
-        return n == count ? S_OK : S_FALSE;
-    }
-    HRESULT Skip(ULONG count) override {
-        std::size_t left = items_.size() - next_;
-        next_ += count < left ? count : left;
-        return count <= left ? S_OK : S_FALSE;
-    }
-    HRESULT Reset() override {
-        next_ = 0;
-        return S_OK;
-    }
-    HRESULT Clone(Interface** copy) override {
-        if (copy == nullptr) return E_POINTER;
-        auto* c = new SnapshotEnum(items_, iid_);
-        c->next_ = next_;
-        *copy = c;
-        return S_OK;
-    }
-
-  private:
-    ~SnapshotEnum() {
-        for (Item& item : items_) Unknown(item)->Release();
-    }
-    static IUnknown* Unknown(const CONNECTDATA& d) { return d.pUnk; }
-    static IUnknown* Unknown(IConnectionPoint* p) { return p; }
-
-    std::atomic<ULONG> refs_{1};
-    std::vector<Item> items_;
-    std::size_t next_ = 0;
-    const IID iid_;
+// The enumerators hold a reference on each sink or point they hand out.
+struct UnknownOfItem {
+    IUnknown* operator()(const CONNECTDATA& d) const { return d.pUnk; }
+    IUnknown* operator()(IConnectionPoint* p) const { return p; }
 };
+template <class Interface, class Item>
+using CountedEnum = SnapshotEnum<Interface, Item, CountedItems<UnknownOfItem>>;
 
 }  // namespace
 
@@ -148,7 +94,7 @@ HRESULT CComConnectionPoint::EnumConnections(IEnumConnections** connections) {
         for (const Connection& c : connections_) items.push_back({c.sink, c.cookie});
         // The enumerator counts its own references before the lock is left.
         *connections =
-            new SnapshotEnum<IEnumConnections, CONNECTDATA>(std::move(items), IID_IEnumConnections);
+            new CountedEnum<IEnumConnections, CONNECTDATA>(std::move(items), IID_IEnumConnections);
     }
     return S_OK;
 }
@@ -196,7 +142,7 @@ HRESULT CreateConnectionPointEnum(IConnectionPoint* const* points, ULONG count,
                                   IEnumConnectionPoints** enumerator) {
     if (enumerator == nullptr) return E_POINTER;
     if (count > 0 && points == nullptr) return E_INVALIDARG;
-    *enumerator = new SnapshotEnum<IEnumConnectionPoints, IConnectionPoint*>(
+    *enumerator = new CountedEnum<IEnumConnectionPoints, IConnectionPoint*>(
         std::vector<IConnectionPoint*>(points, points + count), IID_IEnumConnectionPoints);
     return S_OK;
 }

@@ -9,6 +9,8 @@
 // header may declare OLECHAR too.)
 using OLECHAR = char16_t;
 using LPOLESTR = OLECHAR*;
+// A string literal of OLECHARs: u"..." here, L"..." where OLECHAR is wchar_t.
+#define OLESTR(str) u##str
 using LPCOLESTR = const OLECHAR*;
 // An automation string: points at the first unit, with the length in bytes in the 4 bytes
 // before it and a NUL unit after it. A null BSTR is the empty string.

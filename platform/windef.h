@@ -6,6 +6,14 @@
 #include <cstdint>
 #include <cstring>
 
+// Calling conventions. On 32-bit Windows COM methods, window procedures and the API are
+// __stdcall and must say so in every declaration and override; here they are the default.
+#define WINAPI
+#define CALLBACK
+#define STDMETHODCALLTYPE
+#define STDMETHODIMP HRESULT STDMETHODCALLTYPE
+#define STDMETHODIMP_(type) type STDMETHODCALLTYPE
+
 using BYTE = std::uint8_t;
 using WORD = std::uint16_t;
 using DWORD = std::uint32_t;
@@ -71,8 +79,12 @@ inline constexpr HRESULT TYPE_E_ELEMENTNOTFOUND = static_cast<HRESULT>(0x8002802
 inline constexpr HRESULT TYPE_E_LIBNOTREGISTERED = static_cast<HRESULT>(0x8002801Du);
 inline constexpr HRESULT TYPE_E_CANTLOADLIBRARY = static_cast<HRESULT>(0x80029C4Au);
 
-constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+constexpr bool SUCCEEDED(HRESULT hr) {
+    return hr >= 0;
+}
+constexpr bool FAILED(HRESULT hr) {
+    return hr < 0;
+}
 
 // Win32 error codes as GetLastError reports them.
 inline constexpr DWORD ERROR_SUCCESS = 0;
@@ -123,7 +135,9 @@ using REFCLSID = const CLSID&;
 inline bool operator==(const GUID& a, const GUID& b) {
     return std::memcmp(&a, &b, sizeof(GUID)) == 0;
 }
-inline bool IsEqualGUID(REFGUID a, REFGUID b) { return a == b; }
+inline bool IsEqualGUID(REFGUID a, REFGUID b) {
+    return a == b;
+}
 
 // Further codes of the component model and the registry.
 inline constexpr DWORD ERROR_MORE_DATA = 234;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/comcat.h"
+#include "platform/comobject.h"
 #include "platform/ole/com_builtin.h"
 #include "platform/ole/com_text.h"
 #include "platform/registry/registry_util.h"
@@ -36,60 +37,8 @@ HRESULT FromRegistry(LSTATUS rc) {
     return HRESULT_FROM_WIN32(rc);
 }
 
-// A snapshot of items handed out one by one: the GUID and the category-record enumerators.
-template <typename Interface, typename Item, const IID& kIid>
-class SnapshotEnum final : public Interface {
-  public:
-    explicit SnapshotEnum(std::vector<Item> items) : items_(std::move(items)) {}
-    HRESULT QueryInterface(REFIID riid, void** out) override {
-        if (out == nullptr) return E_POINTER;
-        if (riid == IID_IUnknown || riid == kIid) {
-            *out = static_cast<Interface*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override {
-        ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
-    HRESULT Next(ULONG count, Item* items, ULONG* fetched) override {
-        if (items == nullptr || (count > 1 && fetched == nullptr)) return E_POINTER;
-        ULONG n = 0;
-        while (n < count && next_ < items_.size()) items[n++] = items_[next_++];
-        if (fetched != nullptr) *fetched = n;
-        return n == count ? S_OK : S_FALSE;
-    }
-    HRESULT Skip(ULONG count) override {
-        std::size_t left = items_.size() - next_;
-        next_ += count < left ? count : left;
-        return count <= left ? S_OK : S_FALSE;
-    }
-    HRESULT Reset() override {
-        next_ = 0;
-        return S_OK;
-    }
-    HRESULT Clone(Interface** copy) override {
-        if (copy == nullptr) return E_POINTER;
-        auto* c = new SnapshotEnum(items_);
-        c->next_ = next_;
-        *copy = c;
-        return S_OK;
-    }
-
-  private:
-    ~SnapshotEnum() = default;
-    std::atomic<ULONG> refs_{1};
-    std::vector<Item> items_;
-    std::size_t next_ = 0;
-};
-
-using GuidEnum = SnapshotEnum<IEnumGUID, GUID, IID_IEnumGUID>;
-using CategoryEnum = SnapshotEnum<IEnumCATEGORYINFO, CATEGORYINFO, IID_IEnumCATEGORYINFO>;
+using GuidEnum = SnapshotEnum<IEnumGUID, GUID>;
+using CategoryEnum = SnapshotEnum<IEnumCATEGORYINFO, CATEGORYINFO>;
 
 std::vector<GUID> GuidKeys(const std::string& key) {
     std::vector<std::string> names;
@@ -194,7 +143,7 @@ class CategoriesManager final : public ICatRegister, public ICatInformation {
             }
             items.push_back(info);
         }
-        *categories = new CategoryEnum(std::move(items));
+        *categories = new CategoryEnum(std::move(items), IID_IEnumCATEGORYINFO);
         return S_OK;
     }
     HRESULT GetCategoryDesc(REFCATID catid, LCID lcid, LPOLESTR* description) override {
@@ -233,7 +182,7 @@ class CategoriesManager final : public ICatRegister, public ICatInformation {
         std::vector<GUID> found;
         for (const GUID& clsid : GuidKeys("CLSID"))
             if (Qualifies(clsid, cImpl, impl, cReq, req)) found.push_back(clsid);
-        *classes = new GuidEnum(std::move(found));
+        *classes = new GuidEnum(std::move(found), IID_IEnumGUID);
         return S_OK;
     }
     HRESULT IsClassOfCategories(REFCLSID clsid, ULONG cImpl, const CATID* impl, ULONG cReq,
@@ -273,7 +222,7 @@ class CategoriesManager final : public ICatRegister, public ICatInformation {
     }
     static HRESULT Enumerate(REFCLSID clsid, const char* list, IEnumCATID** catids) {
         if (catids == nullptr) return E_POINTER;
-        *catids = new GuidEnum(GuidKeys("CLSID\\" + GuidText(clsid) + "\\" + list));
+        *catids = new GuidEnum(GuidKeys("CLSID\\" + GuidText(clsid) + "\\" + list), IID_IEnumGUID);
         return S_OK;
     }
 

@@ -4,6 +4,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "platform/wavheader.h"
+
 namespace talrec::wave {
 namespace {
 
@@ -13,14 +15,6 @@ DWORD Le32(const BYTE* p) {
 }
 WORD Le16(const BYTE* p) {
     return static_cast<WORD>(p[0] | p[1] << 8);
-}
-
-void Put32(BYTE* p, DWORD v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<BYTE>(v >> (8 * i));
-}
-void Put16(BYTE* p, WORD v) {
-    p[0] = static_cast<BYTE>(v);
-    p[1] = static_cast<BYTE>(v >> 8);
 }
 
 constexpr WORD kExtensible = 0xFFFE;
@@ -69,20 +63,10 @@ bool WavWriter::Open(const std::string& path, const WAVEFORMATEX& fmt) {
     Close();
     file_ = std::fopen(path.c_str(), "wb");
     if (!file_) return false;
-    BYTE h[44] = {};
-    std::memcpy(h, "RIFF", 4);
-    Put32(h + 4, 36);
-    std::memcpy(h + 8, "WAVEfmt ", 8);
-    Put32(h + 16, 16);
-    Put16(h + 20, fmt.wFormatTag);
-    Put16(h + 22, fmt.nChannels);
-    Put32(h + 24, fmt.nSamplesPerSec);
-    Put32(h + 28, fmt.nAvgBytesPerSec);
-    Put16(h + 32, fmt.nBlockAlign);
-    Put16(h + 34, fmt.wBitsPerSample);
-    std::memcpy(h + 36, "data", 4);
+    format_ = fmt;
     dataBytes_ = 0;
-    if (std::fwrite(h, sizeof h, 1, file_) != 1) {
+    const auto header = WavHeader(format_, 0);
+    if (std::fwrite(header.data(), header.size(), 1, file_) != 1) {
         Close();
         return false;
     }
@@ -102,13 +86,9 @@ void WavWriter::Close() {
     const DWORD data = static_cast<DWORD>(std::min<std::uint64_t>(dataBytes_, 0xFFFFFFFFu - 38));
     const DWORD pad = data & 1;  // chunks are word-aligned
     if (pad) std::fputc(0, file_);
-    BYTE size[4];
-    Put32(size, 36 + data + pad);
-    std::fseek(file_, 4, SEEK_SET);
-    std::fwrite(size, 4, 1, file_);
-    Put32(size, data);
-    std::fseek(file_, 40, SEEK_SET);
-    std::fwrite(size, 4, 1, file_);
+    const auto header = WavHeader(format_, data, pad);
+    std::fseek(file_, 0, SEEK_SET);
+    std::fwrite(header.data(), header.size(), 1, file_);
     std::fclose(file_);
     file_ = nullptr;
 }

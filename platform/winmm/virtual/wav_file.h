@@ -28,6 +28,7 @@ class WavWriter {
 
   private:
     std::FILE* file_ = nullptr;
+    WAVEFORMATEX format_{};
     std::uint64_t dataBytes_ = 0;
 };
 
