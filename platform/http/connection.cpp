@@ -36,7 +36,12 @@ HttpResponse PlainResponse(int status, std::string text) {
 
 Connection::Connection(std::shared_ptr<LoopServer::State> state, tcp::socket socket,
                        std::uint64_t id, bool refuse)
-    : state_(std::move(state)), id_(id), refuse_(refuse), stream_(std::move(socket)) {}
+    : state_(std::move(state)), id_(id), refuse_(refuse), stream_(std::move(socket)) {
+    // Replies and notifications are small writes in a row; without this the second waits for
+    // the peer's delayed acknowledgement of the first.
+    beast::error_code ec;
+    stream_.socket().set_option(tcp::no_delay(true), ec);
+}
 
 Connection::~Connection() {
     if (fileFd_ >= 0) ::close(fileFd_);
