@@ -27,7 +27,7 @@ function showLevel(level) {
   meter.dataset.level = String(level);
   meter.dataset.peak = String(Math.max(level, Number(meter.dataset.peak)));
   meter.setAttribute("aria-valuenow", String(level));
-  $("meter-bar").style.width = `${level}%`;
+  $("meter-cover").style.width = `${100 - level}%`;
   $("level").textContent = String(level);
 }
 
@@ -40,7 +40,7 @@ function showState(state) {
   $("states").scrollTop = $("states").scrollHeight;
   if (state === "record-stop") {
     showLevel(0);
-    refresh();
+    refresh().catch((e) => say(`listing: ${e.message}`));
   }
   if (state === "play-complete" || state === "play-stop") markPlaying("");
   setButtons(state);
@@ -152,27 +152,31 @@ async function start() {
   folder = await rec.GetDataFolder();
   $("folder").textContent = folder;
 
-  $("record").addEventListener("click", async () => {
+  // Each control's failure (a rejected call) is shown, not lost.
+  const on = (id, action) =>
+    $(id).addEventListener("click", () =>
+      Promise.resolve().then(action).catch((e) => say(`${$(id).textContent}: ${e.message}`)));
+  on("record", async () => {
     const name = $("name").value.trim() || defaultName();
     $("meter").dataset.peak = "0";
     $("pause").dataset.paused = "0";
     const result = await rec.recStart(`${folder}/${name}`);
     if (result !== 0) say(`recording refused (${result})`);
   });
-  $("pause").addEventListener("click", () => {
+  on("pause", () => {
     $("pause").dataset.paused = "1";
     return rec.RecordPause();
   });
-  $("resume").addEventListener("click", () => {
+  on("resume", () => {
     $("pause").dataset.paused = "0";
     return rec.RecordContinue();
   });
-  $("stop").addEventListener("click", async () => {
+  on("stop", async () => {
     $("pause").dataset.paused = "0";
     await rec.recStop();
     $("name").value = defaultName();
   });
-  $("refresh").addEventListener("click", () => refresh());
+  on("refresh", () => refresh());
   setButtons("");
   await refresh();
 }
