@@ -47,7 +47,7 @@ std::unique_ptr<LoopServer> LoopServer::Start(std::uint16_t port, LoopServerHand
         error = "no message loop on this thread";
         return nullptr;
     }
-    auto state = std::make_shared<State>(loop->shared_from_this(), loop->io);
+    auto state = std::make_shared<State>(loop->io);
     state->handlers = std::move(handlers);
     state->limits = limits;
 

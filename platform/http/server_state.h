@@ -16,8 +16,6 @@
 
 #include "platform/loopserver.h"
 
-struct MessageLoopState;
-
 namespace talrec::platform::http_detail {
 
 namespace net = boost::asio;
@@ -33,10 +31,10 @@ class Connection;
 namespace talrec::platform {
 
 struct LoopServer::State : std::enable_shared_from_this<LoopServer::State> {
-    explicit State(std::shared_ptr<MessageLoopState> owner, boost::asio::io_context& context)
-        : loop(std::move(owner)), io(context) {}
+    explicit State(boost::asio::io_context& context) : io(context) {}
 
-    std::shared_ptr<MessageLoopState> loop;  // keeps the event loop alive while sockets exist
+    // The message loop's event loop. Not owned: the handlers it holds own the connections, and
+    // through them this state, so that destroying it with the loop frees everything.
     boost::asio::io_context& io;
     LoopServerHandlers handlers;
     LoopServerLimits limits;
