@@ -159,8 +159,9 @@ HttpResponse Bridge::OnRequest(const HttpRequest& request) {
     } else if (asset != nullptr) {
         response.headers = {{"Content-Type", std::string(asset->contentType)}};
         response.body = std::string(asset->bytes);
-        if (path == "/")
+        if (path == "/") {
             response.headers.emplace_back("Content-Security-Policy", "frame-ancestors 'none'");
+        }
     } else if (path == "/files") {
         response = ListDataFiles(ComputeDataFolder());
     } else if (files) {

@@ -172,15 +172,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     Require(harness->out.size() <= 1, "more than one message for one request", message);
     nlohmann::json request = nlohmann::json::parse(message, nullptr, false);
-    const bool wantsReply = !request.is_discarded() && request.is_object() &&
-                            request.contains("id") && request.value("jsonrpc", "") == "2.0" &&
-                            request.contains("method") && request["method"].is_string() &&
-                            (request["id"].is_string() || request["id"].is_number());
+    const bool wantsReply =
+        !request.is_discarded() && request.is_object() && request.contains("id") &&
+        request.contains("jsonrpc") && request["jsonrpc"] == "2.0" && request.contains("method") &&
+        request["method"].is_string() && (request["id"].is_string() || request["id"].is_number());
     if (wantsReply) Require(harness->out.size() == 1, "no reply to a request", message);
     if (harness->out.empty()) return 0;
     nlohmann::json reply = nlohmann::json::parse(harness->out[0], nullptr, false);
-    Require(reply.is_object() && reply.value("jsonrpc", "") == "2.0", "reply not JSON-RPC 2.0",
-            harness->out[0]);
+    Require(reply.is_object() && reply.contains("jsonrpc") && reply["jsonrpc"] == "2.0",
+            "reply not JSON-RPC 2.0", harness->out[0]);
     Require(reply.contains("result") != reply.contains("error"), "neither result nor error",
             harness->out[0]);
     if (reply.contains("error")) {
