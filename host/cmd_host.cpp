@@ -13,6 +13,7 @@
 
 #include "host/ComContainer.h"
 #include "host/Commands.h"
+#include "host/DebugRoute.h"
 #include "host/LineReader.h"
 #include "host/RpcProtocol.h"
 #include "platform/console.h"
@@ -138,12 +139,17 @@ int RunHost(int argc, char** argv) {
     {
         MessageLoop loop;
         Host host(protocol, lcid);
+        // The platform's debug output: a host.debug notification, and a line on stderr.
+        DebugRoute debug(loop, [&host](const std::string& text) {
+            host.Write(FormatNotification("host.debug", nlohmann::json::array({text})));
+            std::fprintf(stderr, "%s\n", text.c_str());
+        });
         std::string error;
         host.container_ = ComContainer::Create(progId, error);
         if (!host.container_) {
             std::fprintf(stderr, "talrec host: %s\n", error.c_str());
             CoUninitialize();
-            return 1;
+            return 3;  // the control is not registered or cannot be created
         }
         SetMessageBoxHook([&host](HWND, const char* text, const char*, UINT) {
             host.Write(FormatNotification("host.messageBox", nlohmann::json::array({text})));
