@@ -20,12 +20,14 @@ for f in bin/talrec lib/TalRecorderForDvRecUp.ocx lib/libtalrec_platform.so \
     status=1
     continue
   fi
-  # Run paths name only $ORIGIN-relative folders.
+  # Run paths name only $ORIGIN-relative folders (an empty entry would be the current folder).
   paths=$(readelf -d "$prefix/$f" | sed -n 's/.*(R[UN]*PATH).*\[\(.*\)\]/\1/p')
-  for p in ${paths//:/ }; do
+  entries=()
+  [ -z "$paths" ] || IFS=: read -ra entries <<<"$paths:"  # the colon keeps a trailing empty one
+  for p in "${entries[@]}"; do
     case "$p" in
       '$ORIGIN' | '$ORIGIN/'*) ;;
-      *) echo "install_test: $f has the run path $p" >&2; status=1 ;;
+      *) echo "install_test: $f has the run path '$p'" >&2; status=1 ;;
     esac
   done
 done
