@@ -57,7 +57,7 @@ class CliFailures : public ::testing::Test {
     ScopedEnv registry_{"TALREC_REGISTRY", Registry()};
 };
 
-TEST_F(CliFailures, OneRegistrationAfterDamageSucceedsAndTheControlIsCreated) {
+TEST_F(CliFailures, OneRegistrationOrRemovalAfterDamageSucceeds) {
     ASSERT_EQ(Talrec("register").status, 0);
     const std::string whole = ReadFile(Registry());
     std::string noise(2048, '\0');
@@ -79,6 +79,9 @@ TEST_F(CliFailures, OneRegistrationAfterDamageSucceedsAndTheControlIsCreated) {
                   S_OK);
         if (control != nullptr) control->Release();
     }
+    WriteFile(Registry(), noise);
+    const Result r = Talrec("unregister");
+    EXPECT_EQ(r.status, 0) << "a removal after damage too: " << r.out << r.err;
 }
 
 // The marks are removed and the registry made read-only: the module finds every other entry
