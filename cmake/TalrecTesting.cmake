@@ -1,20 +1,21 @@
 include(GoogleTest)
 find_package(GTest REQUIRED)
-if(TALREC_BENCHMARKS)
-  find_package(benchmark REQUIRED)
-endif()
 
 # Every test runs with its own scratch folders, so that nothing a test does reaches the
-# user's data folder or registry, and with the virtual wave device unless it asks otherwise.
+# user's data folder or registry or the system's temporary folder, and with the virtual wave
+# device unless it asks otherwise.
+set(TALREC_TEST_TMPDIR ${CMAKE_BINARY_DIR}/test-home/tmp)
 set(TALREC_TEST_ENV
     "TALREC_WAVE_DEVICE=virtual"
+    "TMPDIR=${TALREC_TEST_TMPDIR}"
     "XDG_DATA_HOME=${CMAKE_BINARY_DIR}/test-home/data"
     "XDG_CONFIG_HOME=${CMAKE_BINARY_DIR}/test-home/config"
     "TALREC_SYSTEM_DIR=${CMAKE_LIBRARY_OUTPUT_DIRECTORY}"
     "TALREC_TEST_DATA=${CMAKE_SOURCE_DIR}/tests/data"
     "TALREC_BIN_DIR=${CMAKE_RUNTIME_OUTPUT_DIRECTORY}"
     "TALREC_LIB_DIR=${CMAKE_LIBRARY_OUTPUT_DIRECTORY}")
-file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/test-home/data ${CMAKE_BINARY_DIR}/test-home/config)
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/test-home/data ${CMAKE_BINARY_DIR}/test-home/config
+     ${TALREC_TEST_TMPDIR})
 
 # talrec_add_test(NAME SOURCES a.cpp b.cpp LIBS lib1 lib2 [LABELS device])
 function(talrec_add_test name)

@@ -1,6 +1,14 @@
-# Warnings on and fatal for every target of the project.
-add_compile_options(-Wall -Wextra -Wpedantic -Werror)
+# Warnings on for every target of the project. TALREC_WERROR makes them fatal: scripts/test.sh
+# and .ci/run turn it on; a plain configure leaves it off, so that a compiler with warnings of
+# its own still builds the tree.
+option(TALREC_WERROR "Treat compiler warnings as errors" OFF)
+add_compile_options(-Wall -Wextra -Wpedantic)
+if(TALREC_WERROR)
+  add_compile_options(-Werror)
+endif()
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
-  # GCC 12 reports false positives on std::vector/std::string under optimisation.
-  add_compile_options(-Wno-stringop-overflow -Wno-array-bounds)
+  # GCC 12 reports false positives on std::vector/std::string under optimisation (-Wrestrict
+  # at -O3 where std::string operator+ is inlined): they are still shown, but do not fail
+  # the build.
+  add_compile_options(-Wno-error=stringop-overflow -Wno-error=array-bounds -Wno-error=restrict)
 endif()

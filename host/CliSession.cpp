@@ -37,6 +37,12 @@ void InstallInterruptHandler() {
 std::unique_ptr<CliSession> CliSession::Open(std::string& error) {
     CoInitialize(nullptr);
     std::unique_ptr<CliSession> session(new CliSession());
+    // Loop thread: a line of its own, also when the meter is being redrawn on a terminal.
+    const bool meterInPlace = platform::IsTerminal(stdout);
+    session->debug_ =
+        std::make_unique<DebugRoute>(session->loop_, [meterInPlace](const std::string& text) {
+            std::fprintf(stderr, "%stalrec: %s\n", meterInPlace ? "\n" : "", text.c_str());
+        });
     session->container_ = ComContainer::Create(kControlProgId, error);
     if (!session->container_) return nullptr;
     CliSession* self = session.get();

@@ -1,7 +1,9 @@
 // A command-line session with the control: the control created by ProgID the way any
 // container does, its events, a message loop on the main thread (the user-interface thread),
 // single key presses from the terminal, a tick every 50 ms, and Ctrl-C / SIGTERM turned into
-// a request to stop. Everything a session calls back runs on the loop's thread.
+// a request to stop. Everything a session calls back runs on the loop's thread. The
+// platform's debug output (a device that does not open, a file that cannot be played) comes
+// out as a line on standard error.
 #pragma once
 
 #include <atomic>
@@ -11,6 +13,7 @@
 #include <string>
 
 #include "host/ComContainer.h"
+#include "host/DebugRoute.h"
 #include "platform/consoleinput.h"
 #include "platform/winuser.h"
 
@@ -59,6 +62,8 @@ class CliSession {
 
     // The text of the last message box the control showed ("" when none).
     const std::string& LastMessage() const { return lastMessage_; }
+    // How many lines of debug output the session has shown.
+    int DebugLines() const { return debug_ ? debug_->Count() : 0; }
 
   private:
     CliSession() = default;
@@ -67,7 +72,8 @@ class CliSession {
     std::unique_ptr<ComContainer> container_;
     platform::ConsoleKeys keys_;
     std::string lastMessage_;
-    bool inputEnded_ = false;  // read and written by the key thread only
+    bool inputEnded_ = false;            // read and written by the key thread only
+    std::unique_ptr<DebugRoute> debug_;  // ends first, before the loop
 };
 
 }  // namespace talrec::host

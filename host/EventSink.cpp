@@ -8,27 +8,6 @@ namespace talrec::host {
 EventSink::EventSink(const IID& events, std::map<DISPID, std::string> names, Handler handler)
     : events_(events), names_(std::move(names)), handler_(std::move(handler)) {}
 
-HRESULT EventSink::QueryInterface(REFIID riid, void** object) {
-    if (object == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == events_) {
-        *object = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG EventSink::AddRef() {
-    return ++refs_;
-}
-
-ULONG EventSink::Release() {
-    ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-}
-
 HRESULT EventSink::GetTypeInfoCount(UINT* count) {
     if (count == nullptr) return E_POINTER;
     *count = 0;

@@ -3,28 +3,23 @@
 // arguments in the caller's order.
 #pragma once
 
-#include <atomic>
 #include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "platform/comobject.h"
 #include "platform/oaidl.h"
 
 namespace talrec::host {
 
-class EventSink final : public IDispatch {
+class EventSink final : public ComObject<IDispatch> {
   public:
     using Handler = std::function<void(const std::string& name, const nlohmann::json& args)>;
 
     // `events`: the source interface's id and its members' names by dispatch id.
     EventSink(const IID& events, std::map<DISPID, std::string> names, Handler handler);
-    EventSink(const EventSink&) = delete;
-    EventSink& operator=(const EventSink&) = delete;
 
-    HRESULT QueryInterface(REFIID riid, void** object) override;
-    ULONG AddRef() override;
-    ULONG Release() override;
     HRESULT GetTypeInfoCount(UINT* count) override;
     HRESULT GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
     HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
@@ -33,11 +28,14 @@ class EventSink final : public IDispatch {
                    VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) override;
 
   private:
-    ~EventSink() = default;
+    ~EventSink() override = default;
+    IUnknown* Interface(REFIID riid) override {
+        return riid == IID_IDispatch || riid == events_ ? static_cast<IDispatch*>(this) : nullptr;
+    }
+
     IID events_;
     std::map<DISPID, std::string> names_;
     Handler handler_;
-    std::atomic<ULONG> refs_{1};
 };
 
 }  // namespace talrec::host

@@ -13,6 +13,7 @@
 
 #include "host/ComContainer.h"
 #include "host/Commands.h"
+#include "host/DebugRoute.h"
 #include "host/LineReader.h"
 #include "host/RpcProtocol.h"
 #include "host/RpcSession.h"
@@ -95,12 +96,18 @@ int RunHost(int argc, char** argv) {
     int status = 0;
     {
         MessageLoop loop;
+        // The platform's debug output: a host.debug notification, and a line on stderr; set
+        // before the control is made, so that a failure while making it is shown too.
+        DebugRoute debug(loop, [protocol](const std::string& text) {
+            WriteLine(protocol, FormatNotification("host.debug", nlohmann::json::array({text})));
+            std::fprintf(stderr, "%s\n", text.c_str());
+        });
         std::string error;
         std::unique_ptr<ComContainer> container = ComContainer::Create(progId, error);
         if (!container) {
             std::fprintf(stderr, "talrec host: %s\n", error.c_str());
             CoUninitialize();
-            return 1;
+            return 3;  // the control is not registered or cannot be created
         }
         auto write = [protocol](const std::string& line) { WriteLine(protocol, line); };
         auto session = std::make_unique<RpcSession>(std::move(container), lcid, write);

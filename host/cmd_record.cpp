@@ -1,5 +1,6 @@
 // talrec record FILE [--seconds N]: records from the sound input into a WAV file with a live
-// level meter.
+// level meter. A take that holds no sound at all (the input did not open, or gave nothing
+// before the stop) is written as it is but counts as a failure: exit 1.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -7,6 +8,7 @@
 
 #include "host/CliTakes.h"
 #include "host/Commands.h"
+#include "platform/wavheader.h"
 
 namespace {
 
@@ -17,7 +19,8 @@ void Usage(std::FILE* out) {
                  "  showing the input level and the elapsed time. Space pauses and resumes,\n"
                  "  Enter stops; Ctrl-C and SIGTERM stop too, and what was recorded is written.\n"
                  "  Without --seconds it records until stopped.\n"
-                 "  exit: 0 written, 1 recording failed, 2 wrong arguments, 3 no control\n");
+                 "  exit: 0 written, 1 recording failed or nothing recorded, 2 wrong arguments,\n"
+                 "  3 no control\n");
 }
 
 }  // namespace
@@ -63,9 +66,16 @@ int RunRecord(int argc, char** argv) {
     TakeResult take = RecordTake(*session, path, seconds, display, "record");
     if (take.exitCode != kExitOk) return take.exitCode;
     std::error_code ec;
+    const std::uintmax_t bytes = std::filesystem::file_size(path, ec);
+    if (ec || bytes <= kWavHeaderBytes) {
+        // The control reports no failure of the input to a script; the platform's debug output
+        // (shown above) says what happened, and the file holds the header alone.
+        std::fprintf(stderr, "talrec record: nothing was recorded into %s%s\n", path.c_str(),
+                     session->DebugLines() > 0 ? " (the input failed, see above)" : "");
+        return kExitFailed;
+    }
     std::printf("wrote %s: %s recorded, %ju bytes%s\n", path.c_str(),
-                FormatClock(take.seconds).c_str(),
-                static_cast<std::uintmax_t>(std::filesystem::file_size(path, ec)),
+                FormatClock(take.seconds).c_str(), bytes,
                 take.interrupted ? " (stopped by a signal)" : "");
     return kExitOk;
 }

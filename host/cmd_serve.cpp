@@ -13,6 +13,7 @@
 #include "host/Bridge.h"
 #include "host/BridgePolicy.h"
 #include "host/Commands.h"
+#include "host/DebugRoute.h"
 #include "host/RpcSession.h"
 #include "platform/console.h"
 #include "platform/objbase.h"
@@ -142,6 +143,11 @@ int RunServe(int argc, char** argv) {
     fs::path stateFile = StateFile();
     {
         MessageLoop loop;
+        // The platform's debug output (a device that does not open, a file that cannot be
+        // played) as a line on stderr: a page sees failures only through their missing effect.
+        DebugRoute debug(loop, [](const std::string& text) {
+            std::fprintf(stderr, "talrec serve: %s\n", text.c_str());
+        });
         Bridge bridge(options);
         std::string error;
         if (!bridge.Start(error)) {

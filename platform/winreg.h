@@ -11,8 +11,9 @@
 //   a reader always sees a whole file, the old one or the new one.
 // - A damaged file (empty, truncated, not in the registry's format) is never trusted: reads
 //   fail with ERROR_BADDB; the first change finds the damage, moves the file aside to
-//   "<file>.damaged", writes a fresh empty registry in its place and fails with ERROR_BADDB,
-//   so the caller learns of the loss and the next change succeeds.
+//   "<file>.damaged" (saying so through OutputDebugStringA) and is made on a fresh, empty
+//   registry, so that a registration after damage succeeds at once. A change that fails on
+//   its own still leaves the fresh registry behind.
 // - A registry file or folder without write permission bits is read-only, for every user
 //   including root: a call that would change the content fails with ERROR_ACCESS_DENIED; one
 //   that would change nothing answers as it would otherwise; reads still work.

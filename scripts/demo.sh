@@ -5,6 +5,11 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build_dir="$top/build"
-if [ "${1:-}" = "--build-dir" ] && [ $# -ge 2 ]; then build_dir=$2; fi
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --build-dir) build_dir=$2; shift 2 ;;
+    *) echo "demo.sh: unknown option $1" >&2; exit 2 ;;
+  esac
+done
 "$top/scripts/setup.sh" --build-dir "$build_dir"
 exec "$build_dir/bin/talrec" demo

@@ -18,7 +18,7 @@ while [ $# -gt 0 ]; do
 done
 
 # The whole tree is built instrumented, so that the sanitizers see into the code under test.
-"$top/scripts/setup.sh" --build-dir "$build_dir" --fuzz --sanitize address,undefined
+"$top/scripts/setup.sh" --build-dir "$build_dir" --fuzz --sanitize address,undefined --werror
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}

@@ -1,58 +1,65 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that talrec's build and tests need (skipping those present),
-# then configures and builds. Idempotent and non-interactive.
-#   scripts/setup.sh [--build-dir DIR] [--sanitize address,undefined|thread] [--fuzz]
+# then configures and builds. Idempotent and non-interactive. Run it as root or as a user with
+# sudo rights: missing packages are installed with sudo.
+#   scripts/setup.sh [--build-dir DIR] [--build-type TYPE] [--sanitize address,undefined|thread]
+#                    [--werror] [--fuzz]
+# --werror makes compiler warnings errors (TALREC_WERROR; kept in the build folder once set);
+# --fuzz builds the libFuzzer targets with clang, and only then installs clang.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build_dir="$top/build"
+build_type=""
 sanitize=""
-fuzz=OFF
+werror=no
+fuzz=no
 while [ $# -gt 0 ]; do
   case "$1" in
     --build-dir) build_dir=$2; shift 2 ;;
+    --build-type) build_type=$2; shift 2 ;;
     --sanitize) sanitize=$2; shift 2 ;;
-    --fuzz) fuzz=ON; shift ;;
+    --werror) werror=yes; shift ;;
+    --fuzz) fuzz=yes; shift ;;
     *) echo "setup.sh: unknown option $1" >&2; exit 2 ;;
   esac
 done
 
+# shellcheck source=scripts/packages.sh
+. "$top/scripts/packages.sh"
 packages=(
   g++ cmake ninja-build pkg-config git
   libboost-dev libasound2-dev libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
-  nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
+  nlohmann-json3-dev libgtest-dev libgmock-dev
   ffmpeg sox alsa-utils locales
-  clang libclang-rt-14-dev
-  chromium nodejs npm
+  chromium nodejs
 )
-installed() {
-  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed" && return 0
-  # Node.js from another source brings its own npm (and conflicts with Debian's).
-  [ "$1" = npm ] && command -v npm >/dev/null 2>&1
-}
-missing=()
-for p in "${packages[@]}"; do
-  installed "$p" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "setup: installing ${missing[*]}"
-  sudo_cmd=""
-  [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
-  $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# Node.js from another source brings its own npm (and conflicts with Debian's).
+command -v npm >/dev/null 2>&1 || packages+=(npm)
+if [ "$fuzz" = yes ]; then
+  packages+=(clang libclang-rt-14-dev)
 fi
+install_packages setup "${packages[@]}"
 
 cmake_args=(-G Ninja -S "$top" -B "$build_dir")
+if [ -n "$build_type" ]; then
+  cmake_args+=(-DCMAKE_BUILD_TYPE="$build_type")
+fi
+if [ "$werror" = yes ]; then
+  cmake_args+=(-DTALREC_WERROR=ON)
+fi
 if [ -n "$sanitize" ]; then
   # Sanitizer builds run the tests; the benchmarks are left to the plain build.
-  cmake_args+=(-DTALREC_SANITIZE="$sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALREC_BENCHMARKS=OFF)
+  cmake_args+=(-DTALREC_SANITIZE="$sanitize" -DTALREC_BENCHMARKS=OFF)
+  [ -n "$build_type" ] || cmake_args+=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
 fi
-if [ "$fuzz" = ON ]; then
-  cmake_args+=(-DTALREC_FUZZ=ON -DTALREC_TESTS=OFF -DTALREC_BENCHMARKS=OFF -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++)
+if [ "$fuzz" = yes ]; then
+  cmake_args+=(-DTALREC_FUZZ=ON -DTALREC_TESTS=OFF -DTALREC_BENCHMARKS=OFF
+               -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++)
 fi
 # The browser test's one npm package (playwright-core, no browser download), as locked;
 # again only when the lock file is newer than what was installed.
 browser="$top/tests/browser"
-if [ "$fuzz" = OFF ] && [ ! "$browser/node_modules/.package-lock.json" -nt "$browser/package-lock.json" ]; then
+if [ "$fuzz" = no ] && [ ! "$browser/node_modules/.package-lock.json" -nt "$browser/package-lock.json" ]; then
   (cd "$browser" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
 fi
 

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# Sets up (packages, configure, build) and runs every test.
-#   scripts/test.sh [--build-dir DIR] [--sanitize address,undefined|thread] [ctest arguments...]
+# Sets up (packages, configure, build with warnings as errors) and runs every test.
+#   scripts/test.sh [--build-dir DIR] [--build-type TYPE] [--sanitize address,undefined|thread]
+#                   [ctest arguments...]
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build_dir="$top/build"
-setup_args=()
+setup_args=(--werror)
 while [ $# -gt 0 ]; do
   case "$1" in
     --build-dir) build_dir=$2; setup_args+=(--build-dir "$2"); shift 2 ;;
+    --build-type) setup_args+=(--build-type "$2"); shift 2 ;;
     --sanitize) setup_args+=(--sanitize "$2"); shift 2 ;;
     *) break ;;
   esac

@@ -1,5 +1,4 @@
 // The standard component-categories manager, over the registry.
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -73,28 +72,8 @@ bool Qualifies(REFCLSID clsid, ULONG cImpl, const CATID* impl, ULONG cReq, const
     return true;
 }
 
-class CategoriesManager final : public ICatRegister, public ICatInformation {
+class CategoriesManager final : public ComObject<ICatRegister, ICatInformation> {
   public:
-    HRESULT QueryInterface(REFIID riid, void** out) override {
-        if (out == nullptr) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_ICatRegister) {
-            *out = static_cast<ICatRegister*>(this);
-        } else if (riid == IID_ICatInformation) {
-            *out = static_cast<ICatInformation*>(this);
-        } else {
-            *out = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override {
-        ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
-
     // --- ICatRegister
     HRESULT RegisterCategories(ULONG count, CATEGORYINFO* infos) override {
         if (count > 0 && infos == nullptr) return E_POINTER;
@@ -199,7 +178,12 @@ class CategoriesManager final : public ICatRegister, public ICatInformation {
     }
 
   private:
-    ~CategoriesManager() = default;
+    ~CategoriesManager() override = default;
+    IUnknown* Interface(REFIID riid) override {
+        if (riid == IID_ICatRegister) return static_cast<ICatRegister*>(this);
+        if (riid == IID_ICatInformation) return static_cast<ICatInformation*>(this);
+        return nullptr;
+    }
 
     static HRESULT Mark(REFCLSID clsid, const char* list, ULONG count, const CATID* catids) {
         if (count > 0 && catids == nullptr) return E_POINTER;
@@ -225,11 +209,10 @@ class CategoriesManager final : public ICatRegister, public ICatInformation {
         *catids = new GuidEnum(GuidKeys("CLSID\\" + GuidText(clsid) + "\\" + list), IID_IEnumGUID);
         return S_OK;
     }
-
-    std::atomic<ULONG> refs_{1};
 };
 
-// The manager's class object: one for the process, never freed.
+// The manager's class object: one static object for the process, never freed, so it keeps no
+// count (and is no ComObject, whose last Release deletes).
 class CategoriesFactory final : public IClassFactory {
   public:
     HRESULT QueryInterface(REFIID riid, void** out) override {
@@ -249,7 +232,7 @@ class CategoriesFactory final : public IClassFactory {
         if (outer != nullptr) return CLASS_E_NOAGGREGATION;
         auto* manager = new CategoriesManager;
         HRESULT hr = manager->QueryInterface(riid, object);
-        static_cast<ICatRegister*>(manager)->Release();
+        manager->Release();
         return hr;
     }
     HRESULT LockServer(BOOL) override { return S_OK; }

@@ -11,6 +11,8 @@
 #include <climits>
 #include <cstdlib>
 
+#include "platform/debugapi.h"
+
 namespace talrec::registry {
 
 namespace {
@@ -222,19 +224,28 @@ DWORD Modify(const Change& change) {
     if (DWORD rc = ReadWhole(path, text, exists); rc != ERROR_SUCCESS && rc != ERROR_BADDB)
         return rc;
     Key root;
+    bool restarted = false;
     if (exists && !Parse(text, root)) {
         struct stat st {};
         if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return ERROR_BADDB;  // a folder?
-        // Keep the damaged file for whoever wants to look at it, and start afresh.
+        // Keep the damaged file for whoever wants to look at it, and go on with an empty
+        // registry, so that this change is the first of the new one.
         std::string aside = path + ".damaged";
         if (rename(path.c_str(), aside.c_str()) != 0) return Win32ErrorFromErrno(errno);
-        Key empty;
-        DWORD rc = Replace(path, Serialize(empty));
-        return rc == ERROR_SUCCESS ? ERROR_BADDB : rc;
+        const std::string note = "registry: " + path + " was damaged; it is kept as " + aside +
+                                 " and the registry starts anew";
+        OutputDebugStringA(note.c_str());
+        root = Key();
+        restarted = true;
     }
     bool changed = false;
-    if (DWORD rc = change(root, changed); rc != ERROR_SUCCESS) return rc;
-    if (!changed) return ERROR_SUCCESS;
+    DWORD rc = change(root, changed);
+    if (rc != ERROR_SUCCESS) {
+        // A change that fails on its own still leaves a whole registry in the damaged one's place.
+        if (restarted) Replace(path, Serialize(Key()));
+        return rc;
+    }
+    if (!changed && !restarted) return ERROR_SUCCESS;
     return Replace(path, Serialize(root));
 }
 

@@ -17,7 +17,8 @@ std::string FilePath();
 DWORD Load(Key& root);
 
 // A change runs on the current content under the lock and returns ERROR_SUCCESS, setting
-// changed when there is something to write; any other result leaves the file as it was.
+// changed when there is something to write; any other result leaves the file as it was. A
+// damaged file is moved aside first and the change runs on an empty registry.
 using Change = std::function<DWORD(Key& root, bool& changed)>;
 DWORD Modify(const Change& change);
 

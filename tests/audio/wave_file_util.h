@@ -1,4 +1,4 @@
-// Helpers for the WAV tests: byte builders, a snapshot of a sound, scratch folders and tools.
+// Helpers for the WAV tests: the byte builder, a snapshot of a sound, scratch folders and tools.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,55 +12,19 @@
 #include <vector>
 
 #include "audio/Wave.h"
+#include "support/WavBytes.h"
 
 namespace wavetest {
 
 using Bytes = std::vector<BYTE>;
 
-inline void Put(Bytes& b, const char* tag) {
-    for (const char* p = tag; *p != 0; ++p) b.push_back(static_cast<BYTE>(*p));
-}
-inline void Put16(Bytes& b, unsigned v) {
-    b.push_back(static_cast<BYTE>(v));
-    b.push_back(static_cast<BYTE>(v >> 8));
-}
-inline void Put32(Bytes& b, DWORD v) {
-    for (int i = 0; i < 4; ++i) b.push_back(static_cast<BYTE>(v >> (8 * i)));
-}
-inline DWORD Get32(const Bytes& b, std::size_t at) {
-    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<DWORD>(b[at + 3]) << 24);
-}
-
-// The fields of a WAV header; Build() writes them in the fixed 44-byte layout and appends the
-// sample bytes given.
-struct Header {
-    const char* riff = "RIFF";
-    DWORD riffSize = 0xFFFFFFFF;  // 0xFFFFFFFF: computed
-    const char* waveFmt = "WAVEfmt ";
-    DWORD fmtSize = 16;
-    WORD tag = 1, channels = 2;
-    DWORD rate = 22050, avg = 88200;
-    WORD align = 4, bits = 16;
-    const char* data = "data";
-    DWORD dataSize = 0xFFFFFFFF;  // 0xFFFFFFFF: the samples' length
-
+// The WAV builder of tests/support (wavbytes::Header: the 44-byte layout field by field) in
+// this folder's byte type.
+struct Header : wavbytes::Header {
     Bytes Build(const Bytes& samples) const {
-        Bytes b;
-        const DWORD n = dataSize == 0xFFFFFFFF ? static_cast<DWORD>(samples.size()) : dataSize;
-        Put(b, riff);
-        Put32(b, riffSize == 0xFFFFFFFF ? 36 + n : riffSize);
-        Put(b, waveFmt);
-        Put32(b, fmtSize);
-        Put16(b, tag);
-        Put16(b, channels);
-        Put32(b, rate);
-        Put32(b, avg);
-        Put16(b, align);
-        Put16(b, bits);
-        Put(b, data);
-        Put32(b, n);
-        b.insert(b.end(), samples.begin(), samples.end());
-        return b;
+        const std::string file =
+            wavbytes::Header::Build(std::string(samples.begin(), samples.end()));
+        return Bytes(file.begin(), file.end());
     }
 };
 

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "convert/WmaConverter.h"
+#include "support/ProgramFolder.h"
 
 namespace {
 
@@ -51,10 +52,11 @@ Timing Best(int runs, int who, F&& f) {
 
 int main(int argc, char** argv) {
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 600;
-    if (std::getenv("TALREC_SYSTEM_DIR") == nullptr) setenv("TALREC_SYSTEM_DIR", COMPONENT_DIR, 1);
-    char pattern[] = "/tmp/talrec-bench-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) return 1;
-    const std::string dir = pattern;
+    // The audio-writer component of this build: build/lib, beside build/bin.
+    const std::string components = talrec::test::ProgramFolder() + "/../lib";
+    setenv("TALREC_SYSTEM_DIR", components.c_str(), 0);
+    std::string dir = (std::filesystem::temp_directory_path() / "talrec-bench-XXXXXX").string();
+    if (mkdtemp(dir.data()) == nullptr) return 1;
     int status = 0;
     std::printf("%-22s %9s %9s %6s   %9s %9s %6s\n", "source", "talrec s", "ffmpeg s", "ratio",
                 "talrec cpu", "ffmpeg cpu", "ratio");

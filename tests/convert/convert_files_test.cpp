@@ -8,9 +8,9 @@
 
 #include "AudioProbe.h"
 #include "RecorderLog.h"
-#include "WavBytes.h"
 #include "convert/WmaConverter.h"
 #include "support/TempDir.h"
+#include "support/WavBytes.h"
 
 using namespace audioprobe;
 using talrec::test::ScopedEnv;

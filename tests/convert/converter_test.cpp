@@ -6,9 +6,9 @@
 #include <filesystem>
 
 #include "RecorderLog.h"
-#include "WavBytes.h"
 #include "convert/WmaConverter.h"
 #include "support/TempDir.h"
+#include "support/WavBytes.h"
 
 using namespace wavbytes;
 using talrec::test::Exists;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/comobject.h"
 #include "wmaudsdk/wmaudsdk.h"
 
 namespace {
@@ -31,21 +32,21 @@ HRESULT FailureFor(const char* step) {
     return static_cast<HRESULT>(std::strtoul(s.c_str() + eq + 1, nullptr, 16));
 }
 
-class RecordingWriter final : public IWMAudioWriter {
+// Counted by ComObject; the IUnknown calls are logged too, and it answers no interface but
+// IUnknown, so that a query the conversion should not make shows in the log.
+class RecordingWriter final : public ComObject<IWMAudioWriter> {
   public:
-    HRESULT QueryInterface(REFIID, void** object) override {
+    HRESULT QueryInterface(REFIID riid, void** object) override {
         Log("QueryInterface");
-        *object = nullptr;
-        return E_NOINTERFACE;
+        return ComObject::QueryInterface(riid, object);
     }
     ULONG AddRef() override {
         Log("AddRef");
-        return ++refs_;
+        return ComObject::AddRef();
     }
     ULONG Release() override {
-        const ULONG left = --refs_;
+        const ULONG left = ComObject::Release();
         Log("release " + std::to_string(left));
-        if (left == 0) delete this;
         return left;
     }
     HRESULT GetOutputProps(void**) override {
@@ -93,8 +94,9 @@ class RecordingWriter final : public IWMAudioWriter {
     }
 
   private:
-    ~RecordingWriter() = default;
-    ULONG refs_ = 1;
+    ~RecordingWriter() override = default;
+    IUnknown* Interface(REFIID) override { return nullptr; }
+
     int writes_ = 0;
 };
 

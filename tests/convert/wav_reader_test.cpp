@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "WavBytes.h"
 #include "convert/WavReader.h"
 #include "support/TempDir.h"
+#include "support/WavBytes.h"
 
 using namespace wavbytes;
 using talrec::test::TempDir;

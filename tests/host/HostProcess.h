@@ -16,11 +16,14 @@
 #include <string>
 #include <vector>
 
+#include "support/ProgramFolder.h"
+
 namespace talrec::test {
 
+// Where talrec is: TALREC_BIN_DIR in the tests, else beside the running program.
 inline std::string BinDir() {
     const char* dir = std::getenv("TALREC_BIN_DIR");
-    return dir != nullptr ? dir : "bin";
+    return dir != nullptr ? dir : ProgramFolder();
 }
 
 // Runs a command to its end with extra environment; returns its exit status.

@@ -10,6 +10,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "support/WavBytes.h"
+
 namespace mcitest {
 namespace {
 
@@ -20,13 +22,6 @@ std::uint32_t Le32(const Bytes& b, std::size_t at) {
 }
 std::uint16_t Le16(const Bytes& b, std::size_t at) {
     return static_cast<std::uint16_t>(b[at] | b[at + 1] << 8);
-}
-void Put32(Bytes& b, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-void Put16(Bytes& b, std::uint16_t v) {
-    b.push_back(static_cast<std::uint8_t>(v));
-    b.push_back(static_cast<std::uint8_t>(v >> 8));
 }
 
 }  // namespace
@@ -87,24 +82,13 @@ WavPcm ReadWav(const std::string& path) {
 }
 
 void WriteCountingWav(const std::string& path, int rate, int channels, int frames) {
-    const auto dataBytes = static_cast<std::uint32_t>(frames * channels * 2);
-    Bytes b;
-    b.insert(b.end(), {'R', 'I', 'F', 'F'});
-    Put32(b, 36 + dataBytes);
-    b.insert(b.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-    Put32(b, 16);
-    Put16(b, 1);
-    Put16(b, static_cast<std::uint16_t>(channels));
-    Put32(b, static_cast<std::uint32_t>(rate));
-    Put32(b, static_cast<std::uint32_t>(rate * channels * 2));
-    Put16(b, static_cast<std::uint16_t>(channels * 2));
-    Put16(b, 16);
-    b.insert(b.end(), {'d', 'a', 't', 'a'});
-    Put32(b, dataBytes);
+    std::string data;
+    data.reserve(static_cast<std::size_t>(frames) * channels * 2);
     for (int n = 0; n < frames; ++n) {
-        for (int c = 0; c < channels; ++c) Put16(b, static_cast<std::uint16_t>(n));
+        for (int c = 0; c < channels; ++c) data += wavbytes::LE16(static_cast<std::uint16_t>(n));
     }
-    WriteAll(path, b);
+    const auto format = wavbytes::Format(static_cast<WORD>(channels), static_cast<DWORD>(rate), 16);
+    wavbytes::Save(path, wavbytes::Wav(format, data));
 }
 
 Bytes FfmpegDecode(const std::string& path, int rate, int channels, int bits) {

@@ -7,9 +7,9 @@
 
 #include "convert/AudioProbe.h"
 #include "convert/RecorderLog.h"
-#include "convert/WavBytes.h"
 #include "platform/libloaderapi.h"
 #include "support/TempDir.h"
+#include "support/WavBytes.h"
 #include "wmaudsdk/wmaudsdk.h"
 
 using namespace audioprobe;

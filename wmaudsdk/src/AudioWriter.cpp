@@ -46,27 +46,6 @@ HRESULT CAudioWriter::Create(const std::string& path) {
     return r < 0 ? StatusFromAvError(r) : S_OK;
 }
 
-HRESULT CAudioWriter::QueryInterface(REFIID riid, void** object) {
-    if (object == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IWMAudioWriter) {
-        *object = static_cast<IWMAudioWriter*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG CAudioWriter::AddRef() {
-    return ++refs_;
-}
-
-ULONG CAudioWriter::Release() {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;  // an unfinished file still gets its trailer (Encoder)
-    return left;
-}
-
 HRESULT CAudioWriter::GetOutputProps(void** props) {
     if (props != nullptr) *props = nullptr;
     return E_NOTIMPL;

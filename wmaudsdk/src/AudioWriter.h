@@ -2,20 +2,18 @@
 // between writes; the encoding itself is the Encoder's.
 #pragma once
 
-#include <atomic>
 #include <vector>
 
 #include "Encoder.h"
+#include "platform/comobject.h"
 #include "wmaudsdk/wmaudsdk.h"
 
-class CAudioWriter final : public IWMAudioWriter {
+// The last Release deletes it; an unfinished file still gets its trailer (Encoder).
+class CAudioWriter final : public ComObject<IWMAudioWriter> {
   public:
     CAudioWriter() = default;
     HRESULT Create(const std::string& path);
 
-    HRESULT QueryInterface(REFIID riid, void** object) override;
-    ULONG AddRef() override;
-    ULONG Release() override;
     HRESULT GetOutputProps(void** props) override;
     HRESULT SetInputFormat(const void* format) override;
     HRESULT SetOutputFormat(DWORD channels, DWORD samplesPerSec, DWORD bitsPerSec,
@@ -25,12 +23,14 @@ class CAudioWriter final : public IWMAudioWriter {
     HRESULT Finish() override;
 
   private:
-    ~CAudioWriter() = default;
+    ~CAudioWriter() override = default;
+    IUnknown* Interface(REFIID riid) override {
+        return riid == IID_IWMAudioWriter ? static_cast<IWMAudioWriter*>(this) : nullptr;
+    }
     HRESULT Fail(int averror);
 
     enum class State { Created, InputSet, Writing, Finished, Failed };
 
-    std::atomic<ULONG> refs_{1};
     State state_ = State::Created;
     HRESULT failure_ = S_OK;
     InputFormat in_;

@@ -1,10 +1,10 @@
 // ITypeLib and ITypeInfo over a copied description. The type descriptions share the
 // library's reference count, so a held ITypeInfo keeps its library alive.
-#include <atomic>
 #include <memory>
 
-#include "platform/oleauto.h"
+#include "platform/comobject.h"
 #include "platform/ole/typelib/typelib_data.h"
+#include "platform/oleauto.h"
 
 namespace talrec::com {
 
@@ -25,6 +25,8 @@ std::u16string_view ParamName(const TlbParam& p) {
 
 class TypeLib;
 
+// A part of its library rather than an object of its own: it counts on the library's count,
+// so it answers QueryInterface itself.
 class TypeInfo final : public ITypeInfo {
   public:
     TypeInfo(TypeLib* lib, UINT index) : lib_(lib), index_(index) {}
@@ -79,28 +81,11 @@ class TypeInfo final : public ITypeInfo {
     const UINT index_;
 };
 
-class TypeLib final : public ITypeLib {
+class TypeLib final : public ComObject<ITypeLib> {
   public:
     explicit TypeLib(TlbLibrary data) : data_(std::move(data)) {
         for (UINT i = 0; i < data_.types.size(); ++i)
             infos_.push_back(std::make_unique<TypeInfo>(this, i));
-    }
-
-    HRESULT QueryInterface(REFIID riid, void** out) override {
-        if (out == nullptr) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_ITypeLib) {
-            *out = static_cast<ITypeLib*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override {
-        ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
     }
 
     UINT GetTypeInfoCount() override { return static_cast<UINT>(data_.types.size()); }
@@ -218,7 +203,10 @@ class TypeLib final : public ITypeLib {
         return nullptr;
     }
 
-    std::atomic<ULONG> refs_{1};
+    IUnknown* Interface(REFIID riid) override {
+        return riid == IID_ITypeLib ? static_cast<ITypeLib*>(this) : nullptr;
+    }
+
     TlbLibrary data_;
     std::vector<std::unique_ptr<TypeInfo>> infos_;
 };

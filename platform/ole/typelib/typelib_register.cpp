@@ -1,12 +1,13 @@
 // Registering type libraries and their interfaces in the registry.
 #include <cstdio>
+#include <utility>
 #include <vector>
 
+#include "platform/ole/typelib/typelib_data.h"
 #include "platform/oleauto.h"
 #include "platform/registry/registry_file.h"
 #include "platform/registry/registry_tree.h"
 #include "platform/registry/registry_util.h"
-#include "platform/ole/typelib/typelib_data.h"
 
 namespace {
 
@@ -92,34 +93,33 @@ HRESULT RegisterTypeLib(ITypeLib* lib, LPCOLESTR path, LPCOLESTR helpDir) {
 HRESULT UnRegisterTypeLib(REFGUID libid, WORD major, WORD minor, LCID, SYSKIND) {
     const std::string id = GuidText(libid);
     const std::string version = Version(major, minor);
-    const std::string base = "TypeLib\\" + id;
 
-    // The interfaces that name this library and version, found in one reading.
-    talrec::registry::Key root;
-    if (talrec::registry::Load(root) != ERROR_SUCCESS) return TYPE_E_REGISTRYACCESS;
-    std::vector<std::string> owned;
-    if (const auto* interfaces = talrec::registry::Find(root, {"Interface"})) {
-        for (const auto& [iface, key] : interfaces->subkeys) {
-            auto lib = key->subkeys.find(std::string_view("TypeLib"));
-            if (lib == key->subkeys.end()) continue;
-            const auto& values = lib->second->values;
-            auto owner = values.find(std::string_view());
-            auto ownerVersion = values.find(std::string_view("Version"));
-            if (owner == values.end() || !talrec::registry::NamesEqual(owner->second.data, id))
-                continue;
-            if (ownerVersion != values.end() &&
-                !talrec::registry::NamesEqual(ownerVersion->second.data, version))
-                continue;
-            owned.push_back("Interface\\" + iface);
+    // One change of the registry: the interfaces that name this library and version, the
+    // version's key, and the library's key when no version is left. Absent keys count as
+    // removed.
+    LSTATUS rc = reg::Modify([&](reg::Key& root, bool& changed) -> DWORD {
+        std::vector<std::string> owned;
+        if (const reg::Key* interfaces = reg::Find(std::as_const(root), {"Interface"})) {
+            for (const auto& [iface, key] : interfaces->subkeys) {
+                auto lib = key->subkeys.find(std::string_view("TypeLib"));
+                if (lib == key->subkeys.end()) continue;
+                const auto& values = lib->second->values;
+                auto owner = values.find(std::string_view());
+                auto ownerVersion = values.find(std::string_view("Version"));
+                if (owner == values.end() || !reg::NamesEqual(owner->second.data, id)) continue;
+                if (ownerVersion != values.end() &&
+                    !reg::NamesEqual(ownerVersion->second.data, version))
+                    continue;
+                owned.push_back(iface);
+            }
         }
-    }
-    for (const auto& key : owned)
-        if (reg::DeleteTree(key) != ERROR_SUCCESS) return TYPE_E_REGISTRYACCESS;
-    if (reg::DeleteTree(base + "\\" + version) != ERROR_SUCCESS) return TYPE_E_REGISTRYACCESS;
-    std::vector<std::string> left;
-    LSTATUS rc = reg::ListSubkeys(base, left);
-    if (rc == ERROR_SUCCESS && left.empty() && reg::DeleteTree(base) != ERROR_SUCCESS)
-        return TYPE_E_REGISTRYACCESS;
-    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) return TYPE_E_REGISTRYACCESS;
-    return S_OK;
+        for (const std::string& iface : owned) changed |= reg::Remove(root, {"Interface", iface});
+        changed |= reg::Remove(root, {"TypeLib", id, version});
+        if (const reg::Key* lib = reg::Find(std::as_const(root), {"TypeLib", id});
+            lib != nullptr && lib->subkeys.empty()) {
+            changed |= reg::Remove(root, {"TypeLib", id});
+        }
+        return ERROR_SUCCESS;
+    });
+    return rc == ERROR_SUCCESS ? S_OK : TYPE_E_REGISTRYACCESS;
 }

@@ -4,6 +4,7 @@
 
 #include <atomic>
 
+#include "platform/comobject.h"
 #include "platform/objbase.h"
 #include "platform/oleauto.h"
 #include "platform/oletlbdata.h"
@@ -29,25 +30,9 @@ const TLIBDATA kLibrary = {
     TLIBDATA_VERSION, kLibidAdder,    0x0409,      1, 0,      LIBFLAG_FCONTROL,
     "AdderLib",       "Adder module", "Adder.hlp", 0, kTypes, 2};
 
-class Adder final : public IDispatch {
+class Adder final : public ComObject<IDispatch> {
   public:
     Adder() { ++g_objects; }
-    HRESULT QueryInterface(REFIID riid, void** out) override {
-        if (out == nullptr) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == kDiidAdder) {
-            *out = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override {
-        ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
     HRESULT GetTypeInfoCount(UINT* count) override {
         *count = 1;
         return S_OK;
@@ -95,11 +80,16 @@ class Adder final : public IDispatch {
     }
 
   private:
-    ~Adder() { --g_objects; }
-    std::atomic<ULONG> refs_{1};
+    ~Adder() override { --g_objects; }
+    IUnknown* Interface(REFIID riid) override {
+        return riid == IID_IDispatch || riid == kDiidAdder ? static_cast<IDispatch*>(this)
+                                                           : nullptr;
+    }
+
     LONG total_ = 0;
 };
 
+// Static, so no ComObject (whose last Release deletes): its count is the module's locks.
 class AdderFactory final : public IClassFactory {
   public:
     HRESULT QueryInterface(REFIID riid, void** out) override {

@@ -119,25 +119,27 @@ TEST_F(RegistryFile, ParserRejectsWhatTheWriterNeverWrites) {
     }
 }
 
-// Every way of damaging the file: an error from reads and from the first change, which
-// leaves a whole, empty registry behind (the damaged one set aside); the next change works.
+// Every way of damaging the file: reads fail; the first change moves the damaged file aside
+// and is made on a fresh registry; a change that fails on its own still leaves a whole file.
 void RegistryFile::ExpectDamageHandled(const std::string& damaged) {
     WriteFile(damaged);
     std::string v;
     EXPECT_EQ(Get("Keep", "", v), ERROR_BADDB);
     HKEY key;
     EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "", 0, KEY_READ, &key), ERROR_BADDB);
-    EXPECT_EQ(Put("New", "", "1"), ERROR_BADDB);
-    EXPECT_TRUE(Parses(FileText())) << "rewritten whole";
-    EXPECT_EQ(Get("New", "", v), ERROR_FILE_NOT_FOUND) << "the failed change wrote nothing";
+    EXPECT_EQ(Put("New", "", "1"), ERROR_SUCCESS) << "the first change after the damage";
+    EXPECT_EQ(Get("New", "", v), ERROR_SUCCESS);
+    EXPECT_EQ(Get("Keep", "", v), ERROR_FILE_NOT_FOUND) << "nothing kept from the damaged file";
     std::ifstream aside(path_ + ".damaged", std::ios::binary);
     std::string kept((std::istreambuf_iterator<char>(aside)), std::istreambuf_iterator<char>());
     EXPECT_EQ(kept, damaged);
-    EXPECT_EQ(Put("New", "", "1"), ERROR_SUCCESS);
-    EXPECT_EQ(Get("New", "", v), ERROR_SUCCESS);
+
+    WriteFile(damaged);
+    EXPECT_EQ(RegDeleteTreeA(HKEY_CLASSES_ROOT, "Absent"), ERROR_FILE_NOT_FOUND);
+    EXPECT_TRUE(Parses(FileText())) << "a failed change still rewrites the file whole";
 }
 
-TEST_F(RegistryFile, DamagedFilesGiveErrorsAndAreRewrittenWhole) {
+TEST_F(RegistryFile, DamagedFilesAreSetAsideByTheFirstChange) {
     ASSERT_EQ(Put("Keep\\Sub", "name", "value with \"quotes\""), ERROR_SUCCESS);
     ASSERT_EQ(Put("Keep", "", "x"), ERROR_SUCCESS);
     const std::string whole = FileText();

@@ -97,8 +97,12 @@ TEST_F(TypeLibRegistry, RemovalTakesItsOwnEntriesAndCountsAbsentOnesAsRemoved) {
     EXPECT_EQ(UnRegisterTypeLib(kLibidAdder, 1, 0, 0, SYS_WIN64), S_OK);
 }
 
-TEST_F(TypeLibRegistry, RegistryFailureIsReported) {
+TEST_F(TypeLibRegistry, RegistryFailureIsReportedAndDamageSetAside) {
     RegisterModule();
+    ASSERT_EQ(chmod(path_.c_str(), 0444), 0);
+    EXPECT_EQ(UnRegisterTypeLib(kLibidAdder, 1, 0, 0, SYS_WIN64), TYPE_E_REGISTRYACCESS);
+    EXPECT_NE(Read(kIfaceKey), "<no key>") << "a refused removal removes nothing";
+    ASSERT_EQ(chmod(path_.c_str(), 0644), 0);
     ASSERT_EQ(UnRegisterTypeLib(kLibidAdder, 1, 0, 0, SYS_WIN64), S_OK);
     ASSERT_EQ(chmod(path_.c_str(), 0444), 0);
     ITypeLib* lib = nullptr;
@@ -106,8 +110,10 @@ TEST_F(TypeLibRegistry, RegistryFailureIsReported) {
     EXPECT_EQ(RegisterTypeLib(lib, Wide(TEST_MODULE_PATH).c_str(), nullptr), TYPE_E_REGISTRYACCESS);
     lib->Release();
     ASSERT_EQ(chmod(path_.c_str(), 0644), 0);
+    // A damaged registry holds nothing to remove: it is set aside and the removal succeeds.
     WriteFile("garbage");
-    EXPECT_EQ(UnRegisterTypeLib(kLibidAdder, 1, 0, 0, SYS_WIN64), TYPE_E_REGISTRYACCESS);
+    EXPECT_EQ(UnRegisterTypeLib(kLibidAdder, 1, 0, 0, SYS_WIN64), S_OK);
+    EXPECT_EQ(FileText().rfind("talrec-registry", 0), 0u) << "a fresh registry in its place";
 }
 
 }  // namespace

@@ -1,12 +1,18 @@
-// Building RIFF files byte by byte, for the reader's and the conversion's tests.
+// The tests' one builder of WAV files, byte by byte: a well-formed file with the system's own
+// 44-byte header (platform/wavheader.h), and the parts to build any other RIFF file with,
+// broken ones included: chunks with declared sizes of their own, format records of any size,
+// and the 44-byte layout field by field.
 #pragma once
 
 #include <cstdint>
 #include <fstream>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
+
+#include "platform/wavheader.h"
 
 namespace wavbytes {
 
@@ -15,6 +21,18 @@ inline std::string LE16(std::uint16_t v) {
 }
 inline std::string LE32(std::uint32_t v) {
     return {char(v & 0xFF), char((v >> 8) & 0xFF), char((v >> 16) & 0xFF), char(v >> 24)};
+}
+
+// A PCM WAV file as this system writes it: the 44-byte header, then the data.
+inline std::string Wav(const WAVEFORMATEX& format, std::string_view data) {
+    const auto header = WavHeader(format, static_cast<DWORD>(data.size()));
+    return std::string(header.begin(), header.end()) + std::string(data);
+}
+
+// The format record of PCM (or another tag) with the derived rate and block align.
+inline WAVEFORMATEX Format(WORD channels, DWORD rate, WORD bits, WORD tag = WAVE_FORMAT_PCM) {
+    const WORD align = static_cast<WORD>(channels * bits / 8);
+    return WAVEFORMATEX{tag, channels, rate, rate * align, align, bits, 0};
 }
 
 struct Chunk {
@@ -69,6 +87,27 @@ inline Chunk CountingData(size_t bytes) {
     for (size_t i = 0; i < bytes; ++i) s[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
     return {"data", s};
 }
+
+// The 44-byte layout field by field, each of which a test may set to anything (a wrong tag,
+// a size that does not match), followed by the sample bytes.
+struct Header {
+    const char* riff = "RIFF";
+    DWORD riffSize = 0xFFFFFFFF;  // 0xFFFFFFFF: computed
+    const char* waveFmt = "WAVEfmt ";
+    DWORD fmtSize = 16;
+    WORD tag = 1, channels = 2;
+    DWORD rate = 22050, avg = 88200;
+    WORD align = 4, bits = 16;
+    const char* data = "data";
+    DWORD dataSize = 0xFFFFFFFF;  // 0xFFFFFFFF: the samples' length
+
+    std::string Build(std::string_view samples) const {
+        const DWORD n = dataSize == 0xFFFFFFFF ? static_cast<DWORD>(samples.size()) : dataSize;
+        return riff + LE32(riffSize == 0xFFFFFFFF ? 36 + n : riffSize) + waveFmt + LE32(fmtSize) +
+               LE16(tag) + LE16(channels) + LE32(rate) + LE32(avg) + LE16(align) + LE16(bits) +
+               data + LE32(n) + std::string(samples);
+    }
+};
 
 inline void Save(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;

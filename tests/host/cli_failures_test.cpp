@@ -1,0 +1,146 @@
+// Failures a user of the talrec command sees: a registration after damage to the registry, a
+// control left unmarked for safe scripting, `talrec host` without a registered control, and a
+// recording from an input that does not open.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <optional>
+#include <random>
+#include <string>
+#include <utility>
+
+#include "host/HostProcess.h"
+#include "platform/objbase.h"
+#include "platform/winreg.h"
+#include "support/TempDir.h"
+
+namespace talrec::test {
+namespace {
+
+constexpr char kScripting[] = "{7DD95801-9882-11CF-9FA9-00AA006C42C4}";
+constexpr char kInitializing[] = "{7DD95802-9882-11CF-9FA9-00AA006C42C4}";
+
+struct Result {
+    int status;
+    std::string out, err;
+};
+
+class CliFailures : public ::testing::Test {
+  protected:
+    void SetUp() override { CoInitialize(nullptr); }
+    void TearDown() override {
+        CoFreeUnusedLibraries();
+        CoUninitialize();
+    }
+
+    // Runs talrec with the arguments (and environment settings before it, as a shell takes
+    // them), standard input empty.
+    Result Talrec(const std::string& args, const std::string& env = "") {
+        const std::string out = tmp_ / "out", err = tmp_ / "err";
+        const std::string command = env + " '" + BinDir() + "/talrec' " + args + " </dev/null >'" +
+                                    out + "' 2>'" + err + "'";
+        const int status = std::system(command.c_str());
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
+    }
+    std::string Registry() const { return tmp_ / "registry"; }
+    std::string ControlClass() {
+        CLSID clsid{};
+        EXPECT_EQ(CLSIDFromProgID(OLESTR("TALRECORDERFORDV.TalRecorderForDvCtrl.1"), &clsid), S_OK);
+        OLECHAR text[40] = {};
+        StringFromGUID2(clsid, text, 40);
+        return std::string(text, text + 38);
+    }
+
+    TempDir tmp_;
+    ScopedEnv registry_{"TALREC_REGISTRY", Registry()};
+};
+
+TEST_F(CliFailures, OneRegistrationOrRemovalAfterDamageSucceeds) {
+    ASSERT_EQ(Talrec("register").status, 0);
+    const std::string whole = ReadFile(Registry());
+    std::string noise(2048, '\0');
+    std::mt19937 random(7);
+    for (char& c : noise) c = static_cast<char>(random());
+    for (const auto& [what, damage] : {std::pair<std::string, std::string>{"random bytes", noise},
+                                       {"truncated", whole.substr(0, whole.size() / 2)},
+                                       {"empty", ""}}) {
+        SCOPED_TRACE(what);
+        WriteFile(Registry(), damage);
+        const Result r = Talrec("register");
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        EXPECT_EQ(ReadFile(Registry() + ".damaged"), damage) << "the damaged file is kept aside";
+        CLSID clsid{};
+        ASSERT_EQ(CLSIDFromProgID(OLESTR("TALRECORDERFORDV.TalRecorderForDvCtrl.1"), &clsid), S_OK);
+        IUnknown* control = nullptr;
+        EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                   reinterpret_cast<void**>(&control)),
+                  S_OK);
+        if (control != nullptr) control->Release();
+    }
+    WriteFile(Registry(), noise);
+    const Result r = Talrec("unregister");
+    EXPECT_EQ(r.status, 0) << "a removal after damage too: " << r.out << r.err;
+}
+
+// The marks are removed and the registry made read-only: the module finds every other entry
+// in place and succeeds, while marking the class fails, which the module does not report.
+TEST_F(CliFailures, RegisterNamesTheSafetyCategoriesTheControlLacks) {
+    ASSERT_EQ(Talrec("register").status, 0);
+    const std::string marks = "CLSID\\" + ControlClass() + "\\Implemented Categories";
+    ASSERT_EQ(RegDeleteTreeA(HKEY_CLASSES_ROOT, (marks + "\\" + kScripting).c_str()),
+              ERROR_SUCCESS);
+    ASSERT_EQ(chmod(Registry().c_str(), 0444), 0);
+    Result r = Talrec("register");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("DllRegisterServer: 0x00000000"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find(std::string("not marked safe for scripting (category ") + kScripting),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find(kInitializing), std::string::npos) << "only the missing one";
+
+    ASSERT_EQ(chmod(Registry().c_str(), 0644), 0);
+    ASSERT_EQ(RegDeleteTreeA(HKEY_CLASSES_ROOT, marks.c_str()), ERROR_SUCCESS);
+    ASSERT_EQ(chmod(Registry().c_str(), 0444), 0);
+    r = Talrec("register");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(kScripting), std::string::npos) << r.err;
+    EXPECT_NE(
+        r.err.find(std::string("not marked safe for initializing (category ") + kInitializing),
+        std::string::npos)
+        << r.err;
+
+    ASSERT_EQ(chmod(Registry().c_str(), 0644), 0);
+    r = Talrec("register");
+    EXPECT_EQ(r.status, 0) << "marked again: " << r.err;
+}
+
+TEST_F(CliFailures, HostWithoutARegisteredControlExits3) {
+    EXPECT_EQ(Talrec("host").status, 3) << "an empty registry";
+    ASSERT_EQ(Talrec("register").status, 0);
+    EXPECT_EQ(Talrec("host").status, 0) << "registered: ends with its input";
+    ASSERT_EQ(Talrec("unregister").status, 0);
+    const Result r = Talrec("host");
+    EXPECT_EQ(r.status, 3);
+    EXPECT_NE(r.err.find("talrec host: "), std::string::npos);
+}
+
+// The control reports nothing to a script when its input does not open; the command finds the
+// take empty (the header alone), keeps the file and fails.
+TEST_F(CliFailures, RecordingFromAnInputThatDoesNotOpenFails) {
+    ASSERT_EQ(Talrec("register").status, 0);
+    const std::string file = tmp_ / "nothing.wav";
+    const Result r =
+        Talrec("record '" + file + "' --seconds 1", "TALREC_WAVE_DEVICE=alsa:nosuchpcm");
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.err.find("nothing was recorded"), std::string::npos) << r.err;
+    EXPECT_EQ(ReadFile(file).size(), 44u) << "the file is written as it is";
+
+    const Result good = Talrec("record '" + file + "' --seconds 0.5", "TALREC_WAVE_DEVICE=virtual");
+    EXPECT_EQ(good.status, 0) << good.err;
+    EXPECT_GT(ReadFile(file).size(), 44u);
+}
+
+}  // namespace
+}  // namespace talrec::test
