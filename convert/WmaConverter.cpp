@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "platform/codepage.h"
+#include "platform/fileapi.h"
+#include "platform/handleapi.h"
 
 namespace {
 
@@ -22,6 +24,26 @@ template <typename... Args>
 void Diagnostic(const char* format, Args... args) {
     std::printf(format, args...);
     std::fflush(stdout);
+}
+
+// The identity (volume and file index) of the file a path names; false when it names none.
+bool FileIdentity(LPCSTR path, BY_HANDLE_FILE_INFORMATION& info) {
+    const HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const BOOL known = GetFileInformationByHandle(file, &info);
+    CloseHandle(file);
+    return known != FALSE;
+}
+
+// True when the destination is the source itself, by the same name or another (a symbolic or
+// hard link): the writer would empty the source before it was read.
+bool IsSameFile(LPCSTR source, LPCSTR destination) {
+    BY_HANDLE_FILE_INFORMATION a{};
+    BY_HANDLE_FILE_INFORMATION b{};
+    return FileIdentity(source, a) && FileIdentity(destination, b) &&
+           a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
 }
 
 }  // namespace
@@ -56,7 +78,9 @@ HRESULT CWmaConverter::OpenWriter(LPCSTR source, LPCSTR destination) {
         return E_UNEXPECTED;
     }
 
-    if (reader_->Open(source) < 0) {
+    // A source that is also the destination cannot be read: it is refused like one that
+    // does not open.
+    if (reader_->Open(source) < 0 || IsSameFile(source, destination)) {
         Diagnostic("Error Failed to open Wav File %s\n", source);
         return E_FAIL;
     }

@@ -5,10 +5,12 @@
 // - Exceptions are thrown by value and caught by reference (`catch (CFileException& e)`);
 //   the framework's pointer form (`THROW(new ...)`, `e->Delete()`) is not used. Every
 //   exception here is also a std::exception whose what() is its message text.
-// - CFile opens its file without sharing unless shareDenyNone is given: while one CFile holds
-//   the file open, a second open of it (from this or any other process) fails with a
-//   sharingViolation. The exclusion is an advisory lock (flock) taken at open and held until
-//   Close, so it binds every opener that goes through CFile, not programs that ignore locks.
+// - CFile is a file handle of the platform (CreateFileA and the calls on a handle); its open
+//   modes become the handle's access and share modes as the framework maps them, and every
+//   failure is the platform's last error, mapped to a cause by OsErrorToException. So a CFile
+//   opened shareExclusive (or shareCompat) makes every other open of the file fail with a
+//   sharingViolation while it lasts, from this process or another, and so does a second
+//   open while another handle holds the file without sharing.
 // - A CFile is used by one thread at a time.
 // - Allocation failures surface as std::bad_alloc, the platform's allocation failure.
 #pragma once
@@ -18,9 +20,6 @@
 #include <vector>
 
 #include "platform/windef.h"
-
-using LONGLONG = std::int64_t;
-using ULONGLONG = std::uint64_t;
 
 class CArchive;
 class CObject;
@@ -113,10 +112,7 @@ class CFileException : public CException {
 
     // The cause for a Win32 error code, as the framework maps them.
     static int OsErrorToException(LONG lOsError);
-    // The cause for an errno value; finer than going through the Win32 code (EIO is hardIO).
-    static int ErrnoToException(int err);
-    // Throws a CFileException for an errno value, with its Win32 code as the OS error.
-    [[noreturn]] static void ThrowErrno(int err, const std::string& strFileName = {});
+    // Throws a CFileException with the cause of the Win32 error code and that code.
     [[noreturn]] static void ThrowOsError(LONG lOsError, const std::string& strFileName = {});
 
     int m_cause;
@@ -143,10 +139,10 @@ class CFile : public CObject {
         modeReadWrite = 0x0002,
         shareCompat = 0x0000,     // taken as shareExclusive, as the framework does
         shareExclusive = 0x0010,  // no other open while this one lasts
-        shareDenyWrite = 0x0020,  // taken as shareExclusive: a flock cannot tell reads apart
-        shareDenyRead = 0x0030,   // taken as shareExclusive
-        shareDenyNone = 0x0040,   // no lock taken
-        modeNoInherit = 0x0080,   // always so: descriptors are opened close-on-exec
+        shareDenyWrite = 0x0020,  // others may open it for reading only
+        shareDenyRead = 0x0030,   // others may open it for writing only
+        shareDenyNone = 0x0040,   // others may open it for reading and writing (not delete it)
+        modeNoInherit = 0x0080,   // always so: handles are never inherited
         modeCreate = 0x1000,      // create the file, or truncate it if it exists
         modeNoTruncate = 0x2000,  // with modeCreate: keep an existing file's contents
         typeText = 0x4000,        // ignored: every file is binary here
@@ -174,7 +170,10 @@ class CFile : public CObject {
     virtual ULONGLONG Seek(LONGLONG lOff, UINT nFrom);
     virtual ULONGLONG GetPosition() const;
     virtual ULONGLONG GetLength() const;
+    // Cuts or extends the file to dwNewLen bytes and leaves the position there.
     virtual void SetLength(ULONGLONG dwNewLen);
+    // Writes the file's data through to the disk (the system refuses it for a file opened
+    // for reading only).
     virtual void Flush();
     // Closes the file; throws CFileException if the system reports a failure on close.
     virtual void Close();
@@ -183,15 +182,16 @@ class CFile : public CObject {
 
     ULONGLONG SeekToBegin() { return Seek(0, begin); }
     ULONGLONG SeekToEnd() { return Seek(0, end); }
-    BOOL IsOpen() const { return m_hFile >= 0; }
+    BOOL IsOpen() const { return m_hFile != INVALID_HANDLE_VALUE; }
     std::string GetFileName() const { return AfxGetFileName(m_strFileName); }
     const std::string& GetFilePath() const { return m_strFileName; }
     void SetFilePath(const std::string& path) { m_strFileName = path; }
 
   protected:
-    [[noreturn]] void ThrowErrno(int err) const;
+    // Throws the CFileException of the thread's last error for this file.
+    [[noreturn]] void ThrowLastError() const;
 
-    int m_hFile = -1;
+    HANDLE m_hFile = INVALID_HANDLE_VALUE;
     std::string m_strFileName;
 };
 

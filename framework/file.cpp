@@ -1,39 +1,45 @@
-// CFile over a POSIX file descriptor, with the framework's open modes and sharing.
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-
+// CFile over the platform's file handles, with the framework's open modes.
 #include "framework/afx.h"
-#include "platform/mbstring.h"
+#include "platform/fileapi.h"
+#include "platform/handleapi.h"
 
 namespace {
-constexpr UINT kAccessMask = 0x0003;
-constexpr UINT kShareMask = 0x0070;
 
-int AccessFlags(UINT nOpenFlags) {
-    switch (nOpenFlags & kAccessMask) {
+DWORD Access(UINT nOpenFlags) {
+    switch (nOpenFlags & 0x0003) {
         case CFile::modeRead:
-            return O_RDONLY;
+            return GENERIC_READ;
         case CFile::modeWrite:
-            return O_WRONLY;
+            return GENERIC_WRITE;
         case CFile::modeReadWrite:
-            return O_RDWR;
+            return GENERIC_READ | GENERIC_WRITE;
         default:
-            return -1;
+            return 0;
     }
 }
 
-bool ParentExists(const std::string& path) {
-    const char* last = AfxStrRChrMB(path.c_str(), PATH_SEPARATOR);
-    if (last == nullptr) return true;
-    const std::size_t slash = static_cast<std::size_t>(last - path.c_str());
-    const std::string parent = slash == 0 ? std::string(1, PATH_SEPARATOR) : path.substr(0, slash);
-    struct stat st {};
-    return ::stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+DWORD ShareMode(UINT nOpenFlags) {
+    switch (nOpenFlags & 0x0070) {
+        case CFile::shareDenyWrite:
+            return FILE_SHARE_READ;
+        case CFile::shareDenyRead:
+            return FILE_SHARE_WRITE;
+        case CFile::shareDenyNone:
+            return FILE_SHARE_READ | FILE_SHARE_WRITE;
+        default:  // shareCompat, shareExclusive
+            return 0;
+    }
 }
+
+DWORD Disposition(UINT nOpenFlags) {
+    if ((nOpenFlags & CFile::modeCreate) == 0) return OPEN_EXISTING;
+    return (nOpenFlags & CFile::modeNoTruncate) != 0 ? OPEN_ALWAYS : CREATE_ALWAYS;
+}
+
+LONG LastError() {
+    return static_cast<LONG>(GetLastError());
+}
+
 }  // namespace
 
 const CRuntimeClass CFile::classCFile = {"CFile", sizeof(CFile), 0xFFFF, nullptr,
@@ -56,138 +62,86 @@ CFile::~CFile() {
 
 BOOL CFile::Open(LPCSTR lpszFileName, UINT nOpenFlags, CFileException* pError) {
     const std::string path = lpszFileName != nullptr ? lpszFileName : "";
-    auto fail = [&](int cause, LONG osError) {
-        if (pError != nullptr) *pError = CFileException(cause, osError, AfxGetFileName(path));
+    auto fail = [&](LONG osError) {
+        if (pError != nullptr) {
+            *pError = CFileException(CFileException::OsErrorToException(osError), osError,
+                                     AfxGetFileName(path));
+        }
         return FALSE;
     };
-    if (IsOpen()) return fail(CFileException::genericException, ERROR_INVALID_PARAMETER);
-    const int access = AccessFlags(nOpenFlags);
-    if (access < 0) return fail(CFileException::genericException, ERROR_INVALID_PARAMETER);
-
-    // No O_TRUNC here: a file held by another opener must not be truncated before the lock
-    // has told us it is held. Truncation follows the lock.
-    int flags = access | O_CLOEXEC;
-    if ((nOpenFlags & modeCreate) != 0) flags |= O_CREAT;
-    const int fd = ::open(path.c_str(), flags, 0666);
-    auto failErrno = [&](int err) {
-        if (fd >= 0) ::close(fd);
-        return fail(CFileException::ErrnoToException(err),
-                    static_cast<LONG>(Win32ErrorFromErrno(err)));
-    };
-    if (fd < 0) {
-        const int err = errno;
-        // A missing folder on the way is a bad path, not a missing file.
-        if (err == ENOENT && !ParentExists(path)) {
-            return fail(CFileException::badPath, static_cast<LONG>(ERROR_PATH_NOT_FOUND));
-        }
-        return failErrno(err);
+    const DWORD access = Access(nOpenFlags);
+    if (IsOpen() || access == 0 || (nOpenFlags & 0x0070) > shareDenyNone) {
+        return fail(static_cast<LONG>(ERROR_INVALID_PARAMETER));
     }
-
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) return failErrno(errno);
-    // A folder is not a file: opening one fails as it does on the system this stands in for.
-    if (S_ISDIR(st.st_mode)) return failErrno(EISDIR);
-
-    if ((nOpenFlags & kShareMask) != shareDenyNone) {
-        while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            if (errno == EINTR) continue;
-            return failErrno(errno);
-        }
-    }
-    if ((nOpenFlags & modeCreate) != 0 && (nOpenFlags & modeNoTruncate) == 0 &&
-        S_ISREG(st.st_mode) && st.st_size != 0) {
-        if (::ftruncate(fd, 0) != 0) return failErrno(errno);
-    }
-    m_hFile = fd;
+    const HANDLE file = CreateFileA(path.c_str(), access, ShareMode(nOpenFlags), nullptr,
+                                    Disposition(nOpenFlags), FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return fail(LastError());
+    m_hFile = file;
     m_strFileName = path;
     return TRUE;
 }
 
-void CFile::ThrowErrno(int err) const {
-    CFileException::ThrowErrno(err, m_strFileName);
+void CFile::ThrowLastError() const {
+    CFileException::ThrowOsError(LastError(), m_strFileName);
 }
 
 UINT CFile::Read(void* lpBuf, UINT nCount) {
-    if (!IsOpen()) ThrowErrno(EBADF);
-    auto* out = static_cast<char*>(lpBuf);
-    UINT done = 0;
-    while (done < nCount) {
-        const ssize_t n = ::read(m_hFile, out + done, nCount - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            ThrowErrno(errno);
-        }
-        if (n == 0) break;  // end of file
-        done += static_cast<UINT>(n);
-    }
-    return done;
+    DWORD read = 0;
+    if (!ReadFile(m_hFile, lpBuf, nCount, &read, nullptr)) ThrowLastError();
+    return static_cast<UINT>(read);
 }
 
 void CFile::Write(const void* lpBuf, UINT nCount) {
-    if (!IsOpen()) ThrowErrno(EBADF);
-    const auto* in = static_cast<const char*>(lpBuf);
-    UINT done = 0;
-    while (done < nCount) {
-        const ssize_t n = ::write(m_hFile, in + done, nCount - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            ThrowErrno(errno);
-        }
-        if (n == 0) ThrowErrno(ENOSPC);
-        done += static_cast<UINT>(n);
-    }
+    DWORD written = 0;
+    if (!WriteFile(m_hFile, lpBuf, nCount, &written, nullptr)) ThrowLastError();
+    if (written != nCount)
+        AfxThrowFileException(CFileException::diskFull, -1, m_strFileName.c_str());
 }
 
 ULONGLONG CFile::Seek(LONGLONG lOff, UINT nFrom) {
-    if (!IsOpen()) ThrowErrno(EBADF);
-    int whence = SEEK_SET;
-    if (nFrom == current) whence = SEEK_CUR;
-    if (nFrom == end) whence = SEEK_END;
-    const off_t pos = ::lseek(m_hFile, static_cast<off_t>(lOff), whence);
-    if (pos < 0) {
-        if (errno == EINVAL) {
-            throw CFileException(CFileException::badSeek,
-                                 static_cast<LONG>(Win32ErrorFromErrno(EINVAL)), GetFileName());
-        }
-        ThrowErrno(errno);
-    }
-    return static_cast<ULONGLONG>(pos);
+    LARGE_INTEGER distance;
+    distance.QuadPart = lOff;
+    LARGE_INTEGER position;
+    position.QuadPart = 0;
+    if (!SetFilePointerEx(m_hFile, distance, &position, nFrom)) ThrowLastError();
+    return static_cast<ULONGLONG>(position.QuadPart);
 }
 
 ULONGLONG CFile::GetPosition() const {
-    if (!IsOpen()) ThrowErrno(EBADF);
-    const off_t pos = ::lseek(m_hFile, 0, SEEK_CUR);
-    if (pos < 0) ThrowErrno(errno);
-    return static_cast<ULONGLONG>(pos);
+    LARGE_INTEGER distance;
+    distance.QuadPart = 0;
+    LARGE_INTEGER position;
+    position.QuadPart = 0;
+    if (!SetFilePointerEx(m_hFile, distance, &position, FILE_CURRENT)) ThrowLastError();
+    return static_cast<ULONGLONG>(position.QuadPart);
 }
 
 ULONGLONG CFile::GetLength() const {
-    if (!IsOpen()) ThrowErrno(EBADF);
-    struct stat st {};
-    if (::fstat(m_hFile, &st) != 0) ThrowErrno(errno);
-    return static_cast<ULONGLONG>(st.st_size);
+    LARGE_INTEGER size;
+    size.QuadPart = 0;
+    if (!GetFileSizeEx(m_hFile, &size)) ThrowLastError();
+    return static_cast<ULONGLONG>(size.QuadPart);
 }
 
 void CFile::SetLength(ULONGLONG dwNewLen) {
-    if (!IsOpen()) ThrowErrno(EBADF);
-    if (::ftruncate(m_hFile, static_cast<off_t>(dwNewLen)) != 0) ThrowErrno(errno);
+    Seek(static_cast<LONGLONG>(dwNewLen), begin);
+    if (!SetEndOfFile(m_hFile)) ThrowLastError();
 }
 
 void CFile::Flush() {
     if (!IsOpen()) return;
-    if (::fsync(m_hFile) != 0 && errno != EINVAL) ThrowErrno(errno);
+    if (!FlushFileBuffers(m_hFile)) ThrowLastError();
 }
 
 void CFile::Close() {
     if (!IsOpen()) return;
-    const int fd = m_hFile;
-    m_hFile = -1;
-    // Closing the descriptor releases the lock taken at open.
-    if (::close(fd) != 0 && errno != EINTR) ThrowErrno(errno);
+    const HANDLE file = m_hFile;
+    m_hFile = INVALID_HANDLE_VALUE;
+    if (!CloseHandle(file)) ThrowLastError();
 }
 
 void CFile::Abort() {
     if (!IsOpen()) return;
-    ::close(m_hFile);
-    m_hFile = -1;
+    CloseHandle(m_hFile);
+    m_hFile = INVALID_HANDLE_VALUE;
 }

@@ -2,12 +2,13 @@
 
 #include <cstring>
 
+#include "platform/mbstring.h"
+
 BOOL CFileFind::FindFile(LPCSTR pattern) {
     Close();
     if (pattern == nullptr) return FALSE;
-    std::string path(pattern);
-    std::size_t slash = path.rfind('/');
-    root_ = slash == std::string::npos ? std::string() : path.substr(0, slash);
+    const char* separator = AfxStrRChrMB(pattern, PATH_SEPARATOR);
+    root_ = separator == nullptr ? std::string() : std::string(pattern, separator);
     handle_ = FindFirstFileA(pattern, &next_);
     haveNext_ = handle_ != INVALID_HANDLE_VALUE;
     return haveNext_ ? TRUE : FALSE;
@@ -33,7 +34,7 @@ std::string CFileFind::GetFileName() const {
 
 std::string CFileFind::GetFilePath() const {
     if (!haveCurrent_) return {};
-    return root_.empty() ? GetFileName() : root_ + "/" + GetFileName();
+    return root_.empty() ? GetFileName() : root_ + PATH_SEPARATOR + GetFileName();
 }
 
 BOOL CFileFind::IsDots() const {

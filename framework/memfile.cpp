@@ -1,6 +1,5 @@
 // CMemFile: a growable file in memory.
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 #include "framework/afx.h"
@@ -43,10 +42,7 @@ ULONGLONG CMemFile::Seek(LONGLONG lOff, UINT nFrom) {
     if (nFrom == current) base = static_cast<LONGLONG>(m_nPosition);
     if (nFrom == end) base = static_cast<LONGLONG>(data_.size());
     const LONGLONG pos = base + lOff;
-    if (pos < 0) {
-        throw CFileException(CFileException::badSeek,
-                             static_cast<LONG>(Win32ErrorFromErrno(EINVAL)), GetFileName());
-    }
+    if (pos < 0) AfxThrowFileException(CFileException::badSeek, -1, m_strFileName.c_str());
     m_nPosition = static_cast<std::size_t>(pos);
     return static_cast<ULONGLONG>(pos);
 }

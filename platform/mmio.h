@@ -1,10 +1,12 @@
 // The multimedia file I/O service for RIFF files: mmioOpenA, mmioDescend, mmioAscend, mmioRead,
-// mmioSeek and mmioClose with their published names, records and result codes, over POSIX files.
+// mmioSeek and mmioClose with their published names, records and result codes, over the
+// kernel's file handles.
 //
 // Contract the callers rely on:
 // - A handle reads one byte stream. Files opened by name are opened for reading only (the only
-//   mode the system uses); every position is an absolute byte offset that fits in a LONG, so
-//   streams of 2 GiB and more are read only up to that limit, as with the 32-bit service.
+//   mode the system uses), and only regular files are (CreateFileA); every position is an
+//   absolute byte offset that fits in a LONG, so streams of 2 GiB and more are read only up to
+//   that limit, as with the 32-bit service.
 // - mmioDescend reads the 8-byte chunk header at the current position (and the form type of a
 //   "RIFF" or "LIST" chunk) and fills ckid, cksize, fccType and dwDataOffset. With a parent it
 //   never reads past the parent's declared end: a header that does not fit before that end is
@@ -12,7 +14,7 @@
 //   caller's business. MMIO_FINDRIFF / MMIO_FINDLIST / MMIO_FINDCHUNK step over chunks (and
 //   their pad bytes) until one matches.
 // - mmioAscend moves to the end of the chunk's data plus its pad byte when cksize is odd.
-// - The byte I/O under a handle is the IMmioStream interface below: POSIX files by default, or
+// - The byte I/O under a handle is the IMmioStream interface below: files by default, or
 //   any stream a test or fuzz target supplies (mmioOpenStream, mmioSetStreamOpener).
 // - Handles are used from one thread at a time.
 #pragma once

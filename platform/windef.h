@@ -28,6 +28,19 @@ using LPCSTR = const char*;
 using LPVOID = void*;
 using LPCVOID = const void*;
 using HRESULT = std::int32_t;
+using LONGLONG = std::int64_t;
+using ULONGLONG = std::uint64_t;
+using LPDWORD = DWORD*;
+using PLONG = LONG*;
+// A 64-bit integer as the file calls pass it (only QuadPart is used here).
+union LARGE_INTEGER {
+    struct {
+        DWORD LowPart;
+        LONG HighPart;
+    } u;
+    LONGLONG QuadPart;
+};
+using PLARGE_INTEGER = LARGE_INTEGER*;
 // Pointer-sized integers, as on Win64.
 using UINT_PTR = std::uintptr_t;
 using DWORD_PTR = std::uintptr_t;
@@ -95,7 +108,10 @@ inline constexpr DWORD ERROR_TOO_MANY_OPEN_FILES = 4;
 inline constexpr DWORD ERROR_ACCESS_DENIED = 5;
 inline constexpr DWORD ERROR_INVALID_HANDLE = 6;
 inline constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+inline constexpr DWORD ERROR_WRITE_FAULT = 29;
+inline constexpr DWORD ERROR_READ_FAULT = 30;
 inline constexpr DWORD ERROR_SHARING_VIOLATION = 32;
+inline constexpr DWORD ERROR_LOCK_VIOLATION = 33;
 inline constexpr DWORD ERROR_HANDLE_EOF = 38;
 inline constexpr DWORD ERROR_FILE_EXISTS = 80;
 inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;
@@ -104,12 +120,15 @@ inline constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 inline constexpr DWORD ERROR_INVALID_NAME = 123;
 inline constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
 inline constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
+inline constexpr DWORD ERROR_NEGATIVE_SEEK = 131;
 inline constexpr DWORD ERROR_DIR_NOT_EMPTY = 145;
 inline constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 inline constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
 inline constexpr DWORD ERROR_NO_MORE_FILES = 18;
 inline constexpr DWORD ERROR_NO_UNICODE_TRANSLATION = 1113;
+inline constexpr DWORD ERROR_IO_DEVICE = 1117;
 inline constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
+inline constexpr DWORD ERROR_CANT_RESOLVE_FILENAME = 1921;
 
 // The calling thread's last error, as the Win32 calls of the platform leave it.
 DWORD GetLastError();

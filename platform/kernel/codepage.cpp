@@ -1,4 +1,5 @@
-// Code pages over iconv: the locale's character set and the Windows numbers for it.
+// Code pages: the locale's character set and the Windows numbers for it; UTF-8 through the
+// platform's own codec, every other character set over iconv.
 #include "platform/codepage.h"
 
 #include <iconv.h>
@@ -9,6 +10,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+
+#include "platform/kernel/utf8.h"
 
 namespace {
 
@@ -149,6 +152,25 @@ struct WideRepairContext {
     bool usedDefault = false;
 };
 
+// Copies a conversion's result out with the Win32 size contract: capacity 0 asks for the
+// size; a result that does not fit fails with ERROR_INSUFFICIENT_BUFFER.
+template <typename Char>
+int CopyOut(const std::basic_string<Char>& result, Char* out, int capacity) {
+    if (result.size() > static_cast<std::size_t>(INT_MAX) ||
+        (capacity != 0 && result.size() > static_cast<std::size_t>(capacity))) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    if (capacity != 0) std::memcpy(out, result.data(), result.size() * sizeof(Char));
+    return static_cast<int>(result.size());
+}
+
+int Failed(Outcome outcome) {
+    SetLastError(outcome == Outcome::invalidInput ? ERROR_NO_UNICODE_TRANSLATION
+                                                  : ERROR_INVALID_PARAMETER);
+    return 0;
+}
+
 }  // namespace
 
 UINT GetACP() {
@@ -184,6 +206,13 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int 
     const std::size_t len =
         cbMultiByte == -1 ? std::strlen(lpMultiByteStr) + 1 : static_cast<std::size_t>(cbMultiByte);
     bool strict = (dwFlags & MB_ERR_INVALID_CHARS) != 0;
+    std::u16string wide;
+    if (IsUtf8(charset)) {
+        if (!talrec::kernel::AppendUtf16FromUtf8(lpMultiByteStr, len, strict, wide)) {
+            return Failed(Outcome::invalidInput);
+        }
+        return CopyOut(wide, lpWideCharStr, cchWideChar);
+    }
     Repair repair = [](const char*, std::size_t, void* context, std::size_t& skip,
                        std::string& replacement) {
         if (*static_cast<bool*>(context)) return false;
@@ -192,31 +221,14 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int 
         return true;
     };
     std::string units;
-    switch (Convert(kUtf16, charset, lpMultiByteStr, len, units, repair, &strict)) {
-        case Outcome::ok:
-            break;
-        case Outcome::invalidInput:
-            SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-            return 0;
-        case Outcome::noConverter:
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return 0;
+    const Outcome outcome = Convert(kUtf16, charset, lpMultiByteStr, len, units, repair, &strict);
+    if (outcome != Outcome::ok) return Failed(outcome);
+    wide.resize(units.size() / 2);
+    for (std::size_t i = 0; i < wide.size(); ++i) {
+        wide[i] = static_cast<char16_t>(static_cast<unsigned char>(units[2 * i]) |
+                                        (static_cast<unsigned char>(units[2 * i + 1]) << 8));
     }
-    const std::size_t count = units.size() / 2;
-    if (count > static_cast<std::size_t>(INT_MAX)) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
-    if (cchWideChar == 0) return static_cast<int>(count);
-    if (count > static_cast<std::size_t>(cchWideChar)) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
-    for (std::size_t i = 0; i < count; ++i) {
-        lpWideCharStr[i] = static_cast<WCHAR>(static_cast<unsigned char>(units[2 * i]) |
-                                              (static_cast<unsigned char>(units[2 * i + 1]) << 8));
-    }
-    return static_cast<int>(count);
+    return CopyOut(wide, lpWideCharStr, cchWideChar);
 }
 
 int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int cchWideChar,
@@ -238,11 +250,20 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int 
     } else {
         count = static_cast<std::size_t>(cchWideChar);
     }
+    std::string out;
+    if (context.utf8) {
+        if (!talrec::kernel::AppendUtf8FromUtf16(lpWideCharStr, count, context.strict, out)) {
+            return Failed(Outcome::invalidInput);
+        }
+        return CopyOut(out, lpMultiByteStr, cbMultiByte);
+    }
     std::string bytes(2 * count, '\0');
     for (std::size_t i = 0; i < count; ++i) {
         bytes[2 * i] = static_cast<char>(lpWideCharStr[i] & 0xFF);
         bytes[2 * i + 1] = static_cast<char>(lpWideCharStr[i] >> 8);
     }
+    // A character the code page cannot hold (a lone surrogate included: one unit, or a whole
+    // pair) becomes the default character.
     Repair repair = [](const char* in, std::size_t left, void* ctx, std::size_t& skip,
                        std::string& replacement) {
         auto& c = *static_cast<WideRepairContext*>(ctx);
@@ -250,41 +271,16 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int 
             return static_cast<unsigned>(static_cast<unsigned char>(in[at]) |
                                          (static_cast<unsigned char>(in[at + 1]) << 8));
         };
-        // One character: a surrogate pair, or else one unit (a lone surrogate included).
         const bool pair = left >= 4 && unit(0) >= 0xD800 && unit(0) < 0xDC00 && unit(2) >= 0xDC00 &&
                           unit(2) < 0xE000;
         skip = pair ? 4 : 2;
-        if (c.utf8) {
-            // Only an unpaired surrogate fails to convert to UTF-8.
-            if (c.strict) return false;
-            replacement = "\xEF\xBF\xBD";  // U+FFFD
-        } else {
-            replacement = c.defaultChar;
-            c.usedDefault = true;
-        }
+        replacement = c.defaultChar;
+        c.usedDefault = true;
         return true;
     };
-    std::string out;
-    switch (Convert(charset, kUtf16, bytes.data(), bytes.size(), out, repair, &context)) {
-        case Outcome::ok:
-            break;
-        case Outcome::invalidInput:
-            SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-            return 0;
-        case Outcome::noConverter:
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return 0;
-    }
+    const Outcome outcome =
+        Convert(charset, kUtf16, bytes.data(), bytes.size(), out, repair, &context);
+    if (outcome != Outcome::ok) return Failed(outcome);
     if (lpUsedDefaultChar != nullptr) *lpUsedDefaultChar = context.usedDefault ? TRUE : FALSE;
-    if (out.size() > static_cast<std::size_t>(INT_MAX)) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
-    if (cbMultiByte == 0) return static_cast<int>(out.size());
-    if (out.size() > static_cast<std::size_t>(cbMultiByte)) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
-    std::memcpy(lpMultiByteStr, out.data(), out.size());
-    return static_cast<int>(out.size());
+    return CopyOut(out, lpMultiByteStr, cbMultiByte);
 }

@@ -3,7 +3,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,12 +13,21 @@
 #include <memory>
 #include <vector>
 
-namespace {
+#include "platform/kernel/file_internal.h"
 
-DWORD AttributesOf(const struct stat& st, const char* name) {
+namespace talrec::kernel {
+
+DWORD AttributesOf(const struct stat& st, const char* name, const struct stat* target) {
     DWORD attributes = 0;
-    if (S_ISDIR(st.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
-    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) attributes |= FILE_ATTRIBUTE_READONLY;
+    if (S_ISLNK(st.st_mode)) {
+        attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+        if (target != nullptr && S_ISDIR(target->st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
+    } else {
+        if (S_ISDIR(st.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
+        if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+            attributes |= FILE_ATTRIBUTE_READONLY;
+        }
+    }
     if (name != nullptr && name[0] == '.' && std::strcmp(name, ".") != 0 &&
         std::strcmp(name, "..") != 0) {
         attributes |= FILE_ATTRIBUTE_HIDDEN;
@@ -27,6 +35,12 @@ DWORD AttributesOf(const struct stat& st, const char* name) {
     if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;
     return attributes;
 }
+
+}  // namespace talrec::kernel
+
+namespace {
+
+using talrec::kernel::AttributesOf;
 
 const char* LastComponent(const char* path) {
     const char* slash = std::strrchr(path, '/');
@@ -56,8 +70,10 @@ bool Fill(const FindState& state, const std::string& name, WIN32_FIND_DATAA* dat
     struct stat st {};
     if (lstat(full.c_str(), &st) != 0) return false;
     if (name.size() >= MAX_PATH) return false;
+    struct stat target {};
+    const bool pointsSomewhere = S_ISLNK(st.st_mode) && stat(full.c_str(), &target) == 0;
     std::memset(data, 0, sizeof(*data));
-    data->dwFileAttributes = AttributesOf(st, name.c_str());
+    data->dwFileAttributes = AttributesOf(st, name.c_str(), pointsSomewhere ? &target : nullptr);
     auto size = static_cast<unsigned long long>(st.st_size);
     data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
     data->nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFFu);
@@ -103,21 +119,41 @@ BOOL DeleteFileA(LPCSTR lpFileName) {
         return Fail(errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : Win32ErrorFromErrno(errno));
     }
     if (S_ISDIR(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
-    if (!S_ISLNK(st.st_mode) && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
-        return Fail(ERROR_ACCESS_DENIED);
+    if (S_ISLNK(st.st_mode)) {
+        // A link to a folder is a folder; nothing holds a link itself open.
+        struct stat target {};
+        if (stat(lpFileName, &target) == 0 && S_ISDIR(target.st_mode)) {
+            return Fail(ERROR_ACCESS_DENIED);
+        }
+        if (unlink(lpFileName) != 0) return Fail(Win32ErrorFromErrno(errno));
+        return TRUE;
     }
-    if (S_ISREG(st.st_mode)) {
-        // A file that the platform's file layer holds open is locked; Windows refuses to
-        // delete an open file, and so does this.
-        int fd = open(lpFileName, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-        if (fd >= 0) {
-            bool busy = flock(fd, LOCK_EX | LOCK_NB) != 0;
-            close(fd);
-            if (busy) return Fail(ERROR_SHARING_VIOLATION);
+    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return Fail(ERROR_ACCESS_DENIED);
+    if (!S_ISREG(st.st_mode)) {
+        if (unlink(lpFileName) != 0) return Fail(Win32ErrorFromErrno(errno));
+        return TRUE;
+    }
+    // As Windows does, the file is opened for deletion: that fails while a handle that does
+    // not share deletion holds it. The name goes while no one can open the file meanwhile.
+    constexpr int kProbe = O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK;
+    int fd = open(lpFileName, O_RDONLY | kProbe);
+    if (fd < 0 && errno == EACCES) fd = open(lpFileName, O_WRONLY | kProbe);
+    if (fd < 0) {
+        if (unlink(lpFileName) != 0) return Fail(Win32ErrorFromErrno(errno));
+        return TRUE;
+    }
+    BOOL result = TRUE;
+    {
+        const talrec::kernel::ShareLock lock(fd);
+        if (!lock.ok() || lock.Conflicts(talrec::kernel::kDelete,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) {
+            result = Fail(ERROR_SHARING_VIOLATION);
+        } else if (unlink(lpFileName) != 0) {
+            result = Fail(Win32ErrorFromErrno(errno));
         }
     }
-    if (unlink(lpFileName) != 0) return Fail(Win32ErrorFromErrno(errno));
-    return TRUE;
+    close(fd);
+    return result;
 }
 
 HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
@@ -193,6 +229,10 @@ bool ResolvePath(const std::string& path, std::string& resolved) {
             return true;
         }
         if (errno != ENOENT || head == "/") return false;
+        // A symbolic link that points nowhere exists: what opening it creates lies wherever
+        // it points, so its name says nothing about where the file would be.
+        struct stat st {};
+        if (lstat(head.c_str(), &st) == 0) return false;
         std::size_t slash = head.rfind('/');
         std::string last = head.substr(slash + 1);
         if (last == "." || last == "..") return false;

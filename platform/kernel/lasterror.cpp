@@ -25,7 +25,12 @@ DWORD Win32ErrorFromErrno(int err) {
         case EPERM:
         case EROFS:
         case EISDIR:
+        case ENXIO:
             return ERROR_ACCESS_DENIED;
+        case ELOOP:
+            return ERROR_CANT_RESOLVE_FILENAME;
+        case EIO:
+            return ERROR_IO_DEVICE;
         case EMFILE:
         case ENFILE:
             return ERROR_TOO_MANY_OPEN_FILES;
@@ -34,6 +39,7 @@ DWORD Win32ErrorFromErrno(int err) {
         case ENOMEM:
             return ERROR_NOT_ENOUGH_MEMORY;
         case EWOULDBLOCK:
+        case ETXTBSY:
             return ERROR_SHARING_VIOLATION;
         case EEXIST:
             return ERROR_ALREADY_EXISTS;
@@ -41,6 +47,7 @@ DWORD Win32ErrorFromErrno(int err) {
             return ERROR_INVALID_PARAMETER;
         case ENOSPC:
         case EDQUOT:
+        case EFBIG:
             return ERROR_DISK_FULL;
         case ENAMETOOLONG:
             return ERROR_FILENAME_EXCED_RANGE;

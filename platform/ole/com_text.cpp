@@ -1,94 +1,34 @@
 #include "platform/ole/com_text.h"
 
+#include <climits>
 #include <cstdio>
+
+#include "platform/codepage.h"
 
 namespace talrec::com {
 
+// Both directions go through the kernel's code page calls for CP_UTF8, without their strict
+// flags: malformed input is replaced by U+FFFD, never refused.
 std::u16string Utf16FromUtf8(std::string_view text) {
-    std::u16string out;
-    out.reserve(text.size());
-    std::size_t i = 0;
-    while (i < text.size()) {
-        auto c = static_cast<unsigned char>(text[i]);
-        char32_t cp;
-        std::size_t extra;
-        if (c < 0x80) {
-            cp = c;
-            extra = 0;
-        } else if ((c & 0xE0) == 0xC0) {
-            cp = c & 0x1F;
-            extra = 1;
-        } else if ((c & 0xF0) == 0xE0) {
-            cp = c & 0x0F;
-            extra = 2;
-        } else if ((c & 0xF8) == 0xF0) {
-            cp = c & 0x07;
-            extra = 3;
-        } else {
-            out += u'\uFFFD';
-            ++i;
-            continue;
-        }
-        if (i + extra >= text.size()) {  // cut short at the end
-            out += u'\uFFFD';
-            ++i;
-            continue;
-        }
-        bool ok = true;
-        for (std::size_t k = 1; k <= extra; ++k) {
-            auto cc = static_cast<unsigned char>(text[i + k]);
-            if ((cc & 0xC0) != 0x80) {
-                ok = false;
-                break;
-            }
-            cp = (cp << 6) | (cc & 0x3F);
-        }
-        static const char32_t kMin[] = {0, 0x80, 0x800, 0x10000};
-        if (!ok || cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            out += u'\uFFFD';
-            ++i;
-            continue;
-        }
-        i += extra + 1;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (cp >> 10));
-            out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(cp);
-        }
-    }
+    if (text.empty() || text.size() > static_cast<std::size_t>(INT_MAX)) return {};
+    const int length = static_cast<int>(text.size());
+    std::u16string out(
+        static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, text.data(), length, nullptr, 0)),
+        u'\0');
+    if (out.empty()) return out;
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), length, out.data(), static_cast<int>(out.size()));
     return out;
 }
 
 std::string Utf8FromUtf16(std::u16string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t cp = text[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-            cp = 0xFFFD;
-        }
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-    }
+    if (text.empty() || text.size() > static_cast<std::size_t>(INT_MAX)) return {};
+    const int length = static_cast<int>(text.size());
+    std::string out(static_cast<std::size_t>(WideCharToMultiByte(CP_UTF8, 0, text.data(), length,
+                                                                 nullptr, 0, nullptr, nullptr)),
+                    '\0');
+    if (out.empty()) return out;
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), length, out.data(), static_cast<int>(out.size()),
+                        nullptr, nullptr);
     return out;
 }
 

@@ -1,5 +1,7 @@
 // UTF-8 and UTF-16 conversions inside the component model: the registry and module paths are
-// UTF-8, automation strings UTF-16. Malformed input is replaced by U+FFFD, never refused.
+// UTF-8, automation strings UTF-16. Malformed input is replaced by U+FFFD, never refused; each
+// byte that begins no well-formed sequence, and each unpaired surrogate, gives one U+FFFD.
+// Texts longer than INT_MAX give "", as the platform's conversions take no more.
 #pragma once
 
 #include <string>

@@ -14,7 +14,7 @@ std::unique_ptr<IMmioStream> MmioFileStream(LPCSTR path, DWORD* error);  // mmio
 namespace {
 
 std::mutex g_openerLock;
-MmioStreamOpener g_opener;  // guarded by g_openerLock; empty means POSIX files
+MmioStreamOpener g_opener;  // guarded by g_openerLock; empty means files by name
 
 constexpr long long kMaxPosition = LONG_MAX;
 

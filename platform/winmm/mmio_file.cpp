@@ -1,47 +1,43 @@
-// The byte streams under mmio handles: POSIX files opened for reading, and bytes in memory.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
+// The byte streams under mmio handles: files opened for reading through the kernel's file
+// handles, and bytes in memory.
 #include <cstring>
 
+#include "platform/fileapi.h"
+#include "platform/handleapi.h"
 #include "platform/mmio.h"
 
 namespace {
 
 class FileStream final : public IMmioStream {
   public:
-    explicit FileStream(int fd) : fd_(fd) {}
-    ~FileStream() override { ::close(fd_); }
+    explicit FileStream(HANDLE file) : file_(file) {}
+    ~FileStream() override { CloseHandle(file_); }
     FileStream(const FileStream&) = delete;
     FileStream& operator=(const FileStream&) = delete;
 
     long long Read(void* buffer, long long size) override {
-        for (;;) {
-            const ssize_t got = ::read(fd_, buffer, static_cast<size_t>(size));
-            if (got >= 0) {
-                position_ += got;
-                return got;
-            }
-            if (errno != EINTR) return -1;
-        }
+        if (size < 0) return -1;
+        const DWORD want = size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(size);
+        DWORD got = 0;
+        if (!ReadFile(file_, buffer, want, &got, nullptr)) return -1;
+        position_ += got;
+        return got;
     }
     bool SeekTo(long long position) override {
-        if (position < 0 || ::lseek(fd_, static_cast<off_t>(position), SEEK_SET) < 0) {
-            return false;
-        }
+        LARGE_INTEGER to;
+        to.QuadPart = position;
+        if (position < 0 || !SetFilePointerEx(file_, to, nullptr, FILE_BEGIN)) return false;
         position_ = position;
         return true;
     }
     long long Position() const override { return position_; }
     long long Length() const override {
-        struct stat st {};
-        return ::fstat(fd_, &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+        LARGE_INTEGER size;
+        return GetFileSizeEx(file_, &size) ? static_cast<long long>(size.QuadPart) : -1;
     }
 
   private:
-    int fd_;
+    HANDLE file_;
     long long position_ = 0;
 };
 
@@ -74,20 +70,16 @@ class MemoryStream final : public IMmioStream {
 
 }  // namespace
 
-// Opens path for reading; on failure returns null with the Win32 error in *error.
+// Opens path for reading; on failure returns null with the Win32 error in *error. Others may
+// read and write the file meanwhile, as in the system's compatibility mode, but not delete it.
 std::unique_ptr<IMmioStream> MmioFileStream(LPCSTR path, DWORD* error) {
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        *error = Win32ErrorFromErrno(errno);
+    const HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        *error = GetLastError();
         return nullptr;
     }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        *error = ERROR_ACCESS_DENIED;
-        return nullptr;
-    }
-    return std::make_unique<FileStream>(fd);
+    return std::make_unique<FileStream>(file);
 }
 
 std::unique_ptr<IMmioStream> MmioMemoryStream(const void* data, size_t size) {

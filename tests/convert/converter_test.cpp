@@ -165,6 +165,20 @@ TEST_F(ConverterTest, AnUnreadableSourceIsReportedAndNoWriterIsCreated) {
     EXPECT_FALSE(Exists(dest));
 }
 
+TEST_F(ConverterTest, ADestinationThatIsTheSourceByNameOrLinkIsRefusedAsAFailedOpen) {
+    Save(source, Riff({PcmFmt(), Data(40000)}));
+    const std::string before = ReadAll(source);
+    std::filesystem::create_symlink(source, dir / "soft.wma");
+    std::filesystem::create_hard_link(source, dir / "hard.wma");
+    ScopedEnv real("TALREC_SYSTEM_DIR", COMPONENT_DIR);
+    for (const std::string& same : {source, dir / "soft.wma", dir / "hard.wma"}) {
+        const Outcome o = Convert(source, same);
+        EXPECT_EQ(o.hr, E_FAIL) << same;
+        EXPECT_EQ(o.out, "Error Failed to open Wav File " + source + "\n");
+        EXPECT_TRUE(ReadAll(source) == before) << same << " changed";
+    }
+}
+
 TEST_F(ConverterTest, DestinationNamesUpTo1023UnitsConvertAndLongerOnesAreRefusedFirst) {
     Save(source, Riff({PcmFmt(), Data(4)}));
     const std::string fits = "/" + std::string(1022, 'd');

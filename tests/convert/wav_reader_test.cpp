@@ -178,6 +178,10 @@ TEST(RiffFileIo, DescendAscendSeekAndReadKeepToTheirBounds) {
     char name[] = "/nonexistent/x.wav";
     MMIOINFO info{};
     EXPECT_EQ(mmioOpenA(name, &info, 0), nullptr);
+    EXPECT_EQ(info.wErrorRet, MMIOERR_PATHNOTFOUND) << "the folder is missing";
+    TempDir dir;
+    std::string missing = dir / "missing.wav";
+    EXPECT_EQ(mmioOpenA(missing.data(), &info, 0), nullptr);
     EXPECT_EQ(info.wErrorRet, MMIOERR_FILENOTFOUND);
     EXPECT_EQ(mmioOpenA(name, nullptr, MMIO_WRITE | MMIO_CREATE), nullptr);
 }

@@ -79,6 +79,32 @@ TEST_F(FileTest, SecondOpenFailsWhileTheFirstIsOpen) {
     CFile again(path.c_str(), kCreate);  // the first one's close released it
 }
 
+TEST_F(FileTest, TheShareFlagsLetOthersInForWhatTheyShare) {
+    const std::string path = Path("shared.wav");
+    MakeFile(path, "data");
+    {
+        CFile denyWrite(path.c_str(), CFile::modeRead | CFile::shareDenyWrite);
+        CFile reader(path.c_str(), CFile::modeRead | CFile::shareDenyWrite);
+        EXPECT_EQ(OpenFails(path, CFile::modeWrite | CFile::shareDenyNone).m_cause,
+                  CFileException::sharingViolation);
+    }
+    {
+        CFile none(path.c_str(), CFile::modeReadWrite | CFile::shareDenyNone);
+        CFile other(path.c_str(), CFile::modeWrite | CFile::shareDenyNone);
+        EXPECT_EQ(OpenFails(path, kRead).m_cause, CFileException::sharingViolation);
+    }
+}
+
+TEST_F(FileTest, AFileWithoutWriteBitsIsNotWrittenWhoeverRunsTheProgram) {
+    const std::string path = Path("locked.wav");
+    MakeFile(path, "keep me");
+    std::filesystem::permissions(path, std::filesystem::perms::owner_read);
+    const CFileException e = OpenFails(path, kCreate);
+    EXPECT_EQ(e.m_cause, CFileException::accessDenied);
+    EXPECT_EQ(e.m_lOsError, static_cast<LONG>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(Contents(path), "keep me");
+}
+
 TEST_F(FileTest, AFileHeldByAnotherProcessIsRefused) {
     const std::string path = Path("across.wav");
     MakeFile(path, "held by the child");

@@ -82,6 +82,20 @@ TEST_F(DataFolderTest, DeleteAllReportsAReadOnlyFileAndStillDeletesTheRest) {
     EXPECT_FALSE(Exists(folder + "/last.wav"));
 }
 
+TEST_F(DataFolderTest, DeleteAllTakesALinkToAFolderAsAFolderAndALinkToAFileAsAFile) {
+    UseAppData(tmp_ / "share");
+    std::string folder = ComputeDataFolder();
+    fs::create_directory(tmp_ / "target");
+    WriteFile(tmp_ / "target.wav");
+    fs::create_directory_symlink(tmp_ / "target", folder + "/to-folder");
+    fs::create_symlink(tmp_ / "target.wav", folder + "/to-file.wav");
+
+    EXPECT_EQ(DeleteAudioFileALL(), 0);
+    EXPECT_TRUE(fs::is_symlink(folder + "/to-folder"));
+    EXPECT_FALSE(Exists(folder + "/to-file.wav")) << "the link goes";
+    EXPECT_TRUE(Exists(tmp_ / "target.wav")) << "not what it points to";
+}
+
 TEST_F(DataFolderTest, DeleteAllCreatesAMissingFolderAndFindsNothing) {
     UseAppData(tmp_ / "share");
     EXPECT_EQ(DeleteAudioFileALL(), 0);

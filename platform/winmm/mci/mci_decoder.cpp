@@ -1,14 +1,13 @@
 #include "platform/winmm/mci/mci_decoder.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <vector>
+
+#include "platform/fileapi.h"
+#include "platform/handleapi.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -33,25 +32,40 @@ void QuietFfmpeg() {
     std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
 }
 
-// Byte source of the demuxer: the opened file descriptor and nothing else.
-int ReadFd(void* opaque, std::uint8_t* buf, int size) {
-    const int fd = *static_cast<int*>(opaque);
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, static_cast<std::size_t>(size));
-        if (n > 0) return static_cast<int>(n);
-        if (n == 0) return AVERROR_EOF;
-        if (errno != EINTR) return AVERROR(errno);
+// Byte source of the demuxer: the opened file and nothing else. Called on the thread that
+// decodes (the device's).
+int ReadFileBytes(void* opaque, std::uint8_t* buf, int size) {
+    const HANDLE file = *static_cast<HANDLE*>(opaque);
+    DWORD got = 0;
+    if (size < 0 || !ReadFile(file, buf, static_cast<DWORD>(size), &got, nullptr)) {
+        return AVERROR(EIO);
     }
+    return got > 0 ? static_cast<int>(got) : AVERROR_EOF;
 }
 
-std::int64_t SeekFd(void* opaque, std::int64_t offset, int whence) {
-    const int fd = *static_cast<int*>(opaque);
+std::int64_t SeekFile(void* opaque, std::int64_t offset, int whence) {
+    const HANDLE file = *static_cast<HANDLE*>(opaque);
+    LARGE_INTEGER value;
     if (whence == AVSEEK_SIZE) {
-        struct stat st {};
-        return ::fstat(fd, &st) == 0 ? static_cast<std::int64_t>(st.st_size) : AVERROR(errno);
+        return GetFileSizeEx(file, &value) ? value.QuadPart : AVERROR(EIO);
     }
-    const off_t pos = ::lseek(fd, static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
-    return pos < 0 ? AVERROR(errno) : static_cast<std::int64_t>(pos);
+    DWORD method = FILE_BEGIN;
+    switch (whence & ~AVSEEK_FORCE) {
+        case SEEK_SET:
+            method = FILE_BEGIN;
+            break;
+        case SEEK_CUR:
+            method = FILE_CURRENT;
+            break;
+        case SEEK_END:
+            method = FILE_END;
+            break;
+        default:
+            return AVERROR(EINVAL);
+    }
+    LARGE_INTEGER distance;
+    distance.QuadPart = offset;
+    return SetFilePointerEx(file, distance, &value, method) ? value.QuadPart : AVERROR(EIO);
 }
 
 // Demuxers that would open further files or URLs named inside the file through the context
@@ -73,7 +87,7 @@ AVChannelLayout LayoutFor(const AVChannelLayout& given) {
 }  // namespace
 
 struct MediaDecoder::Impl {
-    int fd = -1;
+    HANDLE file = INVALID_HANDLE_VALUE;
     AVIOContext* io = nullptr;
     AVFormatContext* format = nullptr;
     AVCodecContext* codec = nullptr;
@@ -106,7 +120,7 @@ struct MediaDecoder::Impl {
             av_freep(&io->buffer);
             avio_context_free(&io);
         }
-        if (fd >= 0) ::close(fd);
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
     }
 
     bool SetUpConverter(const AVFrame& in) {
@@ -209,20 +223,23 @@ MediaDecoder::~MediaDecoder() = default;
 MCIERROR MediaDecoder::Open(const char* path, std::unique_ptr<MediaDecoder>& out) {
     QuietFfmpeg();
     auto d = std::make_unique<Impl>();
-    // Non-blocking, so that a named pipe does not hang the open; it is refused below.
-    d->fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (d->fd < 0) {
-        return errno == ENOENT || errno == ENOTDIR ? MCIERR_FILE_NOT_FOUND : MCIERR_INVALID_FILE;
+    // Others may read the file while it is open, but neither write nor delete it: a file the
+    // player holds is in use. Only a regular file opens; a pipe or device is refused at once.
+    d->file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (d->file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+                   ? MCIERR_FILE_NOT_FOUND
+                   : MCIERR_INVALID_FILE;
     }
-    struct stat st {};
-    if (::fstat(d->fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) {
-        return MCIERR_INVALID_FILE;
-    }
-    ::fcntl(d->fd, F_SETFL, ::fcntl(d->fd, F_GETFL) & ~O_NONBLOCK);
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(d->file, &size) || size.QuadPart == 0) return MCIERR_INVALID_FILE;
 
     auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBufferSize));
     if (buffer == nullptr) return MCIERR_OUT_OF_MEMORY;
-    d->io = avio_alloc_context(buffer, kIoBufferSize, 0, &d->fd, ReadFd, nullptr, SeekFd);
+    d->io =
+        avio_alloc_context(buffer, kIoBufferSize, 0, &d->file, ReadFileBytes, nullptr, SeekFile);
     if (d->io == nullptr) {
         av_free(buffer);
         return MCIERR_OUT_OF_MEMORY;

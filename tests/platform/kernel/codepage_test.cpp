@@ -66,8 +66,8 @@ std::u16string ToWide(UINT cp, const std::string& s) {
 
 std::string ToMultiByte(UINT cp, const std::u16string& s) {
     char out[64];
-    const int n = WideCharToMultiByte(cp, 0, s.data(), static_cast<int>(s.size()), out, 64,
-                                      nullptr, nullptr);
+    const int n =
+        WideCharToMultiByte(cp, 0, s.data(), static_cast<int>(s.size()), out, 64, nullptr, nullptr);
     return {out, static_cast<std::size_t>(n > 0 ? n : 0)};
 }
 
@@ -114,6 +114,31 @@ TEST(CodePage, InvalidInputFailsOnRequestOrIsReplaced) {
               0);
     EXPECT_EQ(GetLastError(), ERROR_NO_UNICODE_TRANSLATION);
     EXPECT_EQ(ToMultiByte(CP_UTF8, lone), "x\xEF\xBF\xBDy");
+}
+
+TEST(CodePage, EachByteThatBeginsNoWellFormedUtf8SequenceIsOneReplacement) {
+    const struct {
+        std::string bytes;
+        std::u16string wide;
+    } cases[] = {
+        {"\xE2\x82"
+         "A",
+         u"\uFFFD\uFFFDA"},                                 // cut short by the next character
+        {"\xC0\x80", u"\uFFFD\uFFFD"},                      // an overlong zero
+        {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},            // an encoded surrogate
+        {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // beyond U+10FFFF
+        {"\x80z", u"\uFFFDz"},                              // a stray continuation byte
+        {"\xF4\x8F\xBF\xBF", u"\U0010FFFF"},                // the last code point
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ToWide(CP_UTF8, c.bytes), c.wide) << c.bytes;
+        WCHAR out[8];
+        const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, c.bytes.data(),
+                                          static_cast<int>(c.bytes.size()), out, 8);
+        EXPECT_EQ(n != 0, c.wide.find(u'\uFFFD') == std::u16string::npos) << c.bytes;
+    }
+    // A surrogate pair cut in two: each half alone.
+    EXPECT_EQ(ToMultiByte(CP_UTF8, u"\xDC00\xD800"), "\xEF\xBF\xBD\xEF\xBF\xBD");
 }
 
 TEST(SeparatorSearch, TrailingBytesOfMultibyteCharactersAreNotSeparators) {

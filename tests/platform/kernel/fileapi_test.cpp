@@ -2,8 +2,10 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +13,7 @@
 #include <set>
 
 #include "framework/filefind.h"
+#include "platform/handleapi.h"
 #include "platform/mbstring.h"
 #include "platform/shlobj.h"
 #include "support/TempDir.h"
@@ -20,6 +23,192 @@ using talrec::test::TempDir;
 using talrec::test::WriteFile;
 
 namespace {
+
+HANDLE Open(const std::string& path, DWORD access, DWORD share, DWORD disposition = OPEN_EXISTING) {
+    return CreateFileA(path.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
+}
+
+// The open fails, with this last error.
+void ExpectRefused(const std::string& path, DWORD access, DWORD share, DWORD disposition,
+                   DWORD error) {
+    SetLastError(0);
+    const HANDLE h = Open(path, access, share, disposition);
+    EXPECT_EQ(h, INVALID_HANDLE_VALUE) << path;
+    EXPECT_EQ(GetLastError(), error) << path;
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+}
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+TEST(CreateFile, DispositionsCreateTruncateOrKeepWithTheirLastErrors) {
+    TempDir tmp;
+    const std::string path = tmp / "f";
+    HANDLE h = Open(path, GENERIC_WRITE, 0, CREATE_NEW);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+    DWORD n = 0;
+    EXPECT_TRUE(WriteFile(h, "hello", 5, &n, nullptr));
+    EXPECT_EQ(n, 5u);
+    CloseHandle(h);
+    ExpectRefused(path, GENERIC_WRITE, 0, CREATE_NEW, ERROR_FILE_EXISTS);
+
+    h = Open(path, GENERIC_READ, 0, OPEN_ALWAYS);
+    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+    EXPECT_EQ(GetFileSize(h, nullptr), 5u) << "kept";
+    CloseHandle(h);
+    h = Open(path, GENERIC_WRITE, 0, CREATE_ALWAYS);
+    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+    EXPECT_EQ(GetFileSize(h, nullptr), 0u) << "emptied";
+    CloseHandle(h);
+
+    ExpectRefused(tmp / "missing", GENERIC_READ, 0, OPEN_EXISTING, ERROR_FILE_NOT_FOUND);
+    ExpectRefused(tmp / "no/f", GENERIC_WRITE, 0, CREATE_ALWAYS, ERROR_PATH_NOT_FOUND);
+    ExpectRefused(path + "/x", GENERIC_READ, 0, OPEN_EXISTING, ERROR_PATH_NOT_FOUND);
+    ExpectRefused("", GENERIC_READ, 0, OPEN_EXISTING, ERROR_PATH_NOT_FOUND);
+    ExpectRefused(path, GENERIC_READ, 0, TRUNCATE_EXISTING, ERROR_INVALID_PARAMETER);
+}
+
+TEST(CreateFile, OnlyRegularFilesOpenAndNothingElseIsWaitedOn) {
+    TempDir tmp;
+    ASSERT_EQ(mkfifo((tmp / "pipe").c_str(), 0666), 0);
+    const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", (tmp / "sock").c_str());
+    ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    // Without a peer, a pipe opened for reading or writing would wait for good.
+    for (const std::string& special :
+         {tmp / "pipe", tmp / "sock", std::string("/dev/null"), tmp.path()}) {
+        ExpectRefused(special, GENERIC_READ, kShareAll, OPEN_EXISTING, ERROR_ACCESS_DENIED);
+        ExpectRefused(special, GENERIC_WRITE, kShareAll, OPEN_ALWAYS, ERROR_ACCESS_DENIED);
+    }
+    close(sock);
+}
+
+TEST(CreateFile, AFileWithoutWriteBitsIsNotOpenedForWritingEvenByRoot) {
+    TempDir tmp;
+    const std::string path = tmp / "ro";
+    WriteFile(path, "keep");
+    chmod(path.c_str(), 0444);
+    ExpectRefused(path, GENERIC_WRITE, 0, OPEN_EXISTING, ERROR_ACCESS_DENIED);
+    ExpectRefused(path, GENERIC_WRITE, 0, CREATE_ALWAYS, ERROR_ACCESS_DENIED);
+    HANDLE h = Open(path, GENERIC_READ, 0);
+    EXPECT_NE(h, INVALID_HANDLE_VALUE);
+    CloseHandle(h);
+    EXPECT_EQ(talrec::test::ReadFile(path), "keep");
+}
+
+TEST(ShareModes, EachOpenIsCheckedAgainstTheAccessAndSharingOfTheOthers) {
+    TempDir tmp;
+    const std::string path = tmp / "f";
+    WriteFile(path, "contents");
+    const HANDLE reader = Open(path, GENERIC_READ, FILE_SHARE_READ);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    const HANDLE second = Open(path, GENERIC_READ, FILE_SHARE_READ);
+    EXPECT_NE(second, INVALID_HANDLE_VALUE) << "both read and share reading";
+    ExpectRefused(path, GENERIC_WRITE, kShareAll, OPEN_EXISTING, ERROR_SHARING_VIOLATION);
+    ExpectRefused(path, GENERIC_READ, 0, OPEN_EXISTING, ERROR_SHARING_VIOLATION);
+    ExpectRefused(path, GENERIC_WRITE, kShareAll, CREATE_ALWAYS, ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(talrec::test::ReadFile(path), "contents") << "a refused create truncates nothing";
+    CloseHandle(reader);
+    CloseHandle(second);
+
+    // Writers that share with each other, each with a slot of its own.
+    const HANDLE w1 = Open(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    const HANDLE w2 = Open(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    EXPECT_NE(w1, INVALID_HANDLE_VALUE);
+    EXPECT_NE(w2, INVALID_HANDLE_VALUE);
+    ExpectRefused(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, ERROR_SHARING_VIOLATION);
+    CloseHandle(w1);
+    CloseHandle(w2);
+    const HANDLE alone = Open(path, GENERIC_READ | GENERIC_WRITE, 0);
+    EXPECT_NE(alone, INVALID_HANDLE_VALUE) << "the closes released everything";
+    CloseHandle(alone);
+}
+
+TEST(ShareModes, AHandleInAnotherProcessKeepsTheFileFromBeingDeleted) {
+    TempDir tmp;
+    const std::string path = tmp / "f";
+    WriteFile(path);
+    int ready[2], release[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(release), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const HANDLE h = Open(path, GENERIC_READ, FILE_SHARE_READ);
+        char c = h != INVALID_HANDLE_VALUE ? 1 : 0;
+        if (write(ready[1], &c, 1) != 1 || read(release[0], &c, 1) != 1) _exit(2);
+        _exit(0);
+    }
+    char c = 0;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    ASSERT_EQ(c, 1) << "the child opened the file";
+    EXPECT_FALSE(DeleteFileA(path.c_str()));
+    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+    ExpectRefused(path, GENERIC_WRITE, kShareAll, OPEN_EXISTING, ERROR_SHARING_VIOLATION);
+    ASSERT_EQ(write(release[1], &c, 1), 1);
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    for (int fd : {ready[0], ready[1], release[0], release[1]}) close(fd);
+    EXPECT_TRUE(DeleteFileA(path.c_str())) << "released when the child ended";
+}
+
+TEST(FileHandles, ReadWriteMoveAndCutWithinTheirAccess) {
+    TempDir tmp;
+    const HANDLE h = Open(tmp / "f", GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD n = 0;
+    ASSERT_TRUE(WriteFile(h, "hello world", 11, &n, nullptr));
+    EXPECT_EQ(SetFilePointer(h, -5, nullptr, FILE_END), 6u);
+    char buffer[16] = {};
+    EXPECT_TRUE(ReadFile(h, buffer, sizeof buffer, &n, nullptr));
+    EXPECT_EQ(std::string(buffer, n), "world");
+    EXPECT_TRUE(ReadFile(h, buffer, sizeof buffer, &n, nullptr));
+    EXPECT_EQ(n, 0u) << "at the end";
+    EXPECT_EQ(SetFilePointer(h, -1, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
+    EXPECT_EQ(GetLastError(), ERROR_NEGATIVE_SEEK);
+    LARGE_INTEGER to, at;
+    to.QuadPart = 5;
+    ASSERT_TRUE(SetFilePointerEx(h, to, &at, FILE_BEGIN));
+    EXPECT_EQ(at.QuadPart, 5);
+    ASSERT_TRUE(SetEndOfFile(h));
+    LARGE_INTEGER size;
+    ASSERT_TRUE(GetFileSizeEx(h, &size));
+    EXPECT_EQ(size.QuadPart, 5);
+    EXPECT_TRUE(CloseHandle(h));
+    EXPECT_FALSE(CloseHandle(h));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_FALSE(ReadFile(h, buffer, 1, &n, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+
+    const HANDLE ro = Open(tmp / "f", GENERIC_READ, 0);
+    EXPECT_FALSE(WriteFile(ro, "x", 1, &n, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(SetEndOfFile(ro));
+    CloseHandle(ro);
+}
+
+TEST(FileHandles, OneFileHasOneIdentityThroughEveryLink) {
+    TempDir tmp;
+    WriteFile(tmp / "f");
+    WriteFile(tmp / "other");
+    std::filesystem::create_hard_link(tmp / "f", tmp / "hard");
+    std::filesystem::create_symlink(tmp / "f", tmp / "soft");
+    auto identity = [](const std::string& path) {
+        const HANDLE h = Open(path, 0, kShareAll);
+        BY_HANDLE_FILE_INFORMATION info{};
+        EXPECT_TRUE(GetFileInformationByHandle(h, &info)) << path;
+        CloseHandle(h);
+        return std::make_tuple(info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow,
+                               info.nNumberOfLinks);
+    };
+    EXPECT_EQ(identity(tmp / "hard"), identity(tmp / "f"));
+    EXPECT_EQ(identity(tmp / "soft"), identity(tmp / "f"));
+    EXPECT_EQ(std::get<3>(identity(tmp / "f")), 2u);
+    EXPECT_NE(identity(tmp / "other"), identity(tmp / "f"));
+}
 
 TEST(FileAttributes, ReportFoldersReadOnlyFilesAndMissingPaths) {
     TempDir tmp;
@@ -34,7 +223,7 @@ TEST(FileAttributes, ReportFoldersReadOnlyFilesAndMissingPaths) {
     EXPECT_EQ(GetFileAttributesA(""), INVALID_FILE_ATTRIBUTES);
 }
 
-TEST(DeleteFile, RefusesFoldersReadOnlyFilesAndLockedFiles) {
+TEST(DeleteFile, RefusesFoldersReadOnlyFilesAndFilesHeldWithoutSharingDeletion) {
     TempDir tmp;
     EXPECT_FALSE(DeleteFileA(tmp.path().c_str()));
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
@@ -45,13 +234,14 @@ TEST(DeleteFile, RefusesFoldersReadOnlyFilesAndLockedFiles) {
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
 
     WriteFile(tmp / "open");
-    int fd = open((tmp / "open").c_str(), O_RDONLY);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(flock(fd, LOCK_SH), 0);  // as the platform's file layer holds an open file
+    HANDLE held = Open(tmp / "open", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
     EXPECT_FALSE(DeleteFileA((tmp / "open").c_str()));
     EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
-    close(fd);
-    EXPECT_TRUE(DeleteFileA((tmp / "open").c_str()));
+    CloseHandle(held);
+    held = Open(tmp / "open", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE);
+    EXPECT_TRUE(DeleteFileA((tmp / "open").c_str())) << "the handle shares deletion";
+    CloseHandle(held);
 
     EXPECT_FALSE(DeleteFileA((tmp / "open").c_str()));
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
@@ -88,6 +278,31 @@ TEST(FindFiles, StarDotStarMatchesEveryNameAndTheFinderWalksThemAll) {
     EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
 }
 
+TEST(FindFiles, ALinkToAFolderIsAFolderAndALinkToAFileIsNot) {
+    TempDir tmp;
+    std::filesystem::create_directory(tmp / "dir");
+    WriteFile(tmp / "file");
+    std::filesystem::create_directory_symlink(tmp / "dir", tmp / "to-dir");
+    std::filesystem::create_symlink(tmp / "file", tmp / "to-file");
+    std::filesystem::create_symlink(tmp / "nowhere", tmp / "dangling");
+    WIN32_FIND_DATAA data;
+    auto found = [&](const char* name) {
+        const HANDLE h = FindFirstFileA((tmp / name).c_str(), &data);
+        EXPECT_NE(h, INVALID_HANDLE_VALUE) << name;
+        FindClose(h);
+        return data.dwFileAttributes;
+    };
+    EXPECT_EQ(found("to-dir"), FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT);
+    EXPECT_EQ(found("to-file"), FILE_ATTRIBUTE_REPARSE_POINT);
+    EXPECT_EQ(found("dangling"), FILE_ATTRIBUTE_REPARSE_POINT);
+    EXPECT_TRUE(GetFileAttributesA((tmp / "to-dir").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+
+    EXPECT_FALSE(DeleteFileA((tmp / "to-dir").c_str()));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(DeleteFileA((tmp / "to-file").c_str()));
+    EXPECT_TRUE(talrec::test::Exists(tmp / "file")) << "the link went, not the file";
+}
+
 TEST(ResolvePath, FollowsLinksAndRefusesDotsInTheMissingPart) {
     TempDir tmp;
     std::filesystem::create_directories(tmp / "real/inner");
@@ -100,6 +315,9 @@ TEST(ResolvePath, FollowsLinksAndRefusesDotsInTheMissingPart) {
     EXPECT_EQ(out, real + "/real/missing/new.wav");
     EXPECT_FALSE(talrec::platform::ResolvePath(tmp / "missing/../x", out));
     EXPECT_FALSE(talrec::platform::ResolvePath("", out));
+    // Opening a link that points nowhere creates what it points to, wherever that is.
+    std::filesystem::create_symlink("/elsewhere/new.wav", tmp / "real/dangling.wav");
+    EXPECT_FALSE(talrec::platform::ResolvePath(tmp / "real/dangling.wav", out));
 
     EXPECT_TRUE(talrec::platform::PathIsInside("/a/b/c", "/a/b"));
     EXPECT_TRUE(talrec::platform::PathIsInside("/a/b", "/a/b"));

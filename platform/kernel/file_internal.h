@@ -1,0 +1,50 @@
+// Pieces the kernel's file calls share: attributes from a file's status, and the share-mode
+// claims that CreateFileA records and DeleteFileA checks.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <mutex>
+
+#include "platform/fileapi.h"
+
+namespace talrec::kernel {
+
+// The Win32 attributes of an entry with this status and name (the name decides "hidden";
+// null for none). A symbolic link's status gives FILE_ATTRIBUTE_REPARSE_POINT, and the
+// directory attribute when `target` (the status it points to, or null) is a folder.
+DWORD AttributesOf(const struct stat& st, const char* name, const struct stat* target = nullptr);
+
+// The access rights and share modes that handles claim on a file, as bits.
+inline constexpr DWORD kRead = 1;    // GENERIC_READ, FILE_SHARE_READ
+inline constexpr DWORD kWrite = 2;   // GENERIC_WRITE, FILE_SHARE_WRITE
+inline constexpr DWORD kDelete = 4;  // DELETE, FILE_SHARE_DELETE
+
+// While it lives, no other opener of the file that `fd` has open checks or changes the claims
+// on it: openers in this process wait for the lock; those in other processes find the file
+// locked (flock) and retry for up to about a second. Then ok() is false, and the caller fails
+// with ERROR_SHARING_VIOLATION.
+class ShareLock {
+  public:
+    explicit ShareLock(int fd);
+    ~ShareLock();
+    ShareLock(const ShareLock&) = delete;
+    ShareLock& operator=(const ShareLock&) = delete;
+
+    bool ok() const { return ok_; }
+    // True when a handle with these access bits and share bits could not be opened beside
+    // the handles that others hold: it wants an access one of them denies, or denies an
+    // access one of them has.
+    bool Conflicts(DWORD access, DWORD share) const;
+    // Records the access and share bits of a new handle on `fd`, for as long as `fd` stays
+    // open. `fdMode` is the descriptor's O_ACCMODE. False when the claims cannot be recorded.
+    bool Claim(DWORD access, DWORD share, int fdMode) const;
+
+  private:
+    int fd_;
+    std::unique_lock<std::mutex> process_;
+    bool flocked_ = false;
+    bool ok_ = false;
+};
+
+}  // namespace talrec::kernel
