@@ -107,25 +107,22 @@ MMRESULT Stream::Close() {
 // Caller's thread: hands the command to the device thread and waits until it is carried out.
 // From inside the callback (the device thread itself) the command runs at once.
 MMRESULT Stream::Command(Cmd c, DWORD* position) {
-    DWORD pos = 0;
-    MMRESULT r;
+    Reply reply;
+    std::unique_lock l(mu_);
     if (OnDeviceThread()) {
-        std::unique_lock l(mu_);
-        r = Execute(l, c, &pos);
+        reply.result = Execute(l, c, &reply.position);
     } else {
-        std::lock_guard serial(callerMu_);
-        std::unique_lock l(mu_);
-        if (closing_) return MMSYSERR_INVALHANDLE;
-        cmd_ = c;
-        const std::uint64_t seq = ++cmdSeq_;
-        cv_.notify_all();
-        ep_->Wake();
-        doneCv_.wait(l, [&] { return doneSeq_ == seq; });
-        r = cmdResult_;
-        pos = cmdPosition_;
+        const auto posted = commands_.Post(
+            l, c, [&] { return !closing_; },
+            [&] {
+                cv_.notify_all();
+                ep_->Wake();
+            });
+        if (!posted) return MMSYSERR_INVALHANDLE;
+        reply = *posted;
     }
-    if (position) *position = pos;
-    return r;
+    if (position) *position = reply.position;
+    return reply.result;
 }
 
 bool Stream::HasWork() const {
@@ -139,14 +136,11 @@ void Stream::Run() {
     Deliver(nullptr, dir_ == Direction::Capture ? WIM_OPEN : WOM_OPEN, nullptr);
     std::unique_lock l(mu_);
     for (;;) {
-        if (cmd_ != Cmd::None) {
-            const Cmd c = cmd_;
-            cmd_ = Cmd::None;
-            DWORD pos = 0;
-            cmdResult_ = Execute(l, c, &pos);
-            cmdPosition_ = pos;
-            doneSeq_ = cmdSeq_;
-            doneCv_.notify_all();
+        if (commands_.Pending()) {
+            const Cmd c = commands_.Take();
+            Reply reply;
+            reply.result = Execute(l, c, &reply.position);
+            commands_.Answer(reply);
             continue;
         }
         if (closing_) break;
@@ -158,7 +152,7 @@ void Stream::Run() {
             }
             continue;
         }
-        cv_.wait(l, [&] { return cmd_ != Cmd::None || closing_ || HasWork(); });
+        cv_.wait(l, [&] { return commands_.Pending() || closing_ || HasWork(); });
     }
     if (epStarted_) ep_->Stop();
     l.unlock();
@@ -168,9 +162,6 @@ void Stream::Run() {
 // Device thread, mu_ held. Callbacks run with mu_ released.
 MMRESULT Stream::Execute(std::unique_lock<std::mutex>& l, Cmd c, DWORD* position) {
     switch (c) {
-        case Cmd::None:
-        case Cmd::Close:
-            return MMSYSERR_NOERROR;
         case Cmd::Start:
             if (lost_) return MMSYSERR_NODRIVER;
             if (running_) return MMSYSERR_NOERROR;

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/winmm/device_commands.h"
 #include "platform/winmm/wave_backend.h"
 
 namespace talrec::wave {
@@ -50,7 +51,11 @@ class Stream {
     DWORD Xruns() const { return ep_->Xruns(); }
 
   private:
-    enum class Cmd { None, Start, Stop, Pause, Restart, Reset, Position, Close };
+    enum class Cmd { Start, Stop, Pause, Restart, Reset, Position };
+    struct Reply {
+        MMRESULT result = MMSYSERR_NOERROR;
+        DWORD position = 0;  // Cmd::Position
+    };
     struct Queued {
         WAVEHDR* h;
         std::uint64_t begin;  // playback: frame range of the header in the stream
@@ -83,19 +88,11 @@ class Stream {
     // The endpoint: used on the device thread only (Wake and Xruns from any thread).
     const std::unique_ptr<Endpoint> ep_;
 
-    // Serialises commands from callers, so that one waits for the device thread at a time.
-    std::mutex callerMu_;
-
     // Guarded by mu_: written by callers (queue, command) and the device thread.
     std::mutex mu_;
-    std::condition_variable cv_;      // device thread: a command or work arrived
-    std::condition_variable doneCv_;  // callers: a command was carried out
+    std::condition_variable cv_;  // device thread: a command or work arrived
+    winmm::DeviceCommands<Cmd, Reply> commands_;
     std::deque<Queued> queue_;
-    Cmd cmd_ = Cmd::None;
-    std::uint64_t cmdSeq_ = 0;
-    std::uint64_t doneSeq_ = 0;
-    MMRESULT cmdResult_ = MMSYSERR_NOERROR;
-    DWORD cmdPosition_ = 0;
     bool running_ = false;    // capture started / playback not paused
     bool epStarted_ = false;  // the endpoint runs (playback: only while buffers are queued)
     bool lost_ = false;
