@@ -30,9 +30,10 @@
 // - waveOutReset also ends a pause.
 //
 // Backends, chosen at each open by TALREC_WAVE_DEVICE (an unknown value fails the open with
-// MMSYSERR_NODRIVER; nothing falls back to another backend):
-// - "alsa" (the default): the ALSA PCM "default"; "alsa:NAME": the ALSA PCM NAME. The device
-//   must grant exactly the rate, width and channel count asked for, else WAVERR_BADFORMAT.
+// MMSYSERR_NODRIVER, and the device count is 0; nothing falls back to another backend):
+// - "alsa" (the default; absent from a build without ALSA, where it is an unknown value): the
+//   ALSA PCM "default"; "alsa:NAME": the ALSA PCM NAME. The device must grant exactly the
+//   rate, width and channel count asked for, else WAVERR_BADFORMAT.
 // - "virtual": a clock-driven software device. Its source (TALREC_VIRTUAL_SOURCE) is
 //   "silence", "tone:FREQ[:AMPLITUDE]" (sample n of every channel is
 //   lround(AMPLITUDE * FULL * sin(2 pi FREQ n / RATE)), FULL the format's largest positive

@@ -2,32 +2,15 @@
 // backend. Every device call below runs on the caller's thread and hands device work to the
 // device's Stream.
 #include <atomic>
-#include <cstdlib>
 #include <memory>
 #include <mutex>
-#include <string_view>
+#include <string>
 #include <unordered_map>
 
 #include "platform/mmwave.h"
 #include "platform/winmm/wave_stream.h"
 
 namespace talrec::wave {
-
-Setting ReadSetting() {
-    const char* env = std::getenv("TALREC_WAVE_DEVICE");
-    const std::string_view v = env ? env : "";
-    Setting s;
-    if (v.empty() || v == "alsa") {
-        s.kind = Setting::Kind::Alsa;
-        s.pcm = "default";
-    } else if (v.starts_with("alsa:") && v.size() > 5) {
-        s.kind = Setting::Kind::Alsa;
-        s.pcm = v.substr(5);
-    } else if (v == "virtual") {
-        s.kind = Setting::Kind::Virtual;
-    }
-    return s;
-}
 
 namespace {
 
@@ -61,17 +44,12 @@ bool IsPcmFormat(const WAVEFORMATEX& f) {
     return f.nBlockAlign == align && f.nAvgBytesPerSec == f.nSamplesPerSec * align;
 }
 
+// Opens (out non-null) or checks the device that TALREC_WAVE_DEVICE selects.
 MMRESULT OpenBackend(Direction dir, const WAVEFORMATEX& f, std::unique_ptr<Endpoint>* out) {
-    const Setting s = ReadSetting();
-    switch (s.kind) {
-        case Setting::Kind::Alsa:
-            return OpenAlsa(s.pcm, dir, f, out);
-        case Setting::Kind::Virtual:
-            return OpenVirtual(dir, f, out);
-        case Setting::Kind::Invalid:
-            break;
-    }
-    return MMSYSERR_NODRIVER;
+    const Selection s = SelectDevice();
+    if (!s.backend) return MMSYSERR_NODRIVER;
+    std::string why;
+    return s.backend->open(s.device, dir, f, out, &why);
 }
 
 constexpr DWORD kCallbackMask = 0x00070000;
@@ -211,18 +189,9 @@ constexpr struct {
 MMRESULT GetCaps(Direction dir, UINT_PTR device, CHAR (&name)[MAXPNAMELEN], DWORD* formats,
                  WORD* channels) {
     if (device != WAVE_MAPPER && device != 0) return MMSYSERR_BADDEVICEID;
-    const Setting s = ReadSetting();
-    std::string n;
-    switch (s.kind) {
-        case Setting::Kind::Alsa:
-            n = "ALSA " + s.pcm;
-            break;
-        case Setting::Kind::Virtual:
-            n = "talrec virtual device";
-            break;
-        case Setting::Kind::Invalid:
-            return MMSYSERR_NODRIVER;
-    }
+    const Selection s = SelectDevice();
+    if (!s.backend) return MMSYSERR_NODRIVER;
+    const std::string n = s.backend->productName(s.device);
     std::memset(name, 0, sizeof name);
     std::memcpy(name, n.data(), std::min<std::size_t>(n.size(), MAXPNAMELEN - 1));
     *formats = 0;
@@ -240,7 +209,7 @@ MMRESULT GetCaps(Direction dir, UINT_PTR device, CHAR (&name)[MAXPNAMELEN], DWOR
 }
 
 UINT NumDevs() {
-    return ReadSetting().kind == Setting::Kind::Invalid ? 0 : 1;
+    return SelectDevice().backend ? 1 : 0;
 }
 
 }  // namespace

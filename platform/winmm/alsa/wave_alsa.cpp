@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -57,10 +59,14 @@ using Pcm = std::unique_ptr<snd_pcm_t, PcmCloser>;
 
 // Sets the exact format, or WAVERR_BADFORMAT: the plug layer may convert, but a device that
 // would run at another rate, width or channel count is refused.
-MMRESULT Configure(snd_pcm_t* pcm, const WAVEFORMATEX& f, snd_pcm_uframes_t* period) {
+MMRESULT Configure(snd_pcm_t* pcm, const WAVEFORMATEX& f, snd_pcm_uframes_t* period,
+                   std::string* why) {
     snd_pcm_hw_params_t* hw;
     snd_pcm_hw_params_alloca(&hw);
-    if (snd_pcm_hw_params_any(pcm, hw) < 0) return MMSYSERR_NODRIVER;
+    if (const int err = snd_pcm_hw_params_any(pcm, hw); err < 0) {
+        *why = snd_strerror(err);
+        return MMSYSERR_NODRIVER;
+    }
     if (snd_pcm_hw_params_set_access(pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED) < 0 ||
         snd_pcm_hw_params_set_format(pcm, hw, AlsaFormat(f.wBitsPerSample)) < 0 ||
         snd_pcm_hw_params_set_channels(pcm, hw, f.nChannels) < 0 ||
@@ -73,12 +79,18 @@ MMRESULT Configure(snd_pcm_t* pcm, const WAVEFORMATEX& f, snd_pcm_uframes_t* per
     snd_pcm_hw_params_get_period_size(hw, period, nullptr);
     snd_pcm_sw_params_t* sw;
     snd_pcm_sw_params_alloca(&sw);
-    if (snd_pcm_sw_params_current(pcm, sw) < 0) return MMSYSERR_NODRIVER;
+    if (const int err = snd_pcm_sw_params_current(pcm, sw); err < 0) {
+        *why = snd_strerror(err);
+        return MMSYSERR_NODRIVER;
+    }
     snd_pcm_sw_params_set_avail_min(pcm, sw, *period);
     // Playback starts with the first frames written; capture starts at Start.
     snd_pcm_sw_params_set_start_threshold(
         pcm, sw, snd_pcm_stream(pcm) == SND_PCM_STREAM_PLAYBACK ? 1 : 0x7fffffff);
-    if (snd_pcm_sw_params(pcm, sw) < 0) return MMSYSERR_NODRIVER;
+    if (const int err = snd_pcm_sw_params(pcm, sw); err < 0) {
+        *why = snd_strerror(err);
+        return MMSYSERR_NODRIVER;
+    }
     return MMSYSERR_NOERROR;
 }
 
@@ -193,10 +205,8 @@ class AlsaEndpoint : public Endpoint {
 // the command-line tools' output stays clean.
 void QuietErrors(const char*, int, const char*, int, const char*, ...) {}
 
-}  // namespace
-
 MMRESULT OpenAlsa(const std::string& name, Direction dir, const WAVEFORMATEX& fmt,
-                  std::unique_ptr<Endpoint>* out) {
+                  std::unique_ptr<Endpoint>* out, std::string* why) {
     if (AlsaFormat(fmt.wBitsPerSample) == SND_PCM_FORMAT_UNKNOWN) return WAVERR_BADFORMAT;
     static std::once_flag quiet;
     std::call_once(quiet, [] { snd_lib_error_set_handler(QuietErrors); });
@@ -205,15 +215,58 @@ MMRESULT OpenAlsa(const std::string& name, Direction dir, const WAVEFORMATEX& fm
         snd_pcm_open(&raw, name.c_str(),
                      dir == Direction::Capture ? SND_PCM_STREAM_CAPTURE : SND_PCM_STREAM_PLAYBACK,
                      SND_PCM_NONBLOCK);
-    if (err < 0) return OpenError(err);
+    if (err < 0) {
+        *why = snd_strerror(err);
+        return OpenError(err);
+    }
     Pcm pcm(raw);
     snd_pcm_uframes_t period = 0;
-    if (const MMRESULT r = Configure(pcm.get(), fmt, &period); r != MMSYSERR_NOERROR) return r;
+    if (const MMRESULT r = Configure(pcm.get(), fmt, &period, why); r != MMSYSERR_NOERROR) return r;
     if (!out) return MMSYSERR_NOERROR;
     const int wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (wakeFd < 0) return MMSYSERR_NOMEM;
+    if (wakeFd < 0) {
+        *why = std::strerror(errno);
+        return MMSYSERR_NOMEM;
+    }
     *out = std::make_unique<AlsaEndpoint>(std::move(pcm), dir, fmt, period, wakeFd);
     return MMSYSERR_NOERROR;
 }
+
+// A hint's description holds line breaks between its parts; one line reads better.
+std::string OneLine(const char* text) {
+    std::string out = text != nullptr ? text : "";
+    for (char& c : out) {
+        if (c == '\n') c = ' ';
+    }
+    return out;
+}
+
+// ALSA's device hints of the direction (a hint without a direction serves both).
+void ListAlsa(Direction dir, std::vector<platform::WaveDeviceEntry>* out) {
+    void** hints = nullptr;
+    if (snd_device_name_hint(-1, "pcm", &hints) != 0) return;
+    for (void** hint = hints; *hint != nullptr; ++hint) {
+        char* name = snd_device_name_get_hint(*hint, "NAME");
+        char* desc = snd_device_name_get_hint(*hint, "DESC");
+        char* ioid = snd_device_name_get_hint(*hint, "IOID");
+        const bool fits =
+            ioid == nullptr ||
+            std::strcmp(ioid, dir == Direction::Capture ? "Input" : "Output") == 0;
+        if (name != nullptr && fits && std::strcmp(name, "null") != 0)
+            out->push_back({std::string("alsa:") + name, OneLine(desc)});
+        std::free(name);
+        std::free(desc);
+        std::free(ioid);
+    }
+    snd_device_name_free_hint(hints);
+}
+
+std::string AlsaProductName(const std::string& pcm) {
+    return "ALSA " + pcm;
+}
+
+}  // namespace
+
+const Backend kAlsaBackend{"alsa", "default", OpenAlsa, ListAlsa, AlsaProductName};
 
 }  // namespace talrec::wave

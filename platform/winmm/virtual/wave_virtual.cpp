@@ -2,6 +2,7 @@
 // file) moved at the pace of a clock.
 #include "platform/virtualwave.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -43,32 +44,42 @@ std::string_view Env(const char* name) {
     return v ? v : "";
 }
 
-bool ReadConfig(Config* c) {
+// False with *why naming the variable that is not understood.
+bool ReadConfig(Config* c, std::string* why) {
     const std::string_view src = Env("TALREC_VIRTUAL_SOURCE");
+    bool sourceOk = true;
     if (src == "silence") {
         c->source = Config::Source::Silence;
     } else if (src.starts_with("tone:")) {
         const std::string_view rest = src.substr(5);
         const auto colon = rest.find(':');
-        if (!ParseNumber(rest.substr(0, colon), &c->freq) || c->freq < 0) return false;
-        if (colon != std::string_view::npos &&
-            (!ParseNumber(rest.substr(colon + 1), &c->amplitude) || c->amplitude < 0 ||
-             c->amplitude > 1))
-            return false;
+        sourceOk = ParseNumber(rest.substr(0, colon), &c->freq) && c->freq >= 0 &&
+                   (colon == std::string_view::npos ||
+                    (ParseNumber(rest.substr(colon + 1), &c->amplitude) && c->amplitude >= 0 &&
+                     c->amplitude <= 1));
     } else if (src.starts_with("file:") && src.size() > 5) {
         c->source = Config::Source::File;
         c->sourcePath = src.substr(5);
-    } else if (!src.empty()) {
+    } else {
+        sourceOk = src.empty();
+    }
+    if (!sourceOk) {
+        *why = "TALREC_VIRTUAL_SOURCE=" + std::string(src) +
+               " is not silence, tone:FREQ[:AMPLITUDE] or file:PATH";
         return false;
     }
     const std::string_view sink = Env("TALREC_VIRTUAL_SINK");
     if (sink.starts_with("file:") && sink.size() > 5) {
         c->sinkPath = sink.substr(5);
     } else if (!sink.empty() && sink != "discard") {
+        *why = "TALREC_VIRTUAL_SINK=" + std::string(sink) + " is not discard or file:PATH";
         return false;
     }
     const std::string_view speed = Env("TALREC_VIRTUAL_SPEED");
-    if (!speed.empty() && (!ParseNumber(speed, &c->speed) || c->speed <= 0)) return false;
+    if (!speed.empty() && (!ParseNumber(speed, &c->speed) || c->speed <= 0)) {
+        *why = "TALREC_VIRTUAL_SPEED=" + std::string(speed) + " is not a positive number";
+        return false;
+    }
     return true;
 }
 
@@ -210,13 +221,19 @@ void LoseVirtualDevices() {
     g_lossEpoch.fetch_add(1);
 }
 
-MMRESULT OpenVirtual(Direction dir, const WAVEFORMATEX& fmt, std::unique_ptr<Endpoint>* out) {
+namespace {
+
+MMRESULT OpenVirtual(const std::string&, Direction dir, const WAVEFORMATEX& fmt,
+                     std::unique_ptr<Endpoint>* out, std::string* why) {
     Config cfg;
-    if (!ReadConfig(&cfg)) return MMSYSERR_NODRIVER;
+    if (!ReadConfig(&cfg, why)) return MMSYSERR_NODRIVER;
     std::vector<BYTE> file;
     if (dir == Direction::Capture && cfg.source == Config::Source::File) {
         WAVEFORMATEX ff{};
-        if (!ReadWavFile(cfg.sourcePath, &ff, &file)) return MMSYSERR_NODRIVER;
+        if (!ReadWavFile(cfg.sourcePath, &ff, &file)) {
+            *why = "the source " + cfg.sourcePath + " is not a PCM WAV file that can be read";
+            return MMSYSERR_NODRIVER;
+        }
         if (ff.nChannels != fmt.nChannels || ff.nSamplesPerSec != fmt.nSamplesPerSec ||
             ff.wBitsPerSample != fmt.wBitsPerSample)
             return WAVERR_BADFORMAT;
@@ -229,9 +246,24 @@ MMRESULT OpenVirtual(Direction dir, const WAVEFORMATEX& fmt, std::unique_ptr<End
     }
     if (!clock) clock = MakeRealClock(cfg.speed);
     auto ep = std::make_unique<VirtualEndpoint>(dir, fmt, cfg, std::move(clock), std::move(file));
-    if (dir == Direction::Playback && !ep->OpenSink()) return MMSYSERR_NODRIVER;
+    if (dir == Direction::Playback && !ep->OpenSink()) {
+        *why = "the sink " + cfg.sinkPath + " cannot be written: " + std::strerror(errno);
+        return MMSYSERR_NODRIVER;
+    }
     *out = std::move(ep);
     return MMSYSERR_NOERROR;
 }
+
+void ListVirtual(Direction, std::vector<platform::WaveDeviceEntry>* out) {
+    out->push_back({"virtual", "the virtual device (TALREC_VIRTUAL_SOURCE, TALREC_VIRTUAL_SINK)"});
+}
+
+std::string VirtualProductName(const std::string&) {
+    return "talrec virtual device";
+}
+
+}  // namespace
+
+const Backend kVirtualBackend{"virtual", nullptr, OpenVirtual, ListVirtual, VirtualProductName};
 
 }  // namespace talrec::wave
