@@ -13,6 +13,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/winmm/alsa/wave_alsa.h"
 #include "platform/winmm/wave_backend.h"
 
 namespace talrec::wave {
@@ -22,6 +23,19 @@ using Steady = std::chrono::steady_clock;
 
 // A running device that moves no frame for this long is taken as gone.
 constexpr auto kStallLimit = std::chrono::seconds(5);
+// A suspended PCM is resumed for at most this long, then prepared again.
+constexpr auto kResumeLimit = std::chrono::seconds(1);
+constexpr int kResumePollMs = 10;
+
+// SimulateAlsaSuspend: every PCM reads, writes and resumes as one suspended for good.
+std::atomic<bool> g_simulateSuspend{false};
+std::atomic<unsigned> g_resumeRefusals{0};
+
+int ResumePcm(snd_pcm_t* pcm) {
+    if (!g_simulateSuspend) return snd_pcm_resume(pcm);
+    g_resumeRefusals.fetch_add(1);
+    return -EAGAIN;
+}
 constexpr unsigned kPeriodMicros = 25'000;
 constexpr unsigned kBufferMicros = 200'000;
 
@@ -125,18 +139,24 @@ class AlsaEndpoint : public Endpoint {
     }
 
     long Transfer(BYTE* data, DWORD frames) override {
-        const snd_pcm_sframes_t n = dir_ == Direction::Capture
+        const snd_pcm_sframes_t n = g_simulateSuspend ? -ESTRPIPE
+                                    : dir_ == Direction::Capture
                                         ? snd_pcm_readi(pcm_.get(), data, frames)
                                         : snd_pcm_writei(pcm_.get(), data, frames);
         if (n > 0) {
             lastProgress_ = Steady::now();
+            resumeFailed_ = false;
             return static_cast<long>(n);
         }
         if (n == -EAGAIN || n == 0) return Stalled() ? -1 : 0;
         if (n == -EPIPE) xruns_.fetch_add(1, std::memory_order_relaxed);
         if (!Recover(static_cast<int>(n))) return -1;
-        if (dir_ == Direction::Capture && snd_pcm_start(pcm_.get()) < 0) return -1;
-        return 0;
+        // A prepared capture starts again; a resumed one runs already.
+        if (dir_ == Direction::Capture && snd_pcm_state(pcm_.get()) == SND_PCM_STATE_PREPARED &&
+            snd_pcm_start(pcm_.get()) < 0)
+            return -1;
+        // A device that recovers but never moves a frame again is gone all the same.
+        return Stalled() ? -1 : 0;
     }
 
     DWORD Pending() override {
@@ -177,16 +197,40 @@ class AlsaEndpoint : public Endpoint {
         }
     }
 
-    // Recovers from an overrun, underrun or suspend; false when the device is gone.
+    // Device thread: recovers from an overrun, underrun or suspend; false when the device is
+    // gone.
     bool Recover(int err) {
         if (err >= 0) return true;
-        if (err == -ESTRPIPE) {
-            int r;
-            while ((r = snd_pcm_resume(pcm_.get())) == -EAGAIN) usleep(10'000);
-            if (r >= 0) return true;
-        }
+        if (err == -ESTRPIPE && Resume()) return true;
         if (err == -EPIPE || err == -ESTRPIPE) return snd_pcm_prepare(pcm_.get()) >= 0;
         return false;
+    }
+
+    // Device thread: resumes a suspended PCM; false when it does not resume and must be
+    // prepared again. snd_pcm_resume answers -EAGAIN while the hardware is still waking up: it
+    // is asked again for at most kResumeLimit, and only once when a Wake is pending (a caller
+    // waits for the device thread, or the stream closes) or when the last resume came to
+    // nothing without a frame moved since.
+    bool Resume() {
+        const auto until = Steady::now() + kResumeLimit;
+        for (;;) {
+            const int r = ResumePcm(pcm_.get());
+            if (r != -EAGAIN) {
+                resumeFailed_ = r < 0;
+                return r >= 0;
+            }
+            if (resumeFailed_ || Steady::now() >= until || WaitForWake(kResumePollMs)) {
+                resumeFailed_ = true;
+                return false;
+            }
+        }
+    }
+
+    // Device thread: true as soon as a Wake is pending, false after `ms` without one. The
+    // wake is left for the next Wait to take.
+    bool WaitForWake(int ms) {
+        pollfd p{wakeFd_, POLLIN, 0};
+        return poll(&p, 1, ms) > 0 && (p.revents & POLLIN);
     }
 
     bool Stalled() const { return Steady::now() - lastProgress_ > kStallLimit; }
@@ -198,6 +242,7 @@ class AlsaEndpoint : public Endpoint {
     const int wakeFd_;  // written by Wake on any thread, read on the device thread
     std::vector<pollfd> fds_;
     Steady::time_point lastProgress_ = Steady::now();  // device thread
+    bool resumeFailed_ = false;                        // device thread
     std::atomic<DWORD> xruns_{0};
 };
 
@@ -268,5 +313,14 @@ std::string AlsaProductName(const std::string& pcm) {
 }  // namespace
 
 const Backend kAlsaBackend{"alsa", "default", OpenAlsa, ListAlsa, AlsaProductName};
+
+void SimulateAlsaSuspend(bool on) {
+    if (on) g_resumeRefusals = 0;
+    g_simulateSuspend = on;
+}
+
+unsigned SimulatedResumeRefusals() {
+    return g_resumeRefusals.load();
+}
 
 }  // namespace talrec::wave

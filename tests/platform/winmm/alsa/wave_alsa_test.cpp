@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "platform/mmwave.h"
+#include "platform/winmm/alsa/wave_alsa.h"
 #include "support/wave_test_util.h"
 
 using namespace std::chrono_literals;
@@ -118,6 +119,72 @@ TEST_F(AlsaDevice, CapturedBytesEqualTheInputFile) {
     const std::vector<BYTE> all = r.Joined();
     ASSERT_GE(all.size(), input.size());
     EXPECT_TRUE(std::equal(input.begin(), input.end(), all.begin()));
+}
+
+// Frames captured so far, or -1 when the device is lost.
+long long CapturedFrames(HWAVEIN in) {
+    MMTIME t{TIME_SAMPLES, {}};
+    return waveInGetPosition(in, &t, sizeof t) == MMSYSERR_NOERROR ? t.u.sample : -1;
+}
+
+template <class F>
+bool WaitFor(F done, std::chrono::milliseconds limit = 10s) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+// A PCM that the system suspends: the device is prepared again and captures on once the
+// suspend ends; one that never resumes holds a reset and a close up for no more than about a
+// second (the bound here leaves room for a loaded machine).
+TEST_F(AlsaDevice, ASuspendIsRecoveredAndOneThatNeverEndsHoldsNothingUp) {
+    std::ofstream(InFile(), std::ios::binary) << std::string(400000, '\x11');
+    EnvVar dev("TALREC_WAVE_DEVICE", "alsa:talrec_cap");
+    Recorder r;
+    HWAVEIN in = nullptr;
+    std::atomic<bool> requeue{true};
+    r.onData = [&](WAVEHDR* h) {
+        if (!requeue) return;
+        waveInUnprepareHeader(in, h, kHdr);
+        waveInPrepareHeader(in, h, kHdr);
+        waveInAddBuffer(in, h, kHdr);
+    };
+    ASSERT_EQ(waveInOpen(&in, WAVE_MAPPER, &fmt_, r.InProc(), r.Instance(), CALLBACK_FUNCTION),
+              MMSYSERR_NOERROR);
+    Buffer b0(4096), b1(4096);
+    // Whatever fails below, the device is closed before the buffers and the recorder go.
+    const std::shared_ptr<void> closer(nullptr, [&](void*) {
+        talrec::wave::SimulateAlsaSuspend(false);
+        requeue = false;
+        waveInReset(in);
+        waveInClose(in);
+    });
+    for (Buffer* b : {&b0, &b1}) {
+        ASSERT_EQ(waveInPrepareHeader(in, &b->hdr, kHdr), MMSYSERR_NOERROR);
+        ASSERT_EQ(waveInAddBuffer(in, &b->hdr, kHdr), MMSYSERR_NOERROR);
+    }
+    ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
+    ASSERT_TRUE(WaitFor([&] { return CapturedFrames(in) > 0; }));
+
+    talrec::wave::SimulateAlsaSuspend(true);
+    ASSERT_TRUE(WaitFor([] { return talrec::wave::SimulatedResumeRefusals() > 0; }));
+    talrec::wave::SimulateAlsaSuspend(false);
+    const long long before = CapturedFrames(in);
+    ASSERT_GE(before, 0) << "lost at the suspend";
+    EXPECT_TRUE(WaitFor([&] { return CapturedFrames(in) > before + 2048; }))
+        << "does not capture after the suspend";
+
+    talrec::wave::SimulateAlsaSuspend(true);
+    ASSERT_TRUE(WaitFor([] { return talrec::wave::SimulatedResumeRefusals() > 0; }));
+    requeue = false;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(waveInReset(in), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveInClose(in), MMSYSERR_NOERROR);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, 1500ms) << "reset and close waited for the suspend to end";
 }
 
 TEST_F(AlsaDevice, PlayedBytesEqualTheSound) {
