@@ -1,13 +1,18 @@
 // The front of the wave-audio service: handles, argument and header checks, the choice of
 // backend. Every device call below runs on the caller's thread and hands device work to the
 // device's Stream.
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/mmwave.h"
+#include "platform/virtualwave.h"
 #include "platform/winmm/wave_stream.h"
 
 namespace talrec::wave {
@@ -213,6 +218,22 @@ UINT NumDevs() {
 }
 
 }  // namespace
+
+bool WaitUntilDevicesIdle(std::chrono::milliseconds limit) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        std::vector<std::shared_ptr<Stream>> open;
+        {
+            std::lock_guard l(g_tableMu);
+            for (const auto& [handle, stream] : g_streams) open.push_back(stream);
+        }
+        if (std::all_of(open.begin(), open.end(), [](const auto& s) { return s->Settled(); }))
+            return true;
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+}
+
 }  // namespace talrec::wave
 
 using talrec::wave::Direction;

@@ -48,6 +48,10 @@ class Endpoint {
     virtual void Prime() {}
     // Any thread: overruns and underruns recovered from.
     virtual DWORD Xruns() const = 0;
+    // Any thread, for tests: the device thread is blocked in Wait or WaitHeard, and nothing
+    // is due that would end the wait before its deadline, nor a Wake. Only a device on a clock
+    // of its own can tell; the others say false.
+    virtual bool Asleep() { return false; }
 };
 
 // One backend: its name in TALREC_WAVE_DEVICE, how its devices open and which it lists. The

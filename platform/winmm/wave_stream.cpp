@@ -125,6 +125,13 @@ MMRESULT Stream::Command(Cmd c, DWORD* position) {
     return reply.result;
 }
 
+bool Stream::Settled() {
+    std::lock_guard l(mu_);
+    if (commands_.Pending() || closing_) return false;
+    if (idle_) return !HasWork();
+    return waitingOnDevice_ && ep_->Asleep();
+}
+
 bool Stream::HasWork() const {
     if (!running_ || lost_) return false;
     return dir_ == Direction::Capture || !queue_.empty();
@@ -152,7 +159,9 @@ void Stream::Run() {
             }
             continue;
         }
+        idle_ = true;
         cv_.wait(l, [&] { return commands_.Pending() || closing_ || HasWork(); });
+        idle_ = false;
     }
     if (epStarted_) ep_->Stop();
     l.unlock();
@@ -267,19 +276,15 @@ void Stream::StepCapture(std::unique_lock<std::mutex>& l) {
         // No buffer to fill: what the device hears now is lost, as on any device.
         l.unlock();
         const long n = ep_->Transfer(scratch_.data(), kScratchFrames);
-        if (n == 0) ep_->Wait(kScratchFrames);
         l.lock();
+        if (n == 0) WaitOnDevice(l, [&] { ep_->Wait(kScratchFrames); });
         if (n < 0) Lose(l);
         return;
     }
     WAVEHDR* h = queue_.front().h;
     const DWORD room = (h->dwBufferLength - recorded_) / align_;
     const long n = FillFront(l);
-    if (n == 0 && room > 0) {
-        l.unlock();
-        ep_->Wait(room);
-        l.lock();
-    }
+    if (n == 0 && room > 0) WaitOnDevice(l, [&] { ep_->Wait(room); });
 }
 
 // Device thread, mu_ held: at a stop or reset, moves what the device has captured until now
@@ -322,9 +327,7 @@ void Stream::StepPlayback(std::unique_lock<std::mutex>& l) {
                             [&](const Queued& q) { return q.end > written_; });
     if (cur == queue_.end()) {
         const DWORD toHear = static_cast<DWORD>(queue_.front().end - heard_);
-        l.unlock();
-        ep_->WaitHeard(toHear);
-        l.lock();
+        WaitOnDevice(l, [&] { ep_->WaitHeard(toHear); });
         return;
     }
     const BYTE* src =
@@ -332,13 +335,13 @@ void Stream::StepPlayback(std::unique_lock<std::mutex>& l) {
     const DWORD frames = static_cast<DWORD>(cur->end - written_);
     l.unlock();
     const long n = ep_->Transfer(const_cast<BYTE*>(src), frames);
-    if (n == 0) ep_->Wait(frames);
     l.lock();
     if (n < 0) {
         Lose(l);
         return;
     }
     written_ += static_cast<DWORD>(n);
+    if (n == 0) WaitOnDevice(l, [&] { ep_->Wait(frames); });
 }
 
 // Device thread, mu_ held: hands the device every frame it can take now, without waiting,

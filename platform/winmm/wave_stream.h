@@ -49,6 +49,9 @@ class Stream {
     MMRESULT Close();
     bool OnDeviceThread() const { return std::this_thread::get_id() == threadId_; }
     DWORD Xruns() const { return ep_->Xruns(); }
+    // Any thread, for tests: the device thread sleeps and nothing is due to wake it (see
+    // WaitUntilDevicesIdle).
+    bool Settled();
 
   private:
     enum class Cmd { Start, Stop, Pause, Restart, Reset, Position };
@@ -76,6 +79,15 @@ class Stream {
     void Lose(std::unique_lock<std::mutex>& l);
     void Deliver(std::unique_lock<std::mutex>* l, UINT msg, WAVEHDR* h);
     bool HasWork() const;
+    // Device thread, mu_ held: runs the endpoint's wait with mu_ released.
+    template <class Wait>
+    void WaitOnDevice(std::unique_lock<std::mutex>& l, Wait wait) {
+        waitingOnDevice_ = true;
+        l.unlock();
+        wait();
+        l.lock();
+        waitingOnDevice_ = false;
+    }
 
     // Fixed at construction.
     const Direction dir_;
@@ -97,6 +109,8 @@ class Stream {
     bool epStarted_ = false;  // the endpoint runs (playback: only while buffers are queued)
     bool lost_ = false;
     bool closing_ = false;
+    bool idle_ = false;             // the device thread sleeps with nothing to do
+    bool waitingOnDevice_ = false;  // the device thread waits in the endpoint
     DWORD recorded_ = 0;           // capture: bytes in the header at the queue's front
     std::uint64_t position_ = 0;   // capture: frames captured since open or reset
     std::uint64_t written_ = 0;    // playback: frames handed to the device

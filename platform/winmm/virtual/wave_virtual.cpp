@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <numbers>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -17,8 +18,11 @@ namespace talrec::wave {
 namespace {
 
 std::mutex g_clockMu;
-std::shared_ptr<WaveClock> g_clock;    // guarded by g_clockMu; null: the real clock
-std::atomic<unsigned> g_lossEpoch{0};  // LoseVirtualDevices counts up
+std::shared_ptr<WaveClock> g_clock;  // guarded by g_clockMu; null: the real clock
+
+class VirtualEndpoint;
+std::mutex g_devicesMu;
+std::set<VirtualEndpoint*> g_devices;  // guarded by g_devicesMu: the open devices
 
 constexpr std::int64_t kNanos = 1'000'000'000;
 
@@ -102,13 +106,26 @@ class VirtualEndpoint : public Endpoint {
           fmt_(fmt),
           cfg_(std::move(cfg)),
           clock_(std::move(clock)),
-          file_(std::move(file)),
-          epoch_(g_lossEpoch.load()) {}
+          file_(std::move(file)) {
+        std::lock_guard l(g_devicesMu);
+        g_devices.insert(this);
+    }
+    ~VirtualEndpoint() override {
+        std::lock_guard l(g_devicesMu);
+        g_devices.erase(this);
+    }
+
+    // Any thread: the device goes away now. What was due until this moment still moves.
+    void Lose() {
+        std::int64_t none = -1;
+        lostAt_.compare_exchange_strong(none, clock_->Now());
+        Wake();
+    }
 
     bool OpenSink() { return cfg_.sinkPath.empty() || sink_.Open(cfg_.sinkPath, fmt_); }
 
     bool Start() override {
-        if (Lost()) return false;
+        if (lostAt_ >= 0) return false;
         started_ = true;
         const std::int64_t primed = primed_.exchange(-1);
         t0_ = primed >= 0 ? primed : clock_->Now();
@@ -122,11 +139,12 @@ class VirtualEndpoint : public Endpoint {
     void Prime() override { primed_ = clock_->Now(); }
 
     long Transfer(BYTE* data, DWORD frames) override {
-        if (Lost()) return -1;
-        if (!started_) return 0;
-        const std::uint64_t due = FramesAt(clock_->Now() - t0_, fmt_.nSamplesPerSec) - moved_;
+        const std::int64_t lostAt = lostAt_.load();
+        if (!started_) return lostAt >= 0 ? -1 : 0;
+        const std::int64_t now = lostAt >= 0 ? (std::min)(lostAt, clock_->Now()) : clock_->Now();
+        const std::uint64_t due = FramesAt(now - t0_, fmt_.nSamplesPerSec) - moved_;
         const DWORD n = static_cast<DWORD>(std::min<std::uint64_t>(due, frames));
-        if (n == 0) return 0;
+        if (n == 0) return lostAt >= 0 ? -1 : 0;
         if (dir_ == Direction::Capture) {
             Generate(data, n);
         } else if (!cfg_.sinkPath.empty() &&
@@ -156,9 +174,12 @@ class VirtualEndpoint : public Endpoint {
     }
     DWORD Xruns() const override { return 0; }
 
-  private:
-    bool Lost() const { return g_lossEpoch.load() != epoch_; }
+    bool Asleep() override {
+        std::lock_guard l(waiter_.mu);
+        return waiter_.asleep && !waiter_.woken && clock_->Now() < waiter_.deadline;
+    }
 
+  private:
     void Generate(BYTE* out, DWORD frames) {
         const std::size_t bytes = static_cast<std::size_t>(frames) * fmt_.nBlockAlign;
         if (cfg_.source == Config::Source::File) {
@@ -197,7 +218,7 @@ class VirtualEndpoint : public Endpoint {
     const Config cfg_;
     const std::shared_ptr<WaveClock> clock_;
     const std::vector<BYTE> file_;
-    const unsigned epoch_;
+    std::atomic<std::int64_t> lostAt_{-1};  // Lose (any thread): the clock's time of the loss
     ClockWaiter waiter_;                    // Wake (any thread) and the device thread's waits
     std::atomic<std::int64_t> primed_{-1};  // Prime (any thread): the next Start's origin
 
@@ -218,7 +239,8 @@ void SetVirtualClock(std::shared_ptr<WaveClock> clock) {
 }
 
 void LoseVirtualDevices() {
-    g_lossEpoch.fetch_add(1);
+    std::lock_guard l(g_devicesMu);
+    for (VirtualEndpoint* d : g_devices) d->Lose();
 }
 
 namespace {
