@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
+#include <string>
+
+#include "platform/debugapi.h"
 
 namespace talrec::wave {
 namespace {
@@ -19,8 +23,14 @@ constexpr DWORD kScratchFrames = 1024;
 
 }  // namespace
 
-Stream::Stream(Direction dir, const WAVEFORMATEX& fmt, std::unique_ptr<Endpoint> ep, Callback cb)
-    : dir_(dir), fmt_(fmt), align_(fmt.nBlockAlign), cb_(cb), ep_(std::move(ep)) {
+Stream::Stream(Direction dir, const WAVEFORMATEX& fmt, std::unique_ptr<Endpoint> ep, Callback cb,
+               std::string device)
+    : dir_(dir),
+      fmt_(fmt),
+      align_(fmt.nBlockAlign),
+      cb_(cb),
+      device_(std::move(device)),
+      ep_(std::move(ep)) {
     // Playback plays as soon as a buffer is written; capture waits for waveInStart.
     running_ = dir_ == Direction::Playback;
     scratch_.resize(static_cast<std::size_t>(kScratchFrames) * align_);
@@ -266,6 +276,7 @@ long Stream::FillFront(std::unique_lock<std::mutex>& l) {
     }
     recorded_ += static_cast<DWORD>(n) * align_;
     position_ += static_cast<DWORD>(n);
+    delivered_ += static_cast<DWORD>(n);
     if (static_cast<DWORD>(n) == room) HandBack(l);
     return n;
 }
@@ -370,7 +381,9 @@ void Stream::CatchUpPlayback(std::unique_lock<std::mutex>& l) {
 // been heard.
 void Stream::CompleteHeard(std::unique_lock<std::mutex>& l) {
     const std::uint64_t pending = epStarted_ ? ep_->Pending() : 0;
+    const std::uint64_t before = heard_;
     heard_ = std::max(heard_, written_ - std::min<std::uint64_t>(pending, written_ - heard_));
+    delivered_ += heard_ - before;
     while (!queue_.empty() && queue_.front().end <= heard_) HandBack(l);
 }
 
@@ -392,8 +405,19 @@ void Stream::HandBackAll(std::unique_lock<std::mutex>& l) {
     for (std::size_t n = queue_.size(); n > 0 && !queue_.empty(); --n) HandBack(l);
 }
 
-// Device thread, mu_ held: the device is gone.
+// Device thread, mu_ held: the device is gone. Says so once on the debug output, with the
+// sound it delivered (captured into buffers, or handed over for playing) until then.
 void Stream::Lose(std::unique_lock<std::mutex>& l) {
+    if (!lost_) {
+        const std::uint64_t frames =
+            delivered_ + (dir_ == Direction::Playback ? written_ - heard_ : 0);
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.1f",
+                      static_cast<double>(frames) / fmt_.nSamplesPerSec);
+        const std::string line = std::string(dir_ == Direction::Capture ? "waveIn: " : "waveOut: ") +
+                                 device_ + " was lost after " + seconds + " s of sound";
+        OutputDebugStringA(line.c_str());
+    }
     lost_ = true;
     if (epStarted_) ep_->Stop();
     running_ = epStarted_ = false;

@@ -7,6 +7,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -25,7 +26,9 @@ struct Callback {
 
 class Stream {
   public:
-    Stream(Direction dir, const WAVEFORMATEX& fmt, std::unique_ptr<Endpoint> ep, Callback cb);
+    // `device` is the TALREC_WAVE_DEVICE setting that selected the device, for the debug output.
+    Stream(Direction dir, const WAVEFORMATEX& fmt, std::unique_ptr<Endpoint> ep, Callback cb,
+           std::string device);
     ~Stream();
     Stream(const Stream&) = delete;
     Stream& operator=(const Stream&) = delete;
@@ -94,6 +97,7 @@ class Stream {
     const WAVEFORMATEX fmt_;
     const DWORD align_;
     const Callback cb_;
+    const std::string device_;
     std::thread::id threadId_;
     std::thread thread_;
 
@@ -117,6 +121,7 @@ class Stream {
     std::uint64_t heard_ = 0;      // playback: frames heard
     std::uint64_t queuedEnd_ = 0;  // playback: end of the last queued header's range
     std::uint64_t base_ = 0;       // playback: heard_ at the last reset
+    std::uint64_t delivered_ = 0;  // frames captured into buffers, or heard, since open
 
     // Device thread only: where capture goes while no buffer is queued.
     std::vector<BYTE> scratch_;

@@ -1,13 +1,17 @@
 // The ALSA device, through ALSA plug-in PCMs that this test defines: a file plug-in reading
 // an input file for capture, one writing an output file for playback, and a plug PCM that
 // cannot convert rates. No sound hardware is needed.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <thread>
 
+#include "platform/mci.h"
 #include "platform/mmwave.h"
 #include "platform/winmm/alsa/wave_alsa.h"
 #include "support/wave_test_util.h"
@@ -245,9 +249,37 @@ TEST_F(AlsaDevice, AQueryHoldsNothingOpenAndAnUnknownPcmIsNoDriver) {
     EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
 
     EnvVar gone("TALREC_WAVE_DEVICE", "alsa:talrec_no_such_pcm");
+    wavetest::DebugLines debug;
     EXPECT_EQ(waveInOpen(nullptr, WAVE_MAPPER, &fmt_, 0, 0, WAVE_FORMAT_QUERY), MMSYSERR_NODRIVER);
     HWAVEIN in = nullptr;
     EXPECT_EQ(waveInOpen(&in, WAVE_MAPPER, &fmt_, 0, 0, CALLBACK_NULL), MMSYSERR_NODRIVER);
+    // alsa-lib's text for an errno is the C library's.
+    const std::string line = std::string("waveInOpen: alsa:talrec_no_such_pcm does not open (") +
+                             std::strerror(ENOENT) + ")";
+    EXPECT_THAT(debug.Take(), ::testing::ElementsAre(line, line));
+}
+
+// The device names the format it refuses; the media player's search for a format the device
+// takes says nothing, although the first formats it asks for are refused.
+TEST_F(AlsaDevice, ARefusedFormatIsNamedOnTheDebugOutputAndProbesAreQuiet) {
+    EnvVar dev("TALREC_WAVE_DEVICE", "alsa:talrec_only48");
+    wavetest::DebugLines debug;
+    EXPECT_EQ(waveOutOpen(nullptr, WAVE_MAPPER, &fmt_, 0, 0, WAVE_FORMAT_QUERY), WAVERR_BADFORMAT);
+    EXPECT_THAT(debug.Take(), ::testing::ElementsAre("waveOutOpen: alsa:talrec_only48 refuses the "
+                                                     "format 2 channels, 22050 Hz, 16 bits"));
+
+    const std::string song = Dir() + "-song.wav";
+    wavetest::WriteWav(song, fmt_, wavetest::Counting16(22050));
+    MCI_OPEN_PARMSA open{};
+    open.lpstrDeviceType = "MPEGVideo";
+    open.lpstrElementName = song.c_str();
+    ASSERT_EQ(mciSendCommandA(0, MCI_OPEN, MCI_OPEN_TYPE | MCI_OPEN_ELEMENT,
+                              reinterpret_cast<DWORD_PTR>(&open)),
+              0u);
+    EXPECT_EQ(mciSendCommandA(open.wDeviceID, MCI_CLOSE, 0, 0), 0u);
+    WAVEOUTCAPSA caps;
+    ASSERT_EQ(waveOutGetDevCapsA(0, &caps, sizeof caps), MMSYSERR_NOERROR);
+    EXPECT_THAT(debug.Take(), ::testing::IsEmpty());
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // calls from inside the callback, pause without loss, positions, a lost device.
 #include "platform/virtualwave.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -388,11 +389,13 @@ TEST_F(VirtualDevice, EachOutputDeviceWritesItsSinkFileAnew) {
     }
 }
 
+// What each device delivered until the loss is kept and said once on the debug output.
 TEST_F(VirtualDevice, ALostDeviceHandsBackItsBuffersAndRefusesMore) {
+    wavetest::DebugLines debug;
     Recorder rin, rout;
     HWAVEIN in = OpenIn(rin);
     HWAVEOUT out = OpenOut(rout);
-    Buffer i0(4096), i1(4096), o0(4096), o1(4096);
+    Buffer i0(88200), i1(88200), o0(88200), o1(88200);  // 1 s each
     Queue(in, i0);
     Queue(in, i1);
     ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
@@ -401,14 +404,17 @@ TEST_F(VirtualDevice, ALostDeviceHandsBackItsBuffersAndRefusesMore) {
     Write(out, o1);
     ASSERT_EQ(waveOutRestart(out), MMSYSERR_NOERROR);
     Begin();
-    Frames(10);
-    Settle();  // the device sleeps until its buffer is due, the 10 frames not yet taken in
+    Frames(22050 + 11025);
+    Settle();  // each device sleeps until its second buffer is due, half of it not yet moved
     talrec::wave::LoseVirtualDevices();
     Frames(1000);  // after the loss
     ASSERT_TRUE(rin.WaitData(2));
     ASSERT_TRUE(rout.WaitData(2));
-    EXPECT_EQ(rin.Data()[0].bytes, 40u) << "what was captured before the loss is kept";
-    EXPECT_EQ(rin.Data()[1].bytes, 0u);
+    EXPECT_EQ(rin.Data()[0].bytes, 88200u);
+    EXPECT_EQ(rin.Data()[1].bytes, 44100u) << "what was captured before the loss is kept";
+    EXPECT_THAT(debug.Take(), ::testing::UnorderedElementsAre(
+                                  "waveIn: virtual was lost after 1.5 s of sound",
+                                  "waveOut: virtual was lost after 1.5 s of sound"));
     ASSERT_EQ(waveInUnprepareHeader(in, &i0.hdr, kHdr), MMSYSERR_NOERROR);
     ASSERT_EQ(waveInPrepareHeader(in, &i0.hdr, kHdr), MMSYSERR_NOERROR);
     EXPECT_EQ(waveInAddBuffer(in, &i0.hdr, kHdr), MMSYSERR_NODRIVER);
