@@ -27,8 +27,8 @@ class DeviceCommands {
     // it, and waits until the device thread has answered. Both run with the mutex held, which
     // is released while waiting and held again on return. Nothing when accept() said no.
     template <class Accept, class Wake>
-    std::optional<Result> Post(std::unique_lock<std::mutex>& lock, Command command,
-                               Accept&& accept, Wake&& wake) {
+    std::optional<Result> Post(std::unique_lock<std::mutex>& lock, Command command, Accept&& accept,
+                               Wake&& wake) {
         answered_.wait(lock, [&] { return !busy_; });
         if (!accept()) return std::nullopt;
         busy_ = true;

@@ -67,8 +67,8 @@ void ReportOpenFailure(Direction dir, const Selection& s, const WAVEFORMATEX& f,
     if (WaveProbe::Active()) return;
     std::string line = dir == Direction::Capture ? "waveInOpen: " : "waveOutOpen: ";
     if (!s.backend) {
-        line += "TALREC_WAVE_DEVICE=" + s.setting + " names no device (known: " +
-                KnownSettings() + ")";
+        line +=
+            "TALREC_WAVE_DEVICE=" + s.setting + " names no device (known: " + KnownSettings() + ")";
     } else if (r == WAVERR_BADFORMAT) {
         line += s.setting + " refuses the format " + Describe(f);
     } else {
@@ -86,8 +86,7 @@ MMRESULT OpenBackend(Direction dir, const WAVEFORMATEX& f, std::unique_ptr<Endpo
     const Selection s = SelectDevice();
     if (device) *device = s.setting;
     std::string why;
-    const MMRESULT r =
-        s.backend ? s.backend->open(s.device, dir, f, out, &why) : MMSYSERR_NODRIVER;
+    const MMRESULT r = s.backend ? s.backend->open(s.device, dir, f, out, &why) : MMSYSERR_NODRIVER;
     if (r != MMSYSERR_NOERROR && report) ReportOpenFailure(dir, s, f, r, why);
     return r;
 }

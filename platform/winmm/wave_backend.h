@@ -66,8 +66,9 @@ struct Backend {
     // that it opens for the format (out null: nothing stays open). WAVERR_BADFORMAT when the
     // device refuses the format; for any other failure *why says what the backend was told
     // (the sound system's error text), for the debug output.
-    MMRESULT (*open)(const std::string& device, Direction dir, const WAVEFORMATEX& fmt,
-                     std::unique_ptr<Endpoint>* out, std::string* why);
+    MMRESULT (*open)
+    (const std::string& device, Direction dir, const WAVEFORMATEX& fmt,
+     std::unique_ptr<Endpoint>* out, std::string* why);
     // Any thread: appends the devices of one direction that it can name, opening nothing.
     void (*list)(Direction dir, std::vector<platform::WaveDeviceEntry>* out);
     // The product name the capability records give for the device.

@@ -82,12 +82,12 @@ std::vector<WaveDeviceEntry> ListWaveDevices(bool capture) {
     // A device that the backend's list leaves out (ALSA's own "default" among them) still
     // opens by name; a setting that names nothing is shown, unmarked, for what it is.
     if (!listed) {
-        out.insert(out.begin(),
-                   selected.backend
-                       ? WaveDeviceEntry{selected.setting, "named by TALREC_WAVE_DEVICE", true}
-                       : WaveDeviceEntry{selected.setting,
-                                         "names no device (known: " + wave::KnownSettings() + ")",
-                                         false});
+        out.insert(
+            out.begin(),
+            selected.backend
+                ? WaveDeviceEntry{selected.setting, "named by TALREC_WAVE_DEVICE", true}
+                : WaveDeviceEntry{selected.setting,
+                                  "names no device (known: " + wave::KnownSettings() + ")", false});
     }
     return out;
 }

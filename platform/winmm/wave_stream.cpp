@@ -28,9 +28,9 @@ Stream::Stream(Direction dir, const WAVEFORMATEX& fmt, std::unique_ptr<Endpoint>
     : dir_(dir),
       fmt_(fmt),
       align_(fmt.nBlockAlign),
-      cb_(cb),
+      callback_(cb),
       device_(std::move(device)),
-      ep_(std::move(ep)) {
+      endpoint_(std::move(ep)) {
     // Playback plays as soon as a buffer is written; capture waits for waveInStart.
     running_ = dir_ == Direction::Playback;
     scratch_.resize(static_cast<std::size_t>(kScratchFrames) * align_);
@@ -42,8 +42,8 @@ Stream::~Stream() {
             std::lock_guard l(mu_);
             closing_ = true;
         }
-        cv_.notify_all();
-        ep_->Wake();
+        deviceWake_.notify_all();
+        endpoint_->Wake();
         thread_.join();
     }
 }
@@ -70,14 +70,14 @@ MMRESULT Stream::Add(WAVEHDR* h) {
         }
         StoreFlags(h, (LoadFlags(h) | WHDR_INQUEUE) & ~WHDR_DONE);
         queue_.push_back(q);
-        idle = dir_ == Direction::Playback && running_ && !epStarted_;
+        idle = dir_ == Direction::Playback && running_ && !endpointStarted_;
     }
-    cv_.notify_all();
+    deviceWake_.notify_all();
     if (OnDeviceThread()) return MMSYSERR_NOERROR;
     // The sound starts when it is written, not at the device thread's next step. No waiting
     // for the device thread here: the writer may hold a lock that its callback takes.
-    if (idle) ep_->Prime();
-    ep_->Wake();
+    if (idle) endpoint_->Prime();
+    endpoint_->Wake();
     return MMSYSERR_NOERROR;
 }
 
@@ -108,8 +108,8 @@ MMRESULT Stream::Close() {
         if (OnDeviceThread()) return MMSYSERR_HANDLEBUSY;
         closing_ = true;
     }
-    cv_.notify_all();
-    ep_->Wake();
+    deviceWake_.notify_all();
+    endpoint_->Wake();
     thread_.join();
     return MMSYSERR_NOERROR;
 }
@@ -125,8 +125,8 @@ MMRESULT Stream::Command(Cmd c, DWORD* position) {
         const auto posted = commands_.Post(
             l, c, [&] { return !closing_; },
             [&] {
-                cv_.notify_all();
-                ep_->Wake();
+                deviceWake_.notify_all();
+                endpoint_->Wake();
             });
         if (!posted) return MMSYSERR_INVALHANDLE;
         reply = *posted;
@@ -139,7 +139,7 @@ bool Stream::Settled() {
     std::lock_guard l(mu_);
     if (commands_.Pending() || closing_) return false;
     if (idle_) return !HasWork();
-    return waitingOnDevice_ && ep_->Asleep();
+    return waitingOnDevice_ && endpoint_->Asleep();
 }
 
 bool Stream::HasWork() const {
@@ -170,10 +170,10 @@ void Stream::Run() {
             continue;
         }
         idle_ = true;
-        cv_.wait(l, [&] { return commands_.Pending() || closing_ || HasWork(); });
+        deviceWake_.wait(l, [&] { return commands_.Pending() || closing_ || HasWork(); });
         idle_ = false;
     }
-    if (epStarted_) ep_->Stop();
+    if (endpointStarted_) endpoint_->Stop();
     l.unlock();
     Deliver(nullptr, dir_ == Direction::Capture ? WIM_CLOSE : WOM_CLOSE, nullptr);
 }
@@ -184,29 +184,29 @@ MMRESULT Stream::Execute(std::unique_lock<std::mutex>& l, Cmd c, DWORD* position
         case Cmd::Start:
             if (lost_) return MMSYSERR_NODRIVER;
             if (running_) return MMSYSERR_NOERROR;
-            if (!ep_->Start()) {
+            if (!endpoint_->Start()) {
                 Lose(l);
                 return MMSYSERR_NODRIVER;
             }
-            running_ = epStarted_ = true;
+            running_ = endpointStarted_ = true;
             return MMSYSERR_NOERROR;
         case Cmd::Stop:
             if (!running_) return MMSYSERR_NOERROR;
             DrainCapture(l);
-            ep_->Stop();
-            running_ = epStarted_ = false;
+            endpoint_->Stop();
+            running_ = endpointStarted_ = false;
             if (recorded_ > 0 && !queue_.empty()) HandBack(l);
             return MMSYSERR_NOERROR;
         case Cmd::Pause:
             if (!running_) return MMSYSERR_NOERROR;
-            if (epStarted_) {
+            if (endpointStarted_) {
                 CatchUpPlayback(l);
                 CompleteHeard(l);
                 // Frames handed over but not heard are handed over again at the restart.
                 written_ = heard_;
             }
-            ep_->Stop();
-            epStarted_ = false;
+            endpoint_->Stop();
+            endpointStarted_ = false;
             running_ = false;
             return MMSYSERR_NOERROR;
         case Cmd::Restart:
@@ -214,29 +214,29 @@ MMRESULT Stream::Execute(std::unique_lock<std::mutex>& l, Cmd c, DWORD* position
             running_ = true;
             // Buffers written while paused start playing now, not at the device thread's
             // next step.
-            if (!queue_.empty() && !epStarted_) {
-                if (!ep_->Start()) {
+            if (!queue_.empty() && !endpointStarted_) {
+                if (!endpoint_->Start()) {
                     Lose(l);
                     return MMSYSERR_NODRIVER;
                 }
-                epStarted_ = true;
+                endpointStarted_ = true;
             }
             return MMSYSERR_NOERROR;
         case Cmd::Reset:
             if (dir_ == Direction::Capture) {
                 if (running_) DrainCapture(l);
-                if (epStarted_) ep_->Stop();
-                running_ = epStarted_ = false;
+                if (endpointStarted_) endpoint_->Stop();
+                running_ = endpointStarted_ = false;
                 HandBackAll(l);
                 position_ = 0;
             } else {
-                if (epStarted_) CatchUpPlayback(l);
-                ep_->Stop();
-                epStarted_ = false;
+                if (endpointStarted_) CatchUpPlayback(l);
+                endpoint_->Stop();
+                endpointStarted_ = false;
                 HandBackAll(l);
                 // Headers queued by the callbacks of this reset stay queued.
                 written_ = heard_ = queue_.empty() ? queuedEnd_ : queue_.front().begin;
-                base_ = heard_;
+                heardAtReset_ = heard_;
                 running_ = !lost_;
             }
             return MMSYSERR_NOERROR;
@@ -246,11 +246,11 @@ MMRESULT Stream::Execute(std::unique_lock<std::mutex>& l, Cmd c, DWORD* position
                 if (running_ && !queue_.empty()) FillFront(l);
                 *position = static_cast<DWORD>(position_);
             } else {
-                if (epStarted_) {
+                if (endpointStarted_) {
                     CatchUpPlayback(l);
                     CompleteHeard(l);
                 }
-                *position = static_cast<DWORD>(heard_ - base_);
+                *position = static_cast<DWORD>(heard_ - heardAtReset_);
             }
             return MMSYSERR_NOERROR;
     }
@@ -268,7 +268,7 @@ long Stream::FillFront(std::unique_lock<std::mutex>& l) {
     }
     BYTE* dst = reinterpret_cast<BYTE*>(h->lpData) + recorded_;
     l.unlock();
-    const long n = ep_->Transfer(dst, room);
+    const long n = endpoint_->Transfer(dst, room);
     l.lock();
     if (n < 0) {
         Lose(l);
@@ -286,16 +286,16 @@ void Stream::StepCapture(std::unique_lock<std::mutex>& l) {
     if (queue_.empty()) {
         // No buffer to fill: what the device hears now is lost, as on any device.
         l.unlock();
-        const long n = ep_->Transfer(scratch_.data(), kScratchFrames);
+        const long n = endpoint_->Transfer(scratch_.data(), kScratchFrames);
         l.lock();
-        if (n == 0) WaitOnDevice(l, [&] { ep_->Wait(kScratchFrames); });
+        if (n == 0) WaitOnDevice(l, [&] { endpoint_->Wait(kScratchFrames); });
         if (n < 0) Lose(l);
         return;
     }
     WAVEHDR* h = queue_.front().h;
     const DWORD room = (h->dwBufferLength - recorded_) / align_;
     const long n = FillFront(l);
-    if (n == 0 && room > 0) WaitOnDevice(l, [&] { ep_->Wait(room); });
+    if (n == 0 && room > 0) WaitOnDevice(l, [&] { endpoint_->Wait(room); });
 }
 
 // Device thread, mu_ held: at a stop or reset, moves what the device has captured until now
@@ -318,19 +318,19 @@ void Stream::DrainCapture(std::unique_lock<std::mutex>& l) {
 
 // Device thread, mu_ held.
 void Stream::StepPlayback(std::unique_lock<std::mutex>& l) {
-    if (!epStarted_) {
-        if (!ep_->Start()) {
+    if (!endpointStarted_) {
+        if (!endpoint_->Start()) {
             Lose(l);
             return;
         }
-        epStarted_ = true;
+        endpointStarted_ = true;
     }
     CompleteHeard(l);
     if (!HasWork()) {
         // Every buffer heard (or a command came in a callback): the device idles.
-        if (epStarted_ && queue_.empty()) {
-            ep_->Stop();
-            epStarted_ = false;
+        if (endpointStarted_ && queue_.empty()) {
+            endpoint_->Stop();
+            endpointStarted_ = false;
         }
         return;
     }
@@ -338,21 +338,21 @@ void Stream::StepPlayback(std::unique_lock<std::mutex>& l) {
                             [&](const Queued& q) { return q.end > written_; });
     if (cur == queue_.end()) {
         const DWORD toHear = static_cast<DWORD>(queue_.front().end - heard_);
-        WaitOnDevice(l, [&] { ep_->WaitHeard(toHear); });
+        WaitOnDevice(l, [&] { endpoint_->WaitHeard(toHear); });
         return;
     }
     const BYTE* src =
         reinterpret_cast<const BYTE*>(cur->h->lpData) + (written_ - cur->begin) * align_;
     const DWORD frames = static_cast<DWORD>(cur->end - written_);
     l.unlock();
-    const long n = ep_->Transfer(const_cast<BYTE*>(src), frames);
+    const long n = endpoint_->Transfer(const_cast<BYTE*>(src), frames);
     l.lock();
     if (n < 0) {
         Lose(l);
         return;
     }
     written_ += static_cast<DWORD>(n);
-    if (n == 0) WaitOnDevice(l, [&] { ep_->Wait(frames); });
+    if (n == 0) WaitOnDevice(l, [&] { endpoint_->Wait(frames); });
 }
 
 // Device thread, mu_ held: hands the device every frame it can take now, without waiting,
@@ -366,7 +366,7 @@ void Stream::CatchUpPlayback(std::unique_lock<std::mutex>& l) {
             reinterpret_cast<const BYTE*>(cur->h->lpData) + (written_ - cur->begin) * align_;
         const DWORD frames = static_cast<DWORD>(cur->end - written_);
         l.unlock();
-        const long n = ep_->Transfer(const_cast<BYTE*>(src), frames);
+        const long n = endpoint_->Transfer(const_cast<BYTE*>(src), frames);
         l.lock();
         if (n < 0) {
             Lose(l);
@@ -380,7 +380,7 @@ void Stream::CatchUpPlayback(std::unique_lock<std::mutex>& l) {
 // Device thread, mu_ held: hands back, in order, the playback buffers whose frames have all
 // been heard.
 void Stream::CompleteHeard(std::unique_lock<std::mutex>& l) {
-    const std::uint64_t pending = epStarted_ ? ep_->Pending() : 0;
+    const std::uint64_t pending = endpointStarted_ ? endpoint_->Pending() : 0;
     const std::uint64_t before = heard_;
     heard_ = std::max(heard_, written_ - std::min<std::uint64_t>(pending, written_ - heard_));
     delivered_ += heard_ - before;
@@ -414,25 +414,26 @@ void Stream::Lose(std::unique_lock<std::mutex>& l) {
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%.1f",
                       static_cast<double>(frames) / fmt_.nSamplesPerSec);
-        const std::string line = std::string(dir_ == Direction::Capture ? "waveIn: " : "waveOut: ") +
-                                 device_ + " was lost after " + seconds + " s of sound";
+        const std::string line =
+            std::string(dir_ == Direction::Capture ? "waveIn: " : "waveOut: ") + device_ +
+            " was lost after " + seconds + " s of sound";
         OutputDebugStringA(line.c_str());
     }
     lost_ = true;
-    if (epStarted_) ep_->Stop();
-    running_ = epStarted_ = false;
+    if (endpointStarted_) endpoint_->Stop();
+    running_ = endpointStarted_ = false;
     HandBackAll(l);
 }
 
 // Device thread. Runs the owner's callback with mu_ released, so that it may call back in.
 void Stream::Deliver(std::unique_lock<std::mutex>* l, UINT msg, WAVEHDR* h) {
-    if (!cb_.in && !cb_.out) return;
+    if (!callback_.in && !callback_.out) return;
     if (l) l->unlock();
     const auto p1 = reinterpret_cast<DWORD_PTR>(h);
-    if (cb_.in) {
-        cb_.in(static_cast<HWAVEIN>(cb_.handle), msg, cb_.instance, p1, 0);
+    if (callback_.in) {
+        callback_.in(static_cast<HWAVEIN>(callback_.handle), msg, callback_.instance, p1, 0);
     } else {
-        cb_.out(static_cast<HWAVEOUT>(cb_.handle), msg, cb_.instance, p1, 0);
+        callback_.out(static_cast<HWAVEOUT>(callback_.handle), msg, callback_.instance, p1, 0);
     }
     if (l) l->lock();
 }

@@ -51,7 +51,7 @@ class Stream {
     // device thread; else delivers the close message and ends the device thread.
     MMRESULT Close();
     bool OnDeviceThread() const { return std::this_thread::get_id() == threadId_; }
-    DWORD Xruns() const { return ep_->Xruns(); }
+    DWORD Xruns() const { return endpoint_->Xruns(); }
     // Any thread, for tests: the device thread sleeps and nothing is due to wake it (see
     // WaitUntilDevicesIdle).
     bool Settled();
@@ -96,32 +96,35 @@ class Stream {
     const Direction dir_;
     const WAVEFORMATEX fmt_;
     const DWORD align_;
-    const Callback cb_;
+    const Callback callback_;
     const std::string device_;
+
+    // Set once by Launch, before the device thread runs (it waits for mu_, which Launch holds),
+    // and read by any thread after that.
     std::thread::id threadId_;
     std::thread thread_;
 
-    // The endpoint: used on the device thread only (Wake and Xruns from any thread).
-    const std::unique_ptr<Endpoint> ep_;
+    // Used on the device thread only, but for Wake, Prime, Xruns and Asleep (any thread).
+    const std::unique_ptr<Endpoint> endpoint_;
 
     // Guarded by mu_: written by callers (queue, command) and the device thread.
     std::mutex mu_;
-    std::condition_variable cv_;  // device thread: a command or work arrived
+    std::condition_variable deviceWake_;  // device thread: a command or work arrived
     winmm::DeviceCommands<Cmd, Reply> commands_;
     std::deque<Queued> queue_;
-    bool running_ = false;    // capture started / playback not paused
-    bool epStarted_ = false;  // the endpoint runs (playback: only while buffers are queued)
+    bool running_ = false;          // capture started / playback not paused
+    bool endpointStarted_ = false;  // the endpoint runs (playback: only while buffers are queued)
     bool lost_ = false;
     bool closing_ = false;
-    bool idle_ = false;             // the device thread sleeps with nothing to do
-    bool waitingOnDevice_ = false;  // the device thread waits in the endpoint
-    DWORD recorded_ = 0;           // capture: bytes in the header at the queue's front
-    std::uint64_t position_ = 0;   // capture: frames captured since open or reset
-    std::uint64_t written_ = 0;    // playback: frames handed to the device
-    std::uint64_t heard_ = 0;      // playback: frames heard
-    std::uint64_t queuedEnd_ = 0;  // playback: end of the last queued header's range
-    std::uint64_t base_ = 0;       // playback: heard_ at the last reset
-    std::uint64_t delivered_ = 0;  // frames captured into buffers, or heard, since open
+    bool idle_ = false;               // the device thread sleeps with nothing to do
+    bool waitingOnDevice_ = false;    // the device thread waits in the endpoint
+    DWORD recorded_ = 0;              // capture: bytes in the header at the queue's front
+    std::uint64_t position_ = 0;      // capture: frames captured since open or reset
+    std::uint64_t written_ = 0;       // playback: frames handed to the device
+    std::uint64_t heard_ = 0;         // playback: frames heard
+    std::uint64_t queuedEnd_ = 0;     // playback: end of the last queued header's range
+    std::uint64_t heardAtReset_ = 0;  // playback: heard_ at the last reset
+    std::uint64_t delivered_ = 0;     // frames captured into buffers, or heard, since open
 
     // Device thread only: where capture goes while no buffer is queued.
     std::vector<BYTE> scratch_;

@@ -1,5 +1,7 @@
 // The ALSA wave device: one PCM, opened non-blocking, read or written period by period on the
 // stream's device thread, which sleeps in poll() on the PCM's descriptors and an eventfd.
+#include "platform/winmm/alsa/wave_alsa.h"
+
 #include <alsa/asoundlib.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -13,7 +15,6 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/winmm/alsa/wave_alsa.h"
 #include "platform/winmm/wave_backend.h"
 
 namespace talrec::wave {
@@ -294,9 +295,8 @@ void ListAlsa(Direction dir, std::vector<platform::WaveDeviceEntry>* out) {
         char* name = snd_device_name_get_hint(*hint, "NAME");
         char* desc = snd_device_name_get_hint(*hint, "DESC");
         char* ioid = snd_device_name_get_hint(*hint, "IOID");
-        const bool fits =
-            ioid == nullptr ||
-            std::strcmp(ioid, dir == Direction::Capture ? "Input" : "Output") == 0;
+        const bool fits = ioid == nullptr ||
+                          std::strcmp(ioid, dir == Direction::Capture ? "Input" : "Output") == 0;
         if (name != nullptr && fits && std::strcmp(name, "null") != 0)
             out->push_back({std::string("alsa:") + name, OneLine(desc)});
         std::free(name);

@@ -217,7 +217,7 @@ MediaDecoder::MediaDecoder(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) 
 MediaDecoder::~MediaDecoder() = default;
 
 MCIERROR MediaDecoder::Open(const char* path, std::unique_ptr<MediaDecoder>& out,
-                           std::string* why) {
+                            std::string* why) {
     QuietFfmpeg();
     auto d = std::make_unique<Impl>();
     // Non-blocking, so that a named pipe does not hang the open; it is refused below.

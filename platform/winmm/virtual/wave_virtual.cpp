@@ -1,7 +1,5 @@
 // The virtual wave device: a source (silence, a tone, a WAV file) or a sink (discard, a WAV
 // file) moved at the pace of a clock.
-#include "platform/virtualwave.h"
-
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -11,8 +9,9 @@
 #include <string>
 #include <string_view>
 
-#include "platform/winmm/wave_backend.h"
+#include "platform/virtualwave.h"
 #include "platform/winmm/virtual/wav_file.h"
+#include "platform/winmm/wave_backend.h"
 
 namespace talrec::wave {
 namespace {

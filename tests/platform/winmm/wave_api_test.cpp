@@ -182,8 +182,9 @@ TEST(WaveFront, AFailedOpenSaysOnTheDebugOutputWhatFailed) {
     {
         EnvVar d("TALREC_WAVE_DEVICE", "bogus");
         EXPECT_EQ(QueryIn(kFormat), MMSYSERR_NODRIVER);
-        EXPECT_THAT(debug.Take(), ElementsAre(StartsWith(
-                                      "waveInOpen: TALREC_WAVE_DEVICE=bogus names no device")));
+        EXPECT_THAT(
+            debug.Take(),
+            ElementsAre(StartsWith("waveInOpen: TALREC_WAVE_DEVICE=bogus names no device")));
     }
     {
         EnvVar s("TALREC_VIRTUAL_SOURCE", "noise");

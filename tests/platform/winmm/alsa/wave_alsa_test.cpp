@@ -1,6 +1,8 @@
 // The ALSA device, through ALSA plug-in PCMs that this test defines: a file plug-in reading
 // an input file for capture, one writing an output file for playback, and a plug PCM that
 // cannot convert rates. No sound hardware is needed.
+#include "platform/winmm/alsa/wave_alsa.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -13,7 +15,6 @@
 
 #include "platform/mci.h"
 #include "platform/mmwave.h"
-#include "platform/winmm/alsa/wave_alsa.h"
 #include "support/wave_test_util.h"
 
 using namespace std::chrono_literals;

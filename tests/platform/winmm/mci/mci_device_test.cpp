@@ -8,9 +8,9 @@
 #include <thread>
 
 #include "platform/mci.h"
-#include "tests/platform/winmm/mci/mci_fake_wave.h"
 #include "support/mci_media.h"
 #include "support/wave_test_util.h"
+#include "tests/platform/winmm/mci/mci_fake_wave.h"
 
 namespace {
 

@@ -1,7 +1,5 @@
 // The device contract on the virtual device, stepped by a manual clock: order, stop, reset,
 // calls from inside the callback, pause without loss, positions, a lost device.
-#include "platform/virtualwave.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -12,6 +10,7 @@
 #include <thread>
 
 #include "platform/mmwave.h"
+#include "platform/virtualwave.h"
 #include "support/wave_test_util.h"
 
 using namespace std::chrono_literals;
@@ -412,9 +411,9 @@ TEST_F(VirtualDevice, ALostDeviceHandsBackItsBuffersAndRefusesMore) {
     ASSERT_TRUE(rout.WaitData(2));
     EXPECT_EQ(rin.Data()[0].bytes, 88200u);
     EXPECT_EQ(rin.Data()[1].bytes, 44100u) << "what was captured before the loss is kept";
-    EXPECT_THAT(debug.Take(), ::testing::UnorderedElementsAre(
-                                  "waveIn: virtual was lost after 1.5 s of sound",
-                                  "waveOut: virtual was lost after 1.5 s of sound"));
+    EXPECT_THAT(debug.Take(),
+                ::testing::UnorderedElementsAre("waveIn: virtual was lost after 1.5 s of sound",
+                                                "waveOut: virtual was lost after 1.5 s of sound"));
     ASSERT_EQ(waveInUnprepareHeader(in, &i0.hdr, kHdr), MMSYSERR_NOERROR);
     ASSERT_EQ(waveInPrepareHeader(in, &i0.hdr, kHdr), MMSYSERR_NOERROR);
     EXPECT_EQ(waveInAddBuffer(in, &i0.hdr, kHdr), MMSYSERR_NODRIVER);
