@@ -163,7 +163,7 @@ void WriteWav(const std::string& path, const WAVEFORMATEX& fmt, const std::vecto
 std::vector<BYTE> ReadWavData(const std::string& path, WAVEFORMATEX* fmt = nullptr);
 // 16-bit samples counting up from `first`, wrapping.
 std::vector<BYTE> Counting16(std::size_t samples, std::uint16_t first = 0);
-// A scratch file path unique to this process and name.
+// A scratch file path unique to this process and name; the folder goes when the process ends.
 std::string ScratchPath(const std::string& name);
 
 }  // namespace wavetest

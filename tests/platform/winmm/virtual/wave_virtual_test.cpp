@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <numbers>
 #include <random>
 #include <set>
@@ -428,6 +429,42 @@ TEST_F(VirtualDevice, ALostDeviceHandsBackItsBuffersAndRefusesMore) {
     HWAVEIN again = OpenIn(r2);
     EXPECT_EQ(waveInStart(again), MMSYSERR_NOERROR);
     EXPECT_EQ(waveInClose(again), MMSYSERR_NOERROR);
+}
+
+// The source is found by its chunks whatever stands between them (an odd-sized chunk and its
+// pad byte among them), and a data chunk that claims more than the file holds gives what the
+// file holds, then silence.
+TEST_F(VirtualDevice, AFileSourceIsFoundByItsChunksAndEndsWhereTheFileDoes) {
+    const auto le32 = [](std::string& s, DWORD v) {
+        for (int i = 0; i < 4; ++i) s += static_cast<char>(v >> (8 * i));
+    };
+    const WAVEFORMATEX f = Pcm(1, 8000, 16);
+    std::string body = "WAVELIST";
+    le32(body, 3);
+    body += std::string("abc") + '\0' + "fmt ";
+    le32(body, 16);
+    body.append(reinterpret_cast<const char*>(&f), 16);
+    body += "junk";
+    le32(body, 2);
+    body += "zzdata";
+    le32(body, 1000);
+    body += std::string("\x01\x00\x02\x00\x03\x00", 6);
+    std::string file = "RIFF";
+    le32(file, static_cast<DWORD>(body.size()));
+    const std::string path = wavetest::ScratchPath("chunks.wav");
+    std::ofstream(path, std::ios::binary) << file + body;
+    EnvVar src("TALREC_VIRTUAL_SOURCE", "file:" + path);
+
+    Recorder r;
+    HWAVEIN in = OpenIn(r, f);
+    Buffer b(16);
+    Queue(in, b);
+    ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
+    Begin();
+    Frames(8, 8000);
+    ASSERT_TRUE(r.WaitData(1));
+    EXPECT_EQ(r.Joined(), (std::vector<BYTE>{1, 0, 2, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(waveInClose(in), MMSYSERR_NOERROR);
 }
 
 TEST_F(VirtualDevice, SilenceIsEachWidthsZero) {
