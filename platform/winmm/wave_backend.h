@@ -19,7 +19,7 @@ enum class Direction { Capture, Playback };
 
 // One open device, made by Backend::open on the caller's thread and destroyed by the front
 // after the stream's device thread has ended. Every operation runs on that device thread but
-// Wake, Prime and Xruns, which any thread may call.
+// Wake, Prime, Xruns and Asleep, which any thread may call.
 class Endpoint {
   public:
     virtual ~Endpoint() = default;
@@ -58,6 +58,10 @@ class Endpoint {
 // table of the backends in this build, and the one parser of the setting, are in
 // wave_devices.cpp.
 struct Backend {
+    using OpenFunction = MMRESULT (*)(const std::string& device, Direction dir,
+                                      const WAVEFORMATEX& fmt, std::unique_ptr<Endpoint>* out,
+                                      std::string* why);
+
     const char* name;  // "alsa", "virtual": the setting alone, or before "NAME" as "alsa:NAME"
     // The device that the name alone selects ("default"), or null: the backend takes no device
     // name, and "NAME:..." selects nothing.
@@ -66,9 +70,7 @@ struct Backend {
     // that it opens for the format (out null: nothing stays open). WAVERR_BADFORMAT when the
     // device refuses the format; for any other failure *why says what the backend was told
     // (the sound system's error text), for the debug output.
-    MMRESULT (*open)
-    (const std::string& device, Direction dir, const WAVEFORMATEX& fmt,
-     std::unique_ptr<Endpoint>* out, std::string* why);
+    OpenFunction open;
     // Any thread: appends the devices of one direction that it can name, opening nothing.
     void (*list)(Direction dir, std::vector<platform::WaveDeviceEntry>* out);
     // The product name the capability records give for the device.

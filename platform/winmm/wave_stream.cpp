@@ -405,24 +405,28 @@ void Stream::HandBackAll(std::unique_lock<std::mutex>& l) {
     for (std::size_t n = queue_.size(); n > 0 && !queue_.empty(); --n) HandBack(l);
 }
 
-// Device thread, mu_ held: the device is gone. Says so once on the debug output, with the
-// sound it delivered (captured into buffers, or handed over for playing) until then.
+// Device thread, mu_ held: the device is gone. Says so once on the debug output (with mu_
+// released, as for a callback), with the sound it delivered until then: captured into
+// buffers, or handed over for playing.
 void Stream::Lose(std::unique_lock<std::mutex>& l) {
+    std::string line;
     if (!lost_) {
         const std::uint64_t frames =
             delivered_ + (dir_ == Direction::Playback ? written_ - heard_ : 0);
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%.1f",
                       static_cast<double>(frames) / fmt_.nSamplesPerSec);
-        const std::string line =
-            std::string(dir_ == Direction::Capture ? "waveIn: " : "waveOut: ") + device_ +
-            " was lost after " + seconds + " s of sound";
-        OutputDebugStringA(line.c_str());
+        line = std::string(dir_ == Direction::Capture ? "waveIn: " : "waveOut: ") + device_ +
+               " was lost after " + seconds + " s of sound";
     }
     lost_ = true;
     if (endpointStarted_) endpoint_->Stop();
     running_ = endpointStarted_ = false;
     HandBackAll(l);
+    if (line.empty()) return;
+    l.unlock();
+    OutputDebugStringA(line.c_str());
+    l.lock();
 }
 
 // Device thread. Runs the owner's callback with mu_ released, so that it may call back in.

@@ -47,8 +47,9 @@ CWaveIn& Prepared(CWaveIn& in, const WAVEFORMATEX& f, HWND window = nullptr) {
     return in;
 }
 
-// On the real clock: the capture holds the time between the start and the close (measured
-// around both, so that a slow machine cannot make it fail), the tone and one level a buffer.
+// On the real clock: the capture holds the time between the start and the close (the bounds
+// measured around both, so that a loaded machine does not make it fail), the tone, and one
+// level a buffer.
 TEST(WaveIn, ToneAtRealSpeedGivesTheTimeRecordedAndItsLevels) {
     EnvVar src("TALREC_VIRTUAL_SOURCE", "tone:440:0.3");
     EnvVar speed("TALREC_VIRTUAL_SPEED", "1");

@@ -93,11 +93,11 @@ class LevelWindow {
         return DefWindowProcA(h, msg, wp, lp);
     }
 
+    static constexpr UINT kMarker = WM_WAVE_LEVEL + 1;  // Levels' marker message
+
     std::thread thread_;
     std::optional<MessageLoop::Poster> poster_;
     HWND hwnd_ = nullptr;
-    static constexpr UINT kMarker = WM_WAVE_LEVEL + 1;
-
     std::mutex mu_;
     std::condition_variable markerCv_;
     std::vector<WPARAM> levels_;

@@ -27,6 +27,8 @@ constexpr auto kStallLimit = std::chrono::seconds(5);
 // A suspended PCM is resumed for at most this long, then prepared again.
 constexpr auto kResumeLimit = std::chrono::seconds(1);
 constexpr int kResumePollMs = 10;
+constexpr unsigned kPeriodMicros = 25'000;
+constexpr unsigned kBufferMicros = 200'000;
 
 // SimulateAlsaSuspend: every PCM reads, writes and resumes as one suspended for good.
 std::atomic<bool> g_simulateSuspend{false};
@@ -37,8 +39,6 @@ int ResumePcm(snd_pcm_t* pcm) {
     g_resumeRefusals.fetch_add(1);
     return -EAGAIN;
 }
-constexpr unsigned kPeriodMicros = 25'000;
-constexpr unsigned kBufferMicros = 200'000;
 
 snd_pcm_format_t AlsaFormat(WORD bits) {
     switch (bits) {
