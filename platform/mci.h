@@ -18,6 +18,8 @@
 //   after MCI_PAUSE until the next MCI_PLAY, which resumes at the sample where it paused.
 // - Times (MCI_STATUS_LENGTH, MCI_STATUS_POSITION, dwFrom/dwTo) are in milliseconds.
 // - MCI_RECORD and MCI_SAVE are refused with MCIERR_UNSUPPORTED_FUNCTION.
+// - A file that MCI_OPEN cannot open or decode is named once on the debug output
+//   (OutputDebugStringA), with FFmpeg's words when FFmpeg refused it; the result is unchanged.
 #pragma once
 
 #include "platform/windef.h"

@@ -13,6 +13,9 @@
 //   the callbacks for them have finished.
 // - WAVE_FORMAT_QUERY opens nothing that stays open and answers the same for the same
 //   device and format.
+// - A failure that the caller's results do not show is said once on the debug output
+//   (OutputDebugStringA): a device that does not open or refuses the format, at the open or
+//   query; a device lost while running, with the seconds of sound it delivered.
 // - Positions are in samples (TIME_SAMPLES): frames captured, or heard, since the device was
 //   opened or last reset. A playback buffer is done once its frames have been heard (not
 //   merely handed to the sound system), so the last buffer of a sound is not cut short.
@@ -23,16 +26,18 @@
 //   states (WAVERR_UNPREPARED, WAVERR_STILLPLAYING), open flags (MMSYSERR_INVALFLAG) and the
 //   PCM format record (WAVERR_BADFORMAT unless tag, width, block align and byte rate agree).
 //   A backend checks only what its device grants.
-// - A device that is lost (unplugged, sound server gone) hands back every queued buffer; after
-//   that adding a buffer, writing or starting fails with MMSYSERR_NODRIVER, and reset and
-//   close still work. waveInClose/waveOutClose fail with WAVERR_STILLPLAYING while buffers are
+// - A device that is lost (unplugged, sound server gone) hands back every queued buffer, the
+//   capture buffer being filled with what it holds (the sound until the loss); after that
+//   adding a buffer, writing or starting fails with MMSYSERR_NODRIVER, and reset and close
+//   still work. waveInClose/waveOutClose fail with WAVERR_STILLPLAYING while buffers are
 //   queued, and with MMSYSERR_HANDLEBUSY when called from the device's own callback.
 // - waveOutReset also ends a pause.
 //
 // Backends, chosen at each open by TALREC_WAVE_DEVICE (an unknown value fails the open with
-// MMSYSERR_NODRIVER; nothing falls back to another backend):
-// - "alsa" (the default): the ALSA PCM "default"; "alsa:NAME": the ALSA PCM NAME. The device
-//   must grant exactly the rate, width and channel count asked for, else WAVERR_BADFORMAT.
+// MMSYSERR_NODRIVER, and the device count is 0; nothing falls back to another backend):
+// - "alsa" (the default; absent from a build without ALSA, where it is an unknown value): the
+//   ALSA PCM "default"; "alsa:NAME": the ALSA PCM NAME. The device must grant exactly the
+//   rate, width and channel count asked for, else WAVERR_BADFORMAT.
 // - "virtual": a clock-driven software device. Its source (TALREC_VIRTUAL_SOURCE) is
 //   "silence", "tone:FREQ[:AMPLITUDE]" (sample n of every channel is
 //   lround(AMPLITUDE * FULL * sin(2 pi FREQ n / RATE)), FULL the format's largest positive

@@ -1,33 +1,23 @@
 // The front of the wave-audio service: handles, argument and header checks, the choice of
 // backend. Every device call below runs on the caller's thread and hands device work to the
 // device's Stream.
+#include <algorithm>
 #include <atomic>
-#include <cstdlib>
+#include <chrono>
 #include <memory>
 #include <mutex>
-#include <string_view>
+#include <string>
+#include <thread>
 #include <unordered_map>
+#include <vector>
 
+#include "platform/debugapi.h"
 #include "platform/mmwave.h"
+#include "platform/virtualwave.h"
+#include "platform/winmm/wave_probe.h"
 #include "platform/winmm/wave_stream.h"
 
 namespace talrec::wave {
-
-Setting ReadSetting() {
-    const char* env = std::getenv("TALREC_WAVE_DEVICE");
-    const std::string_view v = env ? env : "";
-    Setting s;
-    if (v.empty() || v == "alsa") {
-        s.kind = Setting::Kind::Alsa;
-        s.pcm = "default";
-    } else if (v.starts_with("alsa:") && v.size() > 5) {
-        s.kind = Setting::Kind::Alsa;
-        s.pcm = v.substr(5);
-    } else if (v == "virtual") {
-        s.kind = Setting::Kind::Virtual;
-    }
-    return s;
-}
 
 namespace {
 
@@ -61,17 +51,44 @@ bool IsPcmFormat(const WAVEFORMATEX& f) {
     return f.nBlockAlign == align && f.nAvgBytesPerSec == f.nSamplesPerSec * align;
 }
 
-MMRESULT OpenBackend(Direction dir, const WAVEFORMATEX& f, std::unique_ptr<Endpoint>* out) {
-    const Setting s = ReadSetting();
-    switch (s.kind) {
-        case Setting::Kind::Alsa:
-            return OpenAlsa(s.pcm, dir, f, out);
-        case Setting::Kind::Virtual:
-            return OpenVirtual(dir, f, out);
-        case Setting::Kind::Invalid:
-            break;
+// The debug output's words for a format record.
+std::string Describe(const WAVEFORMATEX& f) {
+    std::string text = std::to_string(f.nChannels) + " channels, " +
+                       std::to_string(f.nSamplesPerSec) + " Hz, " +
+                       std::to_string(f.wBitsPerSample) + " bits";
+    if (f.wFormatTag != WAVE_FORMAT_PCM) text = "tag " + std::to_string(f.wFormatTag) + ", " + text;
+    return text;
+}
+
+// One line on the debug output for an open or a format query that failed (not for a probe):
+// which device, and what its backend said, or which format it refused.
+void ReportOpenFailure(Direction dir, const Selection& s, const WAVEFORMATEX& f, MMRESULT r,
+                       const std::string& why) {
+    if (WaveProbe::Active()) return;
+    std::string line = dir == Direction::Capture ? "waveInOpen: " : "waveOutOpen: ";
+    if (!s.backend) {
+        line +=
+            "TALREC_WAVE_DEVICE=" + s.setting + " names no device (known: " + KnownSettings() + ")";
+    } else if (r == WAVERR_BADFORMAT) {
+        line += s.setting + " refuses the format " + Describe(f);
+    } else {
+        char text[MAXERRORLENGTH] = "";
+        waveOutGetErrorTextA(r, text, MAXERRORLENGTH);
+        line += s.setting + " does not open (" + (why.empty() ? text : why) + ")";
     }
-    return MMSYSERR_NODRIVER;
+    OutputDebugStringA(line.c_str());
+}
+
+// Opens (out non-null) or checks the device that TALREC_WAVE_DEVICE selects, reporting a
+// failure when asked to. *device receives the setting that selected it.
+MMRESULT OpenBackend(Direction dir, const WAVEFORMATEX& f, std::unique_ptr<Endpoint>* out,
+                     bool report, std::string* device = nullptr) {
+    const Selection s = SelectDevice();
+    if (device) *device = s.setting;
+    std::string why;
+    const MMRESULT r = s.backend ? s.backend->open(s.device, dir, f, out, &why) : MMSYSERR_NODRIVER;
+    if (r != MMSYSERR_NOERROR && report) ReportOpenFailure(dir, s, f, r, why);
+    return r;
 }
 
 constexpr DWORD kCallbackMask = 0x00070000;
@@ -92,13 +109,18 @@ MMRESULT Open(Direction dir, void** handle, UINT device, LPCWAVEFORMATEX pwfx, D
     if (device != WAVE_MAPPER && device != 0) return MMSYSERR_BADDEVICEID;
     WAVEFORMATEX fmt;
     std::memcpy(&fmt, pwfx, sizeof fmt);
-    if (!IsPcmFormat(fmt)) return WAVERR_BADFORMAT;
+    if (!IsPcmFormat(fmt)) {
+        ReportOpenFailure(dir, SelectDevice(), fmt, WAVERR_BADFORMAT, {});
+        return WAVERR_BADFORMAT;
+    }
     const bool query = (flags & WAVE_FORMAT_QUERY) != 0;
-    if (query) return OpenBackend(dir, fmt, nullptr);
+    if (query) return OpenBackend(dir, fmt, nullptr, true);
     if (!handle) return MMSYSERR_INVALPARAM;
 
     std::unique_ptr<Endpoint> ep;
-    if (const MMRESULT r = OpenBackend(dir, fmt, &ep); r != MMSYSERR_NOERROR) return r;
+    std::string setting;
+    if (const MMRESULT r = OpenBackend(dir, fmt, &ep, true, &setting); r != MMSYSERR_NOERROR)
+        return r;
     std::shared_ptr<Stream> stream;
     void* h = nullptr;
     {
@@ -114,7 +136,7 @@ MMRESULT Open(Direction dir, void** handle, UINT device, LPCWAVEFORMATEX pwfx, D
             cb.handle = h;
             cb.instance = instance;
         }
-        stream = std::make_shared<Stream>(dir, fmt, std::move(ep), cb);
+        stream = std::make_shared<Stream>(dir, fmt, std::move(ep), cb, setting);
         g_streams.emplace(reinterpret_cast<std::uintptr_t>(h), stream);
     }
     *handle = h;
@@ -211,18 +233,9 @@ constexpr struct {
 MMRESULT GetCaps(Direction dir, UINT_PTR device, CHAR (&name)[MAXPNAMELEN], DWORD* formats,
                  WORD* channels) {
     if (device != WAVE_MAPPER && device != 0) return MMSYSERR_BADDEVICEID;
-    const Setting s = ReadSetting();
-    std::string n;
-    switch (s.kind) {
-        case Setting::Kind::Alsa:
-            n = "ALSA " + s.pcm;
-            break;
-        case Setting::Kind::Virtual:
-            n = "talrec virtual device";
-            break;
-        case Setting::Kind::Invalid:
-            return MMSYSERR_NODRIVER;
-    }
+    const Selection s = SelectDevice();
+    if (!s.backend) return MMSYSERR_NODRIVER;
+    const std::string n = s.backend->productName(s.device);
     std::memset(name, 0, sizeof name);
     std::memcpy(name, n.data(), std::min<std::size_t>(n.size(), MAXPNAMELEN - 1));
     *formats = 0;
@@ -231,7 +244,7 @@ MMRESULT GetCaps(Direction dir, UINT_PTR device, CHAR (&name)[MAXPNAMELEN], DWOR
         const WORD align = static_cast<WORD>(sf.channels * sf.bits / 8);
         const WAVEFORMATEX f{WAVE_FORMAT_PCM, sf.channels, sf.rate, sf.rate * align,
                              align,           sf.bits,     0};
-        if (OpenBackend(dir, f, nullptr) == MMSYSERR_NOERROR) {
+        if (OpenBackend(dir, f, nullptr, false) == MMSYSERR_NOERROR) {
             *formats |= sf.flag;
             *channels = std::max(*channels, sf.channels);
         }
@@ -240,10 +253,26 @@ MMRESULT GetCaps(Direction dir, UINT_PTR device, CHAR (&name)[MAXPNAMELEN], DWOR
 }
 
 UINT NumDevs() {
-    return ReadSetting().kind == Setting::Kind::Invalid ? 0 : 1;
+    return SelectDevice().backend ? 1 : 0;
 }
 
 }  // namespace
+
+bool WaitUntilDevicesIdle(std::chrono::milliseconds limit) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        std::vector<std::shared_ptr<Stream>> open;
+        {
+            std::lock_guard l(g_tableMu);
+            for (const auto& [handle, stream] : g_streams) open.push_back(stream);
+        }
+        if (std::all_of(open.begin(), open.end(), [](const auto& s) { return s->Settled(); }))
+            return true;
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+}
+
 }  // namespace talrec::wave
 
 using talrec::wave::Direction;

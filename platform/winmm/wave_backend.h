@@ -8,14 +8,18 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/mmwave.h"
+#include "platform/wavedevices.h"
 
 namespace talrec::wave {
 
 enum class Direction { Capture, Playback };
 
-// One open device. Every operation but Wake and Xruns runs on the stream's device thread.
+// One open device, made by Backend::open on the caller's thread and destroyed by the front
+// after the stream's device thread has ended. Every operation runs on that device thread but
+// Wake, Prime, Xruns and Asleep, which any thread may call.
 class Endpoint {
   public:
     virtual ~Endpoint() = default;
@@ -44,18 +48,47 @@ class Endpoint {
     virtual void Prime() {}
     // Any thread: overruns and underruns recovered from.
     virtual DWORD Xruns() const = 0;
+    // Any thread, for tests: the device thread is blocked in Wait or WaitHeard, and nothing
+    // is due that would end the wait before its deadline, nor a Wake. Only a device on a clock
+    // of its own can tell; the others say false.
+    virtual bool Asleep() { return false; }
 };
 
-// The backend that TALREC_WAVE_DEVICE names, read at every open.
-struct Setting {
-    enum class Kind { Alsa, Virtual, Invalid } kind = Kind::Invalid;
-    std::string pcm;  // ALSA PCM name
-};
-Setting ReadSetting();
+// One backend: its name in TALREC_WAVE_DEVICE, how its devices open and which it lists. The
+// table of the backends in this build, and the one parser of the setting, are in
+// wave_devices.cpp.
+struct Backend {
+    using OpenFunction = MMRESULT (*)(const std::string& device, Direction dir,
+                                      const WAVEFORMATEX& fmt, std::unique_ptr<Endpoint>* out,
+                                      std::string* why);
 
-// Opens (out non-null) or only checks (out null: nothing stays open) a device for the format.
-MMRESULT OpenVirtual(Direction dir, const WAVEFORMATEX& fmt, std::unique_ptr<Endpoint>* out);
-MMRESULT OpenAlsa(const std::string& pcm, Direction dir, const WAVEFORMATEX& fmt,
-                  std::unique_ptr<Endpoint>* out);
+    const char* name;  // "alsa", "virtual": the setting alone, or before "NAME" as "alsa:NAME"
+    // The device that the name alone selects ("default"), or null: the backend takes no device
+    // name, and "NAME:..." selects nothing.
+    const char* defaultDevice;
+    // Caller's thread (waveInOpen/waveOutOpen). Opens the device (out non-null) or only checks
+    // that it opens for the format (out null: nothing stays open). WAVERR_BADFORMAT when the
+    // device refuses the format; for any other failure *why says what the backend was told
+    // (the sound system's error text), for the debug output.
+    OpenFunction open;
+    // Any thread: appends the devices of one direction that it can name, opening nothing.
+    void (*list)(Direction dir, std::vector<platform::WaveDeviceEntry>* out);
+    // The product name the capability records give for the device.
+    std::string (*productName)(const std::string& device);
+};
+
+extern const Backend kAlsaBackend;  // only in a build with ALSA
+extern const Backend kVirtualBackend;
+
+// What TALREC_WAVE_DEVICE selects, read anew at every open.
+struct Selection {
+    std::string setting;               // the value in effect ("alsa" when unset)
+    const Backend* backend = nullptr;  // null: the value names no backend of this build
+    std::string device;                // the backend's device ("default", a PCM name)
+};
+Selection SelectDevice();
+
+// The values this build takes, for messages: "alsa, alsa:NAME, virtual".
+std::string KnownSettings();
 
 }  // namespace talrec::wave

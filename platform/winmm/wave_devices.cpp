@@ -1,67 +1,94 @@
+// The wave backends of this build, and the one reading of TALREC_WAVE_DEVICE that chooses
+// among them: the open, the capabilities and the device list all go through SelectDevice.
 #include <cstdlib>
-#include <cstring>
+#include <string_view>
 
 #include "platform/wavedevices.h"
+#include "platform/winmm/wave_backend.h"
 
-#if TALREC_DEVICE_HINTS
-#include <alsa/asoundlib.h>
-#endif
-
-namespace talrec::platform {
+namespace talrec::wave {
 namespace {
 
-// A hint's description holds line breaks between its parts; one line reads better.
-std::string OneLine(const char* text) {
-    std::string out = text != nullptr ? text : "";
-    for (char& c : out) {
-        if (c == '\n') c = ' ';
-    }
-    return out;
-}
+// A build without ALSA has no "alsa" entry: the setting then names nothing, as any unknown one.
+constexpr const Backend* kBackends[] = {
+#if TALREC_HAVE_ALSA
+    &kAlsaBackend,
+#endif
+    &kVirtualBackend,
+};
 
-// "alsa" and "alsa:default" select the same PCM.
-std::string Normalised(const std::string& setting) {
-    return setting == "alsa" ? "alsa:default" : setting;
+constexpr const char* kDefaultSetting = "alsa";
+
+// The setting that the list gives the selected device: "alsa" is "alsa:default".
+std::string Canonical(const Selection& s) {
+    if (!s.backend) return s.setting;
+    return s.backend->defaultDevice ? std::string(s.backend->name) + ":" + s.device
+                                    : std::string(s.backend->name);
 }
 
 }  // namespace
 
+Selection SelectDevice() {
+    const char* env = std::getenv("TALREC_WAVE_DEVICE");
+    Selection s;
+    s.setting = env && *env ? env : kDefaultSetting;
+    const std::string_view v = s.setting;
+    const auto colon = v.find(':');
+    const std::string_view name = v.substr(0, colon);
+    for (const Backend* b : kBackends) {
+        if (name != b->name) continue;
+        if (colon == std::string_view::npos) {
+            s.backend = b;
+            if (b->defaultDevice) s.device = b->defaultDevice;
+        } else if (b->defaultDevice && colon + 1 < v.size()) {
+            s.backend = b;
+            s.device = v.substr(colon + 1);
+        }
+        break;
+    }
+    return s;
+}
+
+std::string KnownSettings() {
+    std::string out;
+    for (const Backend* b : kBackends) {
+        if (!out.empty()) out += ", ";
+        out += b->name;
+        if (b->defaultDevice) out += std::string(", ") + b->name + ":NAME";
+    }
+    return out;
+}
+
+}  // namespace talrec::wave
+
+namespace talrec::platform {
+
 std::string SelectedWaveDevice() {
-    const char* value = std::getenv("TALREC_WAVE_DEVICE");
-    return value != nullptr && *value != '\0' ? value : "alsa";
+    return wave::SelectDevice().setting;
 }
 
 std::vector<WaveDeviceEntry> ListWaveDevices(bool capture) {
+    using wave::Direction;
     std::vector<WaveDeviceEntry> out;
-    std::string selected = Normalised(SelectedWaveDevice());
-#if TALREC_DEVICE_HINTS
-    void** hints = nullptr;
-    if (snd_device_name_hint(-1, "pcm", &hints) == 0) {
-        for (void** hint = hints; *hint != nullptr; ++hint) {
-            char* name = snd_device_name_get_hint(*hint, "NAME");
-            char* desc = snd_device_name_get_hint(*hint, "DESC");
-            char* ioid = snd_device_name_get_hint(*hint, "IOID");  // null: both directions
-            bool fits = ioid == nullptr || std::strcmp(ioid, capture ? "Input" : "Output") == 0;
-            if (name != nullptr && fits && std::strcmp(name, "null") != 0) {
-                WaveDeviceEntry entry{std::string("alsa:") + name, OneLine(desc), false};
-                entry.selected = entry.setting == selected;
-                out.push_back(std::move(entry));
-            }
-            std::free(name);
-            std::free(desc);
-            std::free(ioid);
-        }
-        snd_device_name_free_hint(hints);
-    }
-#else
-    (void)capture;
-#endif
-    out.push_back({"virtual", "the virtual device (TALREC_VIRTUAL_SOURCE, TALREC_VIRTUAL_SINK)",
-                   selected == "virtual"});
+    for (const wave::Backend* b : wave::kBackends)
+        b->list(capture ? Direction::Capture : Direction::Playback, &out);
+    const wave::Selection selected = wave::SelectDevice();
+    const std::string setting = wave::Canonical(selected);
     bool listed = false;
-    for (const WaveDeviceEntry& entry : out) listed = listed || entry.selected;
-    // A PCM that the hints leave out (ALSA's own "default" among them) still opens by name.
-    if (!listed) out.insert(out.begin(), {selected, "named by TALREC_WAVE_DEVICE", true});
+    for (WaveDeviceEntry& entry : out) {
+        entry.selected = selected.backend && entry.setting == setting;
+        listed = listed || entry.selected;
+    }
+    // A device that the backend's list leaves out (ALSA's own "default" among them) still
+    // opens by name; a setting that names nothing is shown, unmarked, for what it is.
+    if (!listed) {
+        out.insert(
+            out.begin(),
+            selected.backend
+                ? WaveDeviceEntry{selected.setting, "named by TALREC_WAVE_DEVICE", true}
+                : WaveDeviceEntry{selected.setting,
+                                  "names no device (known: " + wave::KnownSettings() + ")", false});
+    }
     return out;
 }
 

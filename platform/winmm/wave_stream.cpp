@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
+#include <string>
+
+#include "platform/debugapi.h"
 
 namespace talrec::wave {
 namespace {
@@ -19,8 +23,14 @@ constexpr DWORD kScratchFrames = 1024;
 
 }  // namespace
 
-Stream::Stream(Direction dir, const WAVEFORMATEX& fmt, std::unique_ptr<Endpoint> ep, Callback cb)
-    : dir_(dir), fmt_(fmt), align_(fmt.nBlockAlign), cb_(cb), ep_(std::move(ep)) {
+Stream::Stream(Direction dir, const WAVEFORMATEX& fmt, std::unique_ptr<Endpoint> ep, Callback cb,
+               std::string device)
+    : dir_(dir),
+      fmt_(fmt),
+      align_(fmt.nBlockAlign),
+      callback_(cb),
+      device_(std::move(device)),
+      endpoint_(std::move(ep)) {
     // Playback plays as soon as a buffer is written; capture waits for waveInStart.
     running_ = dir_ == Direction::Playback;
     scratch_.resize(static_cast<std::size_t>(kScratchFrames) * align_);
@@ -32,8 +42,8 @@ Stream::~Stream() {
             std::lock_guard l(mu_);
             closing_ = true;
         }
-        cv_.notify_all();
-        ep_->Wake();
+        deviceWake_.notify_all();
+        endpoint_->Wake();
         thread_.join();
     }
 }
@@ -60,14 +70,14 @@ MMRESULT Stream::Add(WAVEHDR* h) {
         }
         StoreFlags(h, (LoadFlags(h) | WHDR_INQUEUE) & ~WHDR_DONE);
         queue_.push_back(q);
-        idle = dir_ == Direction::Playback && running_ && !epStarted_;
+        idle = dir_ == Direction::Playback && running_ && !endpointStarted_;
     }
-    cv_.notify_all();
+    deviceWake_.notify_all();
     if (OnDeviceThread()) return MMSYSERR_NOERROR;
     // The sound starts when it is written, not at the device thread's next step. No waiting
     // for the device thread here: the writer may hold a lock that its callback takes.
-    if (idle) ep_->Prime();
-    ep_->Wake();
+    if (idle) endpoint_->Prime();
+    endpoint_->Wake();
     return MMSYSERR_NOERROR;
 }
 
@@ -98,8 +108,8 @@ MMRESULT Stream::Close() {
         if (OnDeviceThread()) return MMSYSERR_HANDLEBUSY;
         closing_ = true;
     }
-    cv_.notify_all();
-    ep_->Wake();
+    deviceWake_.notify_all();
+    endpoint_->Wake();
     thread_.join();
     return MMSYSERR_NOERROR;
 }
@@ -107,25 +117,29 @@ MMRESULT Stream::Close() {
 // Caller's thread: hands the command to the device thread and waits until it is carried out.
 // From inside the callback (the device thread itself) the command runs at once.
 MMRESULT Stream::Command(Cmd c, DWORD* position) {
-    DWORD pos = 0;
-    MMRESULT r;
+    Reply reply;
+    std::unique_lock l(mu_);
     if (OnDeviceThread()) {
-        std::unique_lock l(mu_);
-        r = Execute(l, c, &pos);
+        reply.result = Execute(l, c, &reply.position);
     } else {
-        std::lock_guard serial(callerMu_);
-        std::unique_lock l(mu_);
-        if (closing_) return MMSYSERR_INVALHANDLE;
-        cmd_ = c;
-        const std::uint64_t seq = ++cmdSeq_;
-        cv_.notify_all();
-        ep_->Wake();
-        doneCv_.wait(l, [&] { return doneSeq_ == seq; });
-        r = cmdResult_;
-        pos = cmdPosition_;
+        const auto posted = commands_.Post(
+            l, c, [&] { return !closing_; },
+            [&] {
+                deviceWake_.notify_all();
+                endpoint_->Wake();
+            });
+        if (!posted) return MMSYSERR_INVALHANDLE;
+        reply = *posted;
     }
-    if (position) *position = pos;
-    return r;
+    if (position) *position = reply.position;
+    return reply.result;
+}
+
+bool Stream::Settled() {
+    std::lock_guard l(mu_);
+    if (commands_.Pending() || closing_) return false;
+    if (idle_) return !HasWork();
+    return waitingOnDevice_ && endpoint_->Asleep();
 }
 
 bool Stream::HasWork() const {
@@ -139,14 +153,11 @@ void Stream::Run() {
     Deliver(nullptr, dir_ == Direction::Capture ? WIM_OPEN : WOM_OPEN, nullptr);
     std::unique_lock l(mu_);
     for (;;) {
-        if (cmd_ != Cmd::None) {
-            const Cmd c = cmd_;
-            cmd_ = Cmd::None;
-            DWORD pos = 0;
-            cmdResult_ = Execute(l, c, &pos);
-            cmdPosition_ = pos;
-            doneSeq_ = cmdSeq_;
-            doneCv_.notify_all();
+        if (commands_.Pending()) {
+            const Cmd c = commands_.Take();
+            Reply reply;
+            reply.result = Execute(l, c, &reply.position);
+            commands_.Answer(reply);
             continue;
         }
         if (closing_) break;
@@ -158,9 +169,11 @@ void Stream::Run() {
             }
             continue;
         }
-        cv_.wait(l, [&] { return cmd_ != Cmd::None || closing_ || HasWork(); });
+        idle_ = true;
+        deviceWake_.wait(l, [&] { return commands_.Pending() || closing_ || HasWork(); });
+        idle_ = false;
     }
-    if (epStarted_) ep_->Stop();
+    if (endpointStarted_) endpoint_->Stop();
     l.unlock();
     Deliver(nullptr, dir_ == Direction::Capture ? WIM_CLOSE : WOM_CLOSE, nullptr);
 }
@@ -168,35 +181,32 @@ void Stream::Run() {
 // Device thread, mu_ held. Callbacks run with mu_ released.
 MMRESULT Stream::Execute(std::unique_lock<std::mutex>& l, Cmd c, DWORD* position) {
     switch (c) {
-        case Cmd::None:
-        case Cmd::Close:
-            return MMSYSERR_NOERROR;
         case Cmd::Start:
             if (lost_) return MMSYSERR_NODRIVER;
             if (running_) return MMSYSERR_NOERROR;
-            if (!ep_->Start()) {
+            if (!endpoint_->Start()) {
                 Lose(l);
                 return MMSYSERR_NODRIVER;
             }
-            running_ = epStarted_ = true;
+            running_ = endpointStarted_ = true;
             return MMSYSERR_NOERROR;
         case Cmd::Stop:
             if (!running_) return MMSYSERR_NOERROR;
             DrainCapture(l);
-            ep_->Stop();
-            running_ = epStarted_ = false;
+            endpoint_->Stop();
+            running_ = endpointStarted_ = false;
             if (recorded_ > 0 && !queue_.empty()) HandBack(l);
             return MMSYSERR_NOERROR;
         case Cmd::Pause:
             if (!running_) return MMSYSERR_NOERROR;
-            if (epStarted_) {
+            if (endpointStarted_) {
                 CatchUpPlayback(l);
                 CompleteHeard(l);
                 // Frames handed over but not heard are handed over again at the restart.
                 written_ = heard_;
             }
-            ep_->Stop();
-            epStarted_ = false;
+            endpoint_->Stop();
+            endpointStarted_ = false;
             running_ = false;
             return MMSYSERR_NOERROR;
         case Cmd::Restart:
@@ -204,29 +214,29 @@ MMRESULT Stream::Execute(std::unique_lock<std::mutex>& l, Cmd c, DWORD* position
             running_ = true;
             // Buffers written while paused start playing now, not at the device thread's
             // next step.
-            if (!queue_.empty() && !epStarted_) {
-                if (!ep_->Start()) {
+            if (!queue_.empty() && !endpointStarted_) {
+                if (!endpoint_->Start()) {
                     Lose(l);
                     return MMSYSERR_NODRIVER;
                 }
-                epStarted_ = true;
+                endpointStarted_ = true;
             }
             return MMSYSERR_NOERROR;
         case Cmd::Reset:
             if (dir_ == Direction::Capture) {
                 if (running_) DrainCapture(l);
-                if (epStarted_) ep_->Stop();
-                running_ = epStarted_ = false;
+                if (endpointStarted_) endpoint_->Stop();
+                running_ = endpointStarted_ = false;
                 HandBackAll(l);
                 position_ = 0;
             } else {
-                if (epStarted_) CatchUpPlayback(l);
-                ep_->Stop();
-                epStarted_ = false;
+                if (endpointStarted_) CatchUpPlayback(l);
+                endpoint_->Stop();
+                endpointStarted_ = false;
                 HandBackAll(l);
                 // Headers queued by the callbacks of this reset stay queued.
                 written_ = heard_ = queue_.empty() ? queuedEnd_ : queue_.front().begin;
-                base_ = heard_;
+                heardAtReset_ = heard_;
                 running_ = !lost_;
             }
             return MMSYSERR_NOERROR;
@@ -236,11 +246,11 @@ MMRESULT Stream::Execute(std::unique_lock<std::mutex>& l, Cmd c, DWORD* position
                 if (running_ && !queue_.empty()) FillFront(l);
                 *position = static_cast<DWORD>(position_);
             } else {
-                if (epStarted_) {
+                if (endpointStarted_) {
                     CatchUpPlayback(l);
                     CompleteHeard(l);
                 }
-                *position = static_cast<DWORD>(heard_ - base_);
+                *position = static_cast<DWORD>(heard_ - heardAtReset_);
             }
             return MMSYSERR_NOERROR;
     }
@@ -258,7 +268,7 @@ long Stream::FillFront(std::unique_lock<std::mutex>& l) {
     }
     BYTE* dst = reinterpret_cast<BYTE*>(h->lpData) + recorded_;
     l.unlock();
-    const long n = ep_->Transfer(dst, room);
+    const long n = endpoint_->Transfer(dst, room);
     l.lock();
     if (n < 0) {
         Lose(l);
@@ -266,6 +276,7 @@ long Stream::FillFront(std::unique_lock<std::mutex>& l) {
     }
     recorded_ += static_cast<DWORD>(n) * align_;
     position_ += static_cast<DWORD>(n);
+    delivered_ += static_cast<DWORD>(n);
     if (static_cast<DWORD>(n) == room) HandBack(l);
     return n;
 }
@@ -275,20 +286,16 @@ void Stream::StepCapture(std::unique_lock<std::mutex>& l) {
     if (queue_.empty()) {
         // No buffer to fill: what the device hears now is lost, as on any device.
         l.unlock();
-        const long n = ep_->Transfer(scratch_.data(), kScratchFrames);
-        if (n == 0) ep_->Wait(kScratchFrames);
+        const long n = endpoint_->Transfer(scratch_.data(), kScratchFrames);
         l.lock();
+        if (n == 0) WaitOnDevice(l, [&] { endpoint_->Wait(kScratchFrames); });
         if (n < 0) Lose(l);
         return;
     }
     WAVEHDR* h = queue_.front().h;
     const DWORD room = (h->dwBufferLength - recorded_) / align_;
     const long n = FillFront(l);
-    if (n == 0 && room > 0) {
-        l.unlock();
-        ep_->Wait(room);
-        l.lock();
-    }
+    if (n == 0 && room > 0) WaitOnDevice(l, [&] { endpoint_->Wait(room); });
 }
 
 // Device thread, mu_ held: at a stop or reset, moves what the device has captured until now
@@ -311,19 +318,19 @@ void Stream::DrainCapture(std::unique_lock<std::mutex>& l) {
 
 // Device thread, mu_ held.
 void Stream::StepPlayback(std::unique_lock<std::mutex>& l) {
-    if (!epStarted_) {
-        if (!ep_->Start()) {
+    if (!endpointStarted_) {
+        if (!endpoint_->Start()) {
             Lose(l);
             return;
         }
-        epStarted_ = true;
+        endpointStarted_ = true;
     }
     CompleteHeard(l);
     if (!HasWork()) {
         // Every buffer heard (or a command came in a callback): the device idles.
-        if (epStarted_ && queue_.empty()) {
-            ep_->Stop();
-            epStarted_ = false;
+        if (endpointStarted_ && queue_.empty()) {
+            endpoint_->Stop();
+            endpointStarted_ = false;
         }
         return;
     }
@@ -331,23 +338,21 @@ void Stream::StepPlayback(std::unique_lock<std::mutex>& l) {
                             [&](const Queued& q) { return q.end > written_; });
     if (cur == queue_.end()) {
         const DWORD toHear = static_cast<DWORD>(queue_.front().end - heard_);
-        l.unlock();
-        ep_->WaitHeard(toHear);
-        l.lock();
+        WaitOnDevice(l, [&] { endpoint_->WaitHeard(toHear); });
         return;
     }
     const BYTE* src =
         reinterpret_cast<const BYTE*>(cur->h->lpData) + (written_ - cur->begin) * align_;
     const DWORD frames = static_cast<DWORD>(cur->end - written_);
     l.unlock();
-    const long n = ep_->Transfer(const_cast<BYTE*>(src), frames);
-    if (n == 0) ep_->Wait(frames);
+    const long n = endpoint_->Transfer(const_cast<BYTE*>(src), frames);
     l.lock();
     if (n < 0) {
         Lose(l);
         return;
     }
     written_ += static_cast<DWORD>(n);
+    if (n == 0) WaitOnDevice(l, [&] { endpoint_->Wait(frames); });
 }
 
 // Device thread, mu_ held: hands the device every frame it can take now, without waiting,
@@ -361,7 +366,7 @@ void Stream::CatchUpPlayback(std::unique_lock<std::mutex>& l) {
             reinterpret_cast<const BYTE*>(cur->h->lpData) + (written_ - cur->begin) * align_;
         const DWORD frames = static_cast<DWORD>(cur->end - written_);
         l.unlock();
-        const long n = ep_->Transfer(const_cast<BYTE*>(src), frames);
+        const long n = endpoint_->Transfer(const_cast<BYTE*>(src), frames);
         l.lock();
         if (n < 0) {
             Lose(l);
@@ -375,8 +380,10 @@ void Stream::CatchUpPlayback(std::unique_lock<std::mutex>& l) {
 // Device thread, mu_ held: hands back, in order, the playback buffers whose frames have all
 // been heard.
 void Stream::CompleteHeard(std::unique_lock<std::mutex>& l) {
-    const std::uint64_t pending = epStarted_ ? ep_->Pending() : 0;
+    const std::uint64_t pending = endpointStarted_ ? endpoint_->Pending() : 0;
+    const std::uint64_t before = heard_;
     heard_ = std::max(heard_, written_ - std::min<std::uint64_t>(pending, written_ - heard_));
+    delivered_ += heard_ - before;
     while (!queue_.empty() && queue_.front().end <= heard_) HandBack(l);
 }
 
@@ -398,23 +405,39 @@ void Stream::HandBackAll(std::unique_lock<std::mutex>& l) {
     for (std::size_t n = queue_.size(); n > 0 && !queue_.empty(); --n) HandBack(l);
 }
 
-// Device thread, mu_ held: the device is gone.
+// Device thread, mu_ held: the device is gone. Says so once on the debug output (with mu_
+// released, as for a callback), with the sound it delivered until then: captured into
+// buffers, or handed over for playing.
 void Stream::Lose(std::unique_lock<std::mutex>& l) {
+    std::string line;
+    if (!lost_) {
+        const std::uint64_t frames =
+            delivered_ + (dir_ == Direction::Playback ? written_ - heard_ : 0);
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.1f",
+                      static_cast<double>(frames) / fmt_.nSamplesPerSec);
+        line = std::string(dir_ == Direction::Capture ? "waveIn: " : "waveOut: ") + device_ +
+               " was lost after " + seconds + " s of sound";
+    }
     lost_ = true;
-    if (epStarted_) ep_->Stop();
-    running_ = epStarted_ = false;
+    if (endpointStarted_) endpoint_->Stop();
+    running_ = endpointStarted_ = false;
     HandBackAll(l);
+    if (line.empty()) return;
+    l.unlock();
+    OutputDebugStringA(line.c_str());
+    l.lock();
 }
 
 // Device thread. Runs the owner's callback with mu_ released, so that it may call back in.
 void Stream::Deliver(std::unique_lock<std::mutex>* l, UINT msg, WAVEHDR* h) {
-    if (!cb_.in && !cb_.out) return;
+    if (!callback_.in && !callback_.out) return;
     if (l) l->unlock();
     const auto p1 = reinterpret_cast<DWORD_PTR>(h);
-    if (cb_.in) {
-        cb_.in(static_cast<HWAVEIN>(cb_.handle), msg, cb_.instance, p1, 0);
+    if (callback_.in) {
+        callback_.in(static_cast<HWAVEIN>(callback_.handle), msg, callback_.instance, p1, 0);
     } else {
-        cb_.out(static_cast<HWAVEOUT>(cb_.handle), msg, cb_.instance, p1, 0);
+        callback_.out(static_cast<HWAVEOUT>(callback_.handle), msg, callback_.instance, p1, 0);
     }
     if (l) l->lock();
 }

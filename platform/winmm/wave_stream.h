@@ -7,9 +7,11 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/winmm/device_commands.h"
 #include "platform/winmm/wave_backend.h"
 
 namespace talrec::wave {
@@ -24,7 +26,9 @@ struct Callback {
 
 class Stream {
   public:
-    Stream(Direction dir, const WAVEFORMATEX& fmt, std::unique_ptr<Endpoint> ep, Callback cb);
+    // `device` is the TALREC_WAVE_DEVICE setting that selected the device, for the debug output.
+    Stream(Direction dir, const WAVEFORMATEX& fmt, std::unique_ptr<Endpoint> ep, Callback cb,
+           std::string device);
     ~Stream();
     Stream(const Stream&) = delete;
     Stream& operator=(const Stream&) = delete;
@@ -47,10 +51,17 @@ class Stream {
     // device thread; else delivers the close message and ends the device thread.
     MMRESULT Close();
     bool OnDeviceThread() const { return std::this_thread::get_id() == threadId_; }
-    DWORD Xruns() const { return ep_->Xruns(); }
+    DWORD Xruns() const { return endpoint_->Xruns(); }
+    // Any thread, for tests: the device thread sleeps and nothing is due to wake it (see
+    // WaitUntilDevicesIdle).
+    bool Settled();
 
   private:
-    enum class Cmd { None, Start, Stop, Pause, Restart, Reset, Position, Close };
+    enum class Cmd { Start, Stop, Pause, Restart, Reset, Position };
+    struct Reply {
+        MMRESULT result = MMSYSERR_NOERROR;
+        DWORD position = 0;  // Cmd::Position
+    };
     struct Queued {
         WAVEHDR* h;
         std::uint64_t begin;  // playback: frame range of the header in the stream
@@ -71,41 +82,49 @@ class Stream {
     void Lose(std::unique_lock<std::mutex>& l);
     void Deliver(std::unique_lock<std::mutex>* l, UINT msg, WAVEHDR* h);
     bool HasWork() const;
+    // Device thread, mu_ held: runs the endpoint's wait with mu_ released.
+    template <class Wait>
+    void WaitOnDevice(std::unique_lock<std::mutex>& l, Wait wait) {
+        waitingOnDevice_ = true;
+        l.unlock();
+        wait();
+        l.lock();
+        waitingOnDevice_ = false;
+    }
 
     // Fixed at construction.
     const Direction dir_;
     const WAVEFORMATEX fmt_;
     const DWORD align_;
-    const Callback cb_;
+    const Callback callback_;
+    const std::string device_;
+
+    // Set once by Launch, before the device thread runs (it waits for mu_, which Launch holds),
+    // and read by any thread after that.
     std::thread::id threadId_;
     std::thread thread_;
 
-    // The endpoint: used on the device thread only (Wake and Xruns from any thread).
-    const std::unique_ptr<Endpoint> ep_;
-
-    // Serialises commands from callers, so that one waits for the device thread at a time.
-    std::mutex callerMu_;
+    // Used on the device thread only, but for Wake, Prime, Xruns and Asleep (any thread).
+    const std::unique_ptr<Endpoint> endpoint_;
 
     // Guarded by mu_: written by callers (queue, command) and the device thread.
     std::mutex mu_;
-    std::condition_variable cv_;      // device thread: a command or work arrived
-    std::condition_variable doneCv_;  // callers: a command was carried out
+    std::condition_variable deviceWake_;  // device thread: a command or work arrived
+    winmm::DeviceCommands<Cmd, Reply> commands_;
     std::deque<Queued> queue_;
-    Cmd cmd_ = Cmd::None;
-    std::uint64_t cmdSeq_ = 0;
-    std::uint64_t doneSeq_ = 0;
-    MMRESULT cmdResult_ = MMSYSERR_NOERROR;
-    DWORD cmdPosition_ = 0;
-    bool running_ = false;    // capture started / playback not paused
-    bool epStarted_ = false;  // the endpoint runs (playback: only while buffers are queued)
+    bool running_ = false;          // capture started / playback not paused
+    bool endpointStarted_ = false;  // the endpoint runs (playback: only while buffers are queued)
     bool lost_ = false;
     bool closing_ = false;
-    DWORD recorded_ = 0;           // capture: bytes in the header at the queue's front
-    std::uint64_t position_ = 0;   // capture: frames captured since open or reset
-    std::uint64_t written_ = 0;    // playback: frames handed to the device
-    std::uint64_t heard_ = 0;      // playback: frames heard
-    std::uint64_t queuedEnd_ = 0;  // playback: end of the last queued header's range
-    std::uint64_t base_ = 0;       // playback: heard_ at the last reset
+    bool idle_ = false;               // the device thread sleeps with nothing to do
+    bool waitingOnDevice_ = false;    // the device thread waits in the endpoint
+    DWORD recorded_ = 0;              // capture: bytes in the header at the queue's front
+    std::uint64_t position_ = 0;      // capture: frames captured since open or reset
+    std::uint64_t written_ = 0;       // playback: frames handed to the device
+    std::uint64_t heard_ = 0;         // playback: frames heard
+    std::uint64_t queuedEnd_ = 0;     // playback: end of the last queued header's range
+    std::uint64_t heardAtReset_ = 0;  // playback: heard_ at the last reset
+    std::uint64_t delivered_ = 0;     // frames captured into buffers, or heard, since open
 
     // Device thread only: where capture goes while no buffer is queued.
     std::vector<BYTE> scratch_;

@@ -47,21 +47,34 @@ CWaveIn& Prepared(CWaveIn& in, const WAVEFORMATEX& f, HWND window = nullptr) {
     return in;
 }
 
-TEST(WaveIn, TenSecondsOfToneAtRealSpeedGiveTenSecondsAndItsLevels) {
+// On the real clock: the capture holds the time between the start and the close (the bounds
+// measured around both, so that a loaded machine does not make it fail), the tone, and one
+// level a buffer.
+TEST(WaveIn, ToneAtRealSpeedGivesTheTimeRecordedAndItsLevels) {
     EnvVar src("TALREC_VIRTUAL_SOURCE", "tone:440:0.3");
     EnvVar speed("TALREC_VIRTUAL_SPEED", "1");
     LevelWindow window;
     CWaveIn in;
     Prepared(in, Pcm(2, 22050, 16), window.hwnd());
     ASSERT_TRUE(in.Open()) << in.GetErrorText();
-    const auto start = std::chrono::steady_clock::now();
+    using Steady = std::chrono::steady_clock;
+    const auto beforeStart = Steady::now();
     ASSERT_TRUE(in.Record(kBufferBytes));
-    std::this_thread::sleep_until(start + 10s);
+    const auto afterStart = Steady::now();
+    std::this_thread::sleep_for(300ms);
+    const auto beforeClose = Steady::now();
     ASSERT_TRUE(in.Close());
+    const auto afterClose = Steady::now();
     const CWave wave = in.GetWave();
 
+    const auto framesIn = [](Steady::duration d) {
+        return std::chrono::duration<double>(d).count() * 22050;
+    };
     const std::int64_t frames = wave.GetNumSamples();
-    EXPECT_NEAR(static_cast<double>(frames), 220500.0, 1024.0) << "not 10 s within one buffer";
+    // The close takes in what the two queued buffers can hold: a device thread that the
+    // machine holds back may have fallen that far behind.
+    EXPECT_GE(static_cast<double>(frames), framesIn(beforeClose - afterStart) - 2048);
+    EXPECT_LE(static_cast<double>(frames), framesIn(afterClose - beforeStart) + 1);
     const std::vector<BYTE> data = Samples(wave);
     for (std::int64_t n = 0; n < frames; ++n) {
         std::int16_t left, right;
@@ -73,7 +86,6 @@ TEST(WaveIn, TenSecondsOfToneAtRealSpeedGiveTenSecondsAndItsLevels) {
 
     // One level per returned buffer: 1024 frames each, the last one what the close took.
     const std::vector<WPARAM> levels = window.Levels();
-    EXPECT_NEAR(levels.size() / 10.0, 88200.0 / kBufferBytes, 0.3) << "level messages per second";
     ASSERT_EQ(levels.size(), static_cast<std::size_t>((frames + 1023) / 1024));
     for (std::size_t k = 0; k < levels.size(); ++k) {
         const std::int64_t first = static_cast<std::int64_t>(k) * 1024;

@@ -50,11 +50,16 @@ class LevelWindow {
 
     HWND hwnd() const { return hwnd_; }
 
-    // The levels received so far, in order; waits up to `settle` for messages still in the
-    // queue to arrive (posted messages are delivered asynchronously).
-    std::vector<WPARAM> Levels(std::chrono::milliseconds settle = std::chrono::milliseconds(200)) {
-        std::this_thread::sleep_for(settle);
-        std::lock_guard l(mu_);
+    // The levels received so far, in order. Posted messages are delivered in the order they
+    // were posted, so once a marker posted now has come, so has every level posted before.
+    std::vector<WPARAM> Levels() {
+        std::unique_lock l(mu_);
+        const int marker = ++markersPosted_;
+        l.unlock();
+        EXPECT_TRUE(PostMessageA(hwnd_, kMarker, 0, 0));
+        l.lock();
+        EXPECT_TRUE(markerCv_.wait_for(l, std::chrono::seconds(10),
+                                       [&] { return markersSeen_ >= marker; }));
         return levels_;
     }
     bool NonZeroLParam() {
@@ -77,15 +82,28 @@ class LevelWindow {
             self->badLParam_ |= lp != 0;
             return 0;
         }
+        if (self && msg == kMarker) {
+            {
+                std::lock_guard l(self->mu_);
+                ++self->markersSeen_;
+            }
+            self->markerCv_.notify_all();
+            return 0;
+        }
         return DefWindowProcA(h, msg, wp, lp);
     }
+
+    static constexpr UINT kMarker = WM_WAVE_LEVEL + 1;  // Levels' marker message
 
     std::thread thread_;
     std::optional<MessageLoop::Poster> poster_;
     HWND hwnd_ = nullptr;
     std::mutex mu_;
+    std::condition_variable markerCv_;
     std::vector<WPARAM> levels_;
     bool badLParam_ = false;
+    int markersPosted_ = 0;
+    int markersSeen_ = 0;
 };
 
 // Installs a manual clock for the virtual devices opened during a test.
@@ -93,7 +111,7 @@ class ManualClockTest : public ::testing::Test {
   protected:
     void SetUp() override { talrec::wave::SetVirtualClock(clock_); }
     void TearDown() override { talrec::wave::SetVirtualClock(nullptr); }
-    // Moves the clock on by `frames` frames at `rate`, counted from the last Begin.
+    // Begin marks where Frames counts from; Frames(n) moves the clock on by n frames at `rate`.
     void Begin() {
         t0_ = clock_->Now();
         frames_ = 0;
@@ -103,7 +121,8 @@ class ManualClockTest : public ::testing::Test {
         const auto ns = static_cast<std::int64_t>((frames_ * 1'000'000'000ull + rate - 1) / rate);
         clock_->Advance(t0_ + ns - clock_->Now());
     }
-    static void Settle() { std::this_thread::sleep_for(std::chrono::milliseconds(30)); }
+    // Waits until the device threads have done all the clock allows.
+    static void Settle() { EXPECT_TRUE(talrec::wave::WaitUntilDevicesIdle()) << "never idle"; }
 
     std::shared_ptr<talrec::wave::ManualClock> clock_ =
         std::make_shared<talrec::wave::ManualClock>();

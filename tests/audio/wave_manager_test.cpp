@@ -256,6 +256,24 @@ TEST_F(ManagerTest, EveryOperationInEveryState) {
     }
 }
 
+// A device lost in the middle of a recording: the stop writes everything captured until the
+// loss, and nothing after it.
+TEST_F(ManagerTest, ADeviceLostWhileRecordingKeepsWhatCameBeforeTheLoss) {
+    CWaveManager m;
+    const std::string path = out_ + "/lost.wav";
+    ASSERT_TRUE(m.StartRecording(path));
+    Begin();
+    Frames(5000);  // four buffers and part of the fifth
+    Settle();
+    talrec::wave::LoseVirtualDevices();
+    Frames(3000);
+    Settle();
+    ASSERT_TRUE(m.StopRecording());
+    const std::vector<BYTE> data = wavetest::ReadWavData(path);
+    EXPECT_EQ(data.size(), 5000u * 4);
+    ExpectCounting(data.data(), data.size());
+}
+
 TEST_F(ManagerTest, DestroyingAManagerDuringARecordingWritesNothing) {
     for (bool paused : {false, true}) {
         const std::string path = out_ + (paused ? "/paused.wav" : "/running.wav");

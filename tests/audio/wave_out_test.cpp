@@ -60,7 +60,7 @@ class WaveOutTest : public wavetest::ManualClockTest {
     void PlayOut(CWaveOut& out) {
         for (int i = 0; i < 2000 && out.IsPlaying(); ++i) {
             Frames(1024);
-            std::this_thread::sleep_for(2ms);
+            Settle();
         }
         EXPECT_FALSE(out.IsPlaying());
     }

@@ -1,42 +1,21 @@
 #include "support/wave_test_util.h"
 
-#include <unistd.h>
-
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 
+#include "platform/wavheader.h"
+#include "support/TempDir.h"
+
 namespace wavetest {
-namespace {
-
-void Put32(std::vector<BYTE>& v, DWORD x) {
-    for (int i = 0; i < 4; ++i) v.push_back(static_cast<BYTE>(x >> (8 * i)));
-}
-void Put16(std::vector<BYTE>& v, WORD x) {
-    v.push_back(static_cast<BYTE>(x));
-    v.push_back(static_cast<BYTE>(x >> 8));
-}
-
-}  // namespace
 
 void WriteWav(const std::string& path, const WAVEFORMATEX& fmt, const std::vector<BYTE>& data) {
-    std::vector<BYTE> out;
-    out.insert(out.end(), {'R', 'I', 'F', 'F'});
-    Put32(out, static_cast<DWORD>(36 + data.size()));
-    out.insert(out.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-    Put32(out, 16);
-    Put16(out, fmt.wFormatTag);
-    Put16(out, fmt.nChannels);
-    Put32(out, fmt.nSamplesPerSec);
-    Put32(out, fmt.nAvgBytesPerSec);
-    Put16(out, fmt.nBlockAlign);
-    Put16(out, fmt.wBitsPerSample);
-    out.insert(out.end(), {'d', 'a', 't', 'a'});
-    Put32(out, static_cast<DWORD>(data.size()));
-    out.insert(out.end(), data.begin(), data.end());
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(out.data()), static_cast<std::streamsize>(out.size()));
+    const auto header = WavHeader(fmt, static_cast<DWORD>(data.size()));
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(header.data()),
+              static_cast<std::streamsize>(header.size()));
+    out.write(reinterpret_cast<const char*>(data.data()),
+              static_cast<std::streamsize>(data.size()));
 }
 
 std::vector<BYTE> ReadWavData(const std::string& path, WAVEFORMATEX* fmt) {
@@ -63,11 +42,10 @@ std::vector<BYTE> Counting16(std::size_t samples, std::uint16_t first) {
     return v;
 }
 
+// One folder for the process, removed with everything in it when the process ends.
 std::string ScratchPath(const std::string& name) {
-    const auto dir =
-        std::filesystem::temp_directory_path() / ("talrec-wave-" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
-    return (dir / name).string();
+    static const talrec::test::TempDir dir;
+    return dir / name;
 }
 
 }  // namespace wavetest

@@ -12,8 +12,10 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "platform/debugapi.h"
 #include "platform/mmwave.h"
 
 namespace wavetest {
@@ -43,6 +45,29 @@ class EnvVar {
   private:
     const char* name_;
     std::optional<std::string> old_;
+};
+
+// Collects the debug output of one scope (any thread), through the containers' hook.
+class DebugLines {
+  public:
+    DebugLines() { SetDebugOutputHook(&DebugLines::Hook, this); }
+    ~DebugLines() { SetDebugOutputHook(nullptr, nullptr); }
+    DebugLines(const DebugLines&) = delete;
+    DebugLines& operator=(const DebugLines&) = delete;
+
+    std::vector<std::string> Take() {
+        std::lock_guard l(mu_);
+        return std::exchange(lines_, {});
+    }
+
+  private:
+    static void Hook(const char* text, void* self) {
+        auto* d = static_cast<DebugLines*>(self);
+        std::lock_guard l(d->mu_);
+        d->lines_.emplace_back(text);
+    }
+    std::mutex mu_;
+    std::vector<std::string> lines_;
 };
 
 // What a callback saw: the message, the header and its byte count at that moment.
@@ -138,7 +163,7 @@ void WriteWav(const std::string& path, const WAVEFORMATEX& fmt, const std::vecto
 std::vector<BYTE> ReadWavData(const std::string& path, WAVEFORMATEX* fmt = nullptr);
 // 16-bit samples counting up from `first`, wrapping.
 std::vector<BYTE> Counting16(std::size_t samples, std::uint16_t first = 0);
-// A scratch file path unique to this process and name.
+// A scratch file path unique to this process and name; the folder goes when the process ends.
 std::string ScratchPath(const std::string& name);
 
 }  // namespace wavetest

@@ -1,5 +1,7 @@
 // The ALSA wave device: one PCM, opened non-blocking, read or written period by period on the
 // stream's device thread, which sleeps in poll() on the PCM's descriptors and an eventfd.
+#include "platform/winmm/alsa/wave_alsa.h"
+
 #include <alsa/asoundlib.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -8,6 +10,8 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -20,8 +24,21 @@ using Steady = std::chrono::steady_clock;
 
 // A running device that moves no frame for this long is taken as gone.
 constexpr auto kStallLimit = std::chrono::seconds(5);
+// A suspended PCM is resumed for at most this long, then prepared again.
+constexpr auto kResumeLimit = std::chrono::seconds(1);
+constexpr int kResumePollMs = 10;
 constexpr unsigned kPeriodMicros = 25'000;
 constexpr unsigned kBufferMicros = 200'000;
+
+// SimulateAlsaSuspend: every PCM reads, writes and resumes as one suspended for good.
+std::atomic<bool> g_simulateSuspend{false};
+std::atomic<unsigned> g_resumeRefusals{0};
+
+int ResumePcm(snd_pcm_t* pcm) {
+    if (!g_simulateSuspend) return snd_pcm_resume(pcm);
+    g_resumeRefusals.fetch_add(1);
+    return -EAGAIN;
+}
 
 snd_pcm_format_t AlsaFormat(WORD bits) {
     switch (bits) {
@@ -57,10 +74,14 @@ using Pcm = std::unique_ptr<snd_pcm_t, PcmCloser>;
 
 // Sets the exact format, or WAVERR_BADFORMAT: the plug layer may convert, but a device that
 // would run at another rate, width or channel count is refused.
-MMRESULT Configure(snd_pcm_t* pcm, const WAVEFORMATEX& f, snd_pcm_uframes_t* period) {
+MMRESULT Configure(snd_pcm_t* pcm, const WAVEFORMATEX& f, snd_pcm_uframes_t* period,
+                   std::string* why) {
     snd_pcm_hw_params_t* hw;
     snd_pcm_hw_params_alloca(&hw);
-    if (snd_pcm_hw_params_any(pcm, hw) < 0) return MMSYSERR_NODRIVER;
+    if (const int err = snd_pcm_hw_params_any(pcm, hw); err < 0) {
+        *why = snd_strerror(err);
+        return MMSYSERR_NODRIVER;
+    }
     if (snd_pcm_hw_params_set_access(pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED) < 0 ||
         snd_pcm_hw_params_set_format(pcm, hw, AlsaFormat(f.wBitsPerSample)) < 0 ||
         snd_pcm_hw_params_set_channels(pcm, hw, f.nChannels) < 0 ||
@@ -73,12 +94,18 @@ MMRESULT Configure(snd_pcm_t* pcm, const WAVEFORMATEX& f, snd_pcm_uframes_t* per
     snd_pcm_hw_params_get_period_size(hw, period, nullptr);
     snd_pcm_sw_params_t* sw;
     snd_pcm_sw_params_alloca(&sw);
-    if (snd_pcm_sw_params_current(pcm, sw) < 0) return MMSYSERR_NODRIVER;
+    if (const int err = snd_pcm_sw_params_current(pcm, sw); err < 0) {
+        *why = snd_strerror(err);
+        return MMSYSERR_NODRIVER;
+    }
     snd_pcm_sw_params_set_avail_min(pcm, sw, *period);
     // Playback starts with the first frames written; capture starts at Start.
     snd_pcm_sw_params_set_start_threshold(
         pcm, sw, snd_pcm_stream(pcm) == SND_PCM_STREAM_PLAYBACK ? 1 : 0x7fffffff);
-    if (snd_pcm_sw_params(pcm, sw) < 0) return MMSYSERR_NODRIVER;
+    if (const int err = snd_pcm_sw_params(pcm, sw); err < 0) {
+        *why = snd_strerror(err);
+        return MMSYSERR_NODRIVER;
+    }
     return MMSYSERR_NOERROR;
 }
 
@@ -113,18 +140,24 @@ class AlsaEndpoint : public Endpoint {
     }
 
     long Transfer(BYTE* data, DWORD frames) override {
-        const snd_pcm_sframes_t n = dir_ == Direction::Capture
+        const snd_pcm_sframes_t n = g_simulateSuspend ? -ESTRPIPE
+                                    : dir_ == Direction::Capture
                                         ? snd_pcm_readi(pcm_.get(), data, frames)
                                         : snd_pcm_writei(pcm_.get(), data, frames);
         if (n > 0) {
             lastProgress_ = Steady::now();
+            resumeFailed_ = false;
             return static_cast<long>(n);
         }
         if (n == -EAGAIN || n == 0) return Stalled() ? -1 : 0;
         if (n == -EPIPE) xruns_.fetch_add(1, std::memory_order_relaxed);
         if (!Recover(static_cast<int>(n))) return -1;
-        if (dir_ == Direction::Capture && snd_pcm_start(pcm_.get()) < 0) return -1;
-        return 0;
+        // A prepared capture starts again; a resumed one runs already.
+        if (dir_ == Direction::Capture && snd_pcm_state(pcm_.get()) == SND_PCM_STATE_PREPARED &&
+            snd_pcm_start(pcm_.get()) < 0)
+            return -1;
+        // A device that recovers but never moves a frame again is gone all the same.
+        return Stalled() ? -1 : 0;
     }
 
     DWORD Pending() override {
@@ -165,16 +198,40 @@ class AlsaEndpoint : public Endpoint {
         }
     }
 
-    // Recovers from an overrun, underrun or suspend; false when the device is gone.
+    // Device thread: recovers from an overrun, underrun or suspend; false when the device is
+    // gone.
     bool Recover(int err) {
         if (err >= 0) return true;
-        if (err == -ESTRPIPE) {
-            int r;
-            while ((r = snd_pcm_resume(pcm_.get())) == -EAGAIN) usleep(10'000);
-            if (r >= 0) return true;
-        }
+        if (err == -ESTRPIPE && Resume()) return true;
         if (err == -EPIPE || err == -ESTRPIPE) return snd_pcm_prepare(pcm_.get()) >= 0;
         return false;
+    }
+
+    // Device thread: resumes a suspended PCM; false when it does not resume and must be
+    // prepared again. snd_pcm_resume answers -EAGAIN while the hardware is still waking up: it
+    // is asked again for at most kResumeLimit, and only once when a Wake is pending (a caller
+    // waits for the device thread, or the stream closes) or when the last resume came to
+    // nothing without a frame moved since.
+    bool Resume() {
+        const auto until = Steady::now() + kResumeLimit;
+        for (;;) {
+            const int r = ResumePcm(pcm_.get());
+            if (r != -EAGAIN) {
+                resumeFailed_ = r < 0;
+                return r >= 0;
+            }
+            if (resumeFailed_ || Steady::now() >= until || WaitForWake(kResumePollMs)) {
+                resumeFailed_ = true;
+                return false;
+            }
+        }
+    }
+
+    // Device thread: true as soon as a Wake is pending, false after `ms` without one. The
+    // wake is left for the next Wait to take.
+    bool WaitForWake(int ms) {
+        pollfd p{wakeFd_, POLLIN, 0};
+        return poll(&p, 1, ms) > 0 && (p.revents & POLLIN);
     }
 
     bool Stalled() const { return Steady::now() - lastProgress_ > kStallLimit; }
@@ -186,6 +243,7 @@ class AlsaEndpoint : public Endpoint {
     const int wakeFd_;  // written by Wake on any thread, read on the device thread
     std::vector<pollfd> fds_;
     Steady::time_point lastProgress_ = Steady::now();  // device thread
+    bool resumeFailed_ = false;                        // device thread
     std::atomic<DWORD> xruns_{0};
 };
 
@@ -193,10 +251,8 @@ class AlsaEndpoint : public Endpoint {
 // the command-line tools' output stays clean.
 void QuietErrors(const char*, int, const char*, int, const char*, ...) {}
 
-}  // namespace
-
 MMRESULT OpenAlsa(const std::string& name, Direction dir, const WAVEFORMATEX& fmt,
-                  std::unique_ptr<Endpoint>* out) {
+                  std::unique_ptr<Endpoint>* out, std::string* why) {
     if (AlsaFormat(fmt.wBitsPerSample) == SND_PCM_FORMAT_UNKNOWN) return WAVERR_BADFORMAT;
     static std::once_flag quiet;
     std::call_once(quiet, [] { snd_lib_error_set_handler(QuietErrors); });
@@ -205,15 +261,66 @@ MMRESULT OpenAlsa(const std::string& name, Direction dir, const WAVEFORMATEX& fm
         snd_pcm_open(&raw, name.c_str(),
                      dir == Direction::Capture ? SND_PCM_STREAM_CAPTURE : SND_PCM_STREAM_PLAYBACK,
                      SND_PCM_NONBLOCK);
-    if (err < 0) return OpenError(err);
+    if (err < 0) {
+        *why = snd_strerror(err);
+        return OpenError(err);
+    }
     Pcm pcm(raw);
     snd_pcm_uframes_t period = 0;
-    if (const MMRESULT r = Configure(pcm.get(), fmt, &period); r != MMSYSERR_NOERROR) return r;
+    if (const MMRESULT r = Configure(pcm.get(), fmt, &period, why); r != MMSYSERR_NOERROR) return r;
     if (!out) return MMSYSERR_NOERROR;
     const int wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (wakeFd < 0) return MMSYSERR_NOMEM;
+    if (wakeFd < 0) {
+        *why = std::strerror(errno);
+        return MMSYSERR_NOMEM;
+    }
     *out = std::make_unique<AlsaEndpoint>(std::move(pcm), dir, fmt, period, wakeFd);
     return MMSYSERR_NOERROR;
+}
+
+// A hint's description holds line breaks between its parts; one line reads better.
+std::string OneLine(const char* text) {
+    std::string out = text != nullptr ? text : "";
+    for (char& c : out) {
+        if (c == '\n') c = ' ';
+    }
+    return out;
+}
+
+// ALSA's device hints of the direction (a hint without a direction serves both).
+void ListAlsa(Direction dir, std::vector<platform::WaveDeviceEntry>* out) {
+    void** hints = nullptr;
+    if (snd_device_name_hint(-1, "pcm", &hints) != 0) return;
+    for (void** hint = hints; *hint != nullptr; ++hint) {
+        char* name = snd_device_name_get_hint(*hint, "NAME");
+        char* desc = snd_device_name_get_hint(*hint, "DESC");
+        char* ioid = snd_device_name_get_hint(*hint, "IOID");
+        const bool fits = ioid == nullptr ||
+                          std::strcmp(ioid, dir == Direction::Capture ? "Input" : "Output") == 0;
+        if (name != nullptr && fits && std::strcmp(name, "null") != 0)
+            out->push_back({std::string("alsa:") + name, OneLine(desc)});
+        std::free(name);
+        std::free(desc);
+        std::free(ioid);
+    }
+    snd_device_name_free_hint(hints);
+}
+
+std::string AlsaProductName(const std::string& pcm) {
+    return "ALSA " + pcm;
+}
+
+}  // namespace
+
+const Backend kAlsaBackend{"alsa", "default", OpenAlsa, ListAlsa, AlsaProductName};
+
+void SimulateAlsaSuspend(bool on) {
+    if (on) g_resumeRefusals = 0;
+    g_simulateSuspend = on;
+}
+
+unsigned SimulatedResumeRefusals() {
+    return g_resumeRefusals.load();
 }
 
 }  // namespace talrec::wave

@@ -6,11 +6,14 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 
+#include "platform/debugapi.h"
 #include "platform/mci.h"
 #include "platform/mmwave.h"
 #include "platform/winmm/mci/mci_decoder.h"
 #include "platform/winmm/mci/mci_device.h"
+#include "platform/winmm/wave_probe.h"
 
 using talrec::mci::MciDevice;
 using talrec::mci::MediaDecoder;
@@ -66,6 +69,19 @@ PcmFormat ChooseOutputFormat(const PcmFormat& natural) {
     return natural;  // playing will report that the output refuses it
 }
 
+// One line on the debug output for a file that does not open or that FFmpeg cannot decode,
+// with FFmpeg's words when it had any.
+void ReportUnplayable(const char* path, MCIERROR rc, const std::string& why) {
+    std::string text = why;
+    if (text.empty()) {
+        char buffer[256] = "";
+        mciGetErrorStringA(rc, buffer, sizeof buffer);
+        text = buffer;
+    }
+    const std::string line = "MCI_OPEN: cannot play " + std::string(path) + " (" + text + ")";
+    OutputDebugStringA(line.c_str());
+}
+
 MCIERROR Open(DWORD_PTR flags, MCI_OPEN_PARMSA* parms) {
     if (parms == nullptr) return MCIERR_NULL_PARAMETER_BLOCK;
     if ((flags & (MCI_OPEN_TYPE_ID | MCI_OPEN_ELEMENT_ID)) != 0) {
@@ -82,10 +98,15 @@ MCIERROR Open(DWORD_PTR flags, MCI_OPEN_PARMSA* parms) {
         return MCIERR_FILENAME_REQUIRED;
     }
     std::unique_ptr<MediaDecoder> decoder;
-    if (const MCIERROR rc = MediaDecoder::Open(parms->lpstrElementName, decoder); rc != 0) {
+    std::string why;
+    if (const MCIERROR rc = MediaDecoder::Open(parms->lpstrElementName, decoder, &why); rc != 0) {
+        ReportUnplayable(parms->lpstrElementName, rc, why);
         return rc;
     }
-    decoder->SetOutputFormat(ChooseOutputFormat(decoder->NaturalFormat()));
+    {
+        const talrec::wave::WaveProbe probe;  // a format the output refuses is no failure here
+        decoder->SetOutputFormat(ChooseOutputFormat(decoder->NaturalFormat()));
+    }
     auto device = std::make_shared<MciDevice>(std::move(decoder));
 
     DeviceTable& t = Table();

@@ -74,6 +74,16 @@ int RefuseNestedOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictio
     return AVERROR(EPERM);
 }
 
+// A file that FFmpeg cannot read or decode: MCIERR_INVALID_FILE, with FFmpeg's words for it.
+MCIERROR Undecodable(std::string* why, int err) {
+    if (why != nullptr) {
+        char text[AV_ERROR_MAX_STRING_SIZE] = "";
+        av_strerror(err, text, sizeof text);
+        *why = text;
+    }
+    return MCIERR_INVALID_FILE;
+}
+
 AVChannelLayout LayoutFor(const AVChannelLayout& given) {
     AVChannelLayout layout{};
     if (given.order == AV_CHANNEL_ORDER_UNSPEC || av_channel_layout_check(&given) == 0) {
@@ -220,7 +230,8 @@ struct MediaDecoder::Impl {
 MediaDecoder::MediaDecoder(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 MediaDecoder::~MediaDecoder() = default;
 
-MCIERROR MediaDecoder::Open(const char* path, std::unique_ptr<MediaDecoder>& out) {
+MCIERROR MediaDecoder::Open(const char* path, std::unique_ptr<MediaDecoder>& out,
+                            std::string* why) {
     QuietFfmpeg();
     auto d = std::make_unique<Impl>();
     // Others may read the file while it is open, but neither write nor delete it: a file the
@@ -254,24 +265,26 @@ MCIERROR MediaDecoder::Open(const char* path, std::unique_ptr<MediaDecoder>& out
     av_dict_set(&options, "protocol_whitelist", "none", 0);
     const int opened = avformat_open_input(&d->format, path, nullptr, &options);
     av_dict_free(&options);
-    if (opened < 0) return MCIERR_INVALID_FILE;  // avformat_open_input freed the context
-    if (avformat_find_stream_info(d->format, nullptr) < 0) return MCIERR_INVALID_FILE;
+    if (opened < 0) return Undecodable(why, opened);  // avformat_open_input freed the context
+    if (const int rc = avformat_find_stream_info(d->format, nullptr); rc < 0) {
+        return Undecodable(why, rc);
+    }
 
     const AVCodec* decoder = nullptr;
     d->stream = av_find_best_stream(d->format, AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
-    if (d->stream < 0 || decoder == nullptr) return MCIERR_INVALID_FILE;
+    if (d->stream < 0) return Undecodable(why, d->stream);
+    if (decoder == nullptr) return Undecodable(why, AVERROR_DECODER_NOT_FOUND);
     for (unsigned i = 0; i < d->format->nb_streams; ++i) {
         if (static_cast<int>(i) != d->stream) d->format->streams[i]->discard = AVDISCARD_ALL;
     }
     d->codec = avcodec_alloc_context3(decoder);
     if (d->codec == nullptr) return MCIERR_OUT_OF_MEMORY;
     const AVStream* s = d->format->streams[d->stream];
-    if (avcodec_parameters_to_context(d->codec, s->codecpar) < 0 ||
-        avcodec_open2(d->codec, decoder, nullptr) < 0) {
-        return MCIERR_INVALID_FILE;
-    }
+    int rc = avcodec_parameters_to_context(d->codec, s->codecpar);
+    if (rc >= 0) rc = avcodec_open2(d->codec, decoder, nullptr);
+    if (rc < 0) return Undecodable(why, rc);
     if (d->codec->sample_rate <= 0 || d->codec->ch_layout.nb_channels <= 0) {
-        return MCIERR_INVALID_FILE;
+        return Undecodable(why, AVERROR_INVALIDDATA);
     }
     d->packet = av_packet_alloc();
     d->frame = av_frame_alloc();

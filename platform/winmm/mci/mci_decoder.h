@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "platform/mci.h"
 
@@ -27,8 +28,10 @@ class MediaDecoder {
     // Opens the file's best audio stream. Only the file itself is read: no network or other
     // protocol, and no other file it may name. Returns 0, MCIERR_FILE_NOT_FOUND (no such
     // file), MCIERR_INVALID_FILE (not a regular file, no audio stream FFmpeg can decode) or
-    // MCIERR_OUT_OF_MEMORY; on success `out` holds the decoder.
-    static MCIERROR Open(const char* path, std::unique_ptr<MediaDecoder>& out);
+    // MCIERR_OUT_OF_MEMORY; on success `out` holds the decoder. When FFmpeg refuses the file,
+    // *why (if given) receives FFmpeg's error text.
+    static MCIERROR Open(const char* path, std::unique_ptr<MediaDecoder>& out,
+                         std::string* why = nullptr);
 
     ~MediaDecoder();
     MediaDecoder(const MediaDecoder&) = delete;

@@ -67,18 +67,20 @@ MCIERROR MciDevice::PositionMs(DWORD& ms) {
     return Send({Op::Position, {}, {}}, &ms);
 }
 
+// Caller's thread: waits until the device thread has carried the command out.
 MCIERROR MciDevice::Send(const Command& command, DWORD* answer) {
-    std::lock_guard send(sendMutex_);
-    if (closed_) return MCIERR_INVALID_DEVICE_ID;
-    if (command.op == Op::Quit) closed_ = true;
     std::unique_lock lock(mutex_);
-    command_ = command;
-    wake_.notify_one();
-    changed_.wait(lock, [this] { return answer_.has_value(); });
-    const auto [rc, value] = *answer_;
-    answer_.reset();
-    if (answer != nullptr) *answer = value;
-    return rc;
+    const auto done = commands_.Post(
+        lock, command,
+        [this, &command] {
+            if (closed_) return false;
+            if (command.op == Op::Quit) closed_ = true;
+            return true;
+        },
+        [this] { wake_.notify_one(); });
+    if (!done) return MCIERR_INVALID_DEVICE_ID;
+    if (answer != nullptr) *answer = done->value;
+    return done->rc;
 }
 
 void MciDevice::WaitWhilePlaying() {
@@ -107,19 +109,20 @@ void MciDevice::Run() {
         std::vector<int> returned;
         {
             std::unique_lock lock(mutex_);
-            wake_.wait(lock, [this] { return command_ || !returned_.empty() || WantsToFeed(); });
-            command.swap(command_);
+            wake_.wait(lock, [this] {
+                return commands_.Pending() || !returned_.empty() || WantsToFeed();
+            });
+            if (commands_.Pending()) command = commands_.Take();
             returned.swap(returned_);
         }
         Reclaim(returned);
         if (command) {
-            DWORD answer = 0;
-            const MCIERROR rc = Execute(*command, answer);
+            Answer answer;
+            answer.rc = Execute(*command, answer.value);
             {
                 std::lock_guard lock(mutex_);
-                answer_ = {rc, answer};
+                commands_.Answer(answer);
             }
-            changed_.notify_all();
             if (command->op == Op::Quit) return;
         } else if (WantsToFeed()) {
             FeedOne();

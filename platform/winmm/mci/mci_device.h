@@ -22,6 +22,7 @@
 
 #include "platform/mci.h"
 #include "platform/mmwave.h"
+#include "platform/winmm/device_commands.h"
 #include "platform/winmm/mci/mci_decoder.h"
 
 namespace talrec::mci {
@@ -89,16 +90,19 @@ class MciDevice {
     const PcmFormat format_;
     const std::size_t bufferBytes_;
 
-    // Guarded by mutex_: the command slot, its answer, buffers handed back.
+    struct Answer {
+        MCIERROR rc = 0;
+        DWORD value = 0;  // Op::Position: the position in milliseconds
+    };
+
+    // Guarded by mutex_: the command slot, buffers handed back, whether Close has begun.
     std::mutex mutex_;
     std::condition_variable wake_;     // device thread: a command, a buffer back
-    std::condition_variable changed_;  // callers: an answer, a mode change
-    std::optional<Command> command_;
-    std::optional<std::pair<MCIERROR, DWORD>> answer_;
+    std::condition_variable changed_;  // WaitWhilePlaying: a mode change
+    winmm::DeviceCommands<Command, Answer> commands_;
     std::vector<int> returned_;
+    bool closed_ = false;
     std::atomic<DWORD> mode_{MCI_MODE_STOP};  // written under mutex_, read by anyone
-
-    std::mutex sendMutex_;  // one command in flight per device
 
     // Device thread only (and the constructor before it starts).
     std::unique_ptr<MediaDecoder> decoder_;
@@ -114,7 +118,6 @@ class MciDevice {
     bool atEnd_ = false;                   // sought to the end: nothing left to play
 
     std::thread thread_;
-    std::atomic<bool> closed_{false};
 };
 
 }  // namespace talrec::mci

@@ -1,9 +1,9 @@
 #include "platform/winmm/virtual/wav_file.h"
 
-#include <cstring>
-#include <fstream>
-#include <iterator>
+#include <algorithm>
+#include <memory>
 
+#include "platform/mmio.h"
 #include "platform/wavheader.h"
 
 namespace talrec::wave {
@@ -19,44 +19,53 @@ WORD Le16(const BYTE* p) {
 
 constexpr WORD kExtensible = 0xFFFE;
 
+struct MmioCloser {
+    void operator()(HMMIO h) const { mmioClose(h, 0); }
+};
+
+// Reads the format record of the "fmt " chunk that the handle stands at the start of.
+bool ReadFormat(HMMIO h, const MMCKINFO& chunk, WAVEFORMATEX* fmt) {
+    BYTE f[16];
+    if (chunk.cksize < sizeof f ||
+        mmioRead(h, reinterpret_cast<HPSTR>(f), sizeof f) != static_cast<LONG>(sizeof f))
+        return false;
+    fmt->wFormatTag = Le16(f);
+    fmt->nChannels = Le16(f + 2);
+    fmt->nSamplesPerSec = Le32(f + 4);
+    fmt->nAvgBytesPerSec = Le32(f + 8);
+    fmt->nBlockAlign = Le16(f + 12);
+    fmt->wBitsPerSample = Le16(f + 14);
+    fmt->cbSize = 0;
+    if (fmt->wFormatTag != WAVE_FORMAT_PCM && fmt->wFormatTag != kExtensible) return false;
+    fmt->wFormatTag = WAVE_FORMAT_PCM;
+    return true;
+}
+
 }  // namespace
 
+// The "fmt " chunk, then the first "data" chunk after it, found by the multimedia file I/O's
+// chunk walk. A data chunk that claims more than the file holds gives what the file holds.
 bool ReadWavFile(const std::string& path, WAVEFORMATEX* fmt, std::vector<BYTE>* data) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    const std::vector<BYTE> file((std::istreambuf_iterator<char>(in)),
-                                 std::istreambuf_iterator<char>());
-    if (file.size() < 12 || std::memcmp(file.data(), "RIFF", 4) != 0 ||
-        std::memcmp(file.data() + 8, "WAVE", 4) != 0)
+    const std::unique_ptr<HMMIO__, MmioCloser> file(
+        mmioOpenA(const_cast<LPSTR>(path.c_str()), nullptr, MMIO_READ));
+    const HMMIO h = file.get();
+    if (!h) return false;
+    MMCKINFO riff{};
+    riff.fccType = mmioFOURCC('W', 'A', 'V', 'E');
+    if (mmioDescend(h, &riff, nullptr, MMIO_FINDRIFF) != MMSYSERR_NOERROR) return false;
+    MMCKINFO chunk{};
+    chunk.ckid = mmioFOURCC('f', 'm', 't', ' ');
+    if (mmioDescend(h, &chunk, &riff, MMIO_FINDCHUNK) != MMSYSERR_NOERROR ||
+        !ReadFormat(h, chunk, fmt) || mmioAscend(h, &chunk, 0) != MMSYSERR_NOERROR)
         return false;
-    bool haveFmt = false;
-    std::size_t pos = 12;
-    while (file.size() - pos >= 8) {
-        const BYTE* chunk = file.data() + pos;
-        const std::size_t size = Le32(chunk + 4);
-        const std::size_t body = pos + 8;
-        const std::size_t avail = std::min(size, file.size() - body);
-        if (std::memcmp(chunk, "fmt ", 4) == 0 && avail >= 16) {
-            const BYTE* f = file.data() + body;
-            fmt->wFormatTag = Le16(f);
-            fmt->nChannels = Le16(f + 2);
-            fmt->nSamplesPerSec = Le32(f + 4);
-            fmt->nAvgBytesPerSec = Le32(f + 8);
-            fmt->nBlockAlign = Le16(f + 12);
-            fmt->wBitsPerSample = Le16(f + 14);
-            fmt->cbSize = 0;
-            if (fmt->wFormatTag != WAVE_FORMAT_PCM && fmt->wFormatTag != kExtensible) return false;
-            fmt->wFormatTag = WAVE_FORMAT_PCM;
-            haveFmt = true;
-        } else if (std::memcmp(chunk, "data", 4) == 0 && haveFmt) {
-            data->assign(file.begin() + static_cast<std::ptrdiff_t>(body),
-                         file.begin() + static_cast<std::ptrdiff_t>(body + avail));
-            return true;
-        }
-        if (size > file.size() - body) break;
-        pos = body + size + (size & 1);
-    }
-    return false;
+    chunk.ckid = mmioFOURCC('d', 'a', 't', 'a');
+    if (mmioDescend(h, &chunk, &riff, MMIO_FINDCHUNK) != MMSYSERR_NOERROR) return false;
+    const LONG end = mmioSeek(h, 0, SEEK_END);
+    if (end < 0 || mmioSeek(h, static_cast<LONG>(chunk.dwDataOffset), SEEK_SET) < 0) return false;
+    const DWORD held = static_cast<DWORD>(end) - chunk.dwDataOffset;
+    data->resize((std::min)(chunk.cksize, held));
+    const LONG want = static_cast<LONG>(data->size());
+    return mmioRead(h, reinterpret_cast<HPSTR>(data->data()), want) == want;
 }
 
 bool WavWriter::Open(const std::string& path, const WAVEFORMATEX& fmt) {

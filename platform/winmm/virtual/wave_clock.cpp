@@ -23,8 +23,11 @@ class RealClock : public WaveClock {
             std::chrono::duration<double, std::nano>(static_cast<double>(deadline) / speed_));
         const auto until = std::min(origin_ + real, Steady::now() + kMaxWait);
         std::unique_lock l(w.mu);
+        w.asleep = true;
+        w.deadline = deadline;
         w.cv.wait_until(l, until, [&] { return w.woken; });
         w.woken = false;
+        w.asleep = false;
     }
 
   private:
@@ -45,8 +48,11 @@ void ManualClock::WaitUntil(std::int64_t deadline, ClockWaiter& w) {
     }
     {
         std::unique_lock l(w.mu);
+        w.asleep = true;
+        w.deadline = deadline;
         w.cv.wait_for(l, kMaxWait, [&] { return w.woken || Now() >= deadline; });
         w.woken = false;
+        w.asleep = false;
     }
     std::lock_guard l(mu_);
     waiters_.erase(&w);

@@ -1,23 +1,27 @@
 // The virtual wave device: a source (silence, a tone, a WAV file) or a sink (discard, a WAV
 // file) moved at the pace of a clock.
-#include "platform/virtualwave.h"
-
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <numbers>
+#include <set>
 #include <string>
 #include <string_view>
 
-#include "platform/winmm/wave_backend.h"
+#include "platform/virtualwave.h"
 #include "platform/winmm/virtual/wav_file.h"
+#include "platform/winmm/wave_backend.h"
 
 namespace talrec::wave {
 namespace {
 
 std::mutex g_clockMu;
-std::shared_ptr<WaveClock> g_clock;    // guarded by g_clockMu; null: the real clock
-std::atomic<unsigned> g_lossEpoch{0};  // LoseVirtualDevices counts up
+std::shared_ptr<WaveClock> g_clock;  // guarded by g_clockMu; null: the real clock
+
+class VirtualEndpoint;
+std::mutex g_devicesMu;
+std::set<VirtualEndpoint*> g_devices;  // guarded by g_devicesMu: the open devices
 
 constexpr std::int64_t kNanos = 1'000'000'000;
 
@@ -43,32 +47,42 @@ std::string_view Env(const char* name) {
     return v ? v : "";
 }
 
-bool ReadConfig(Config* c) {
+// False with *why naming the variable that is not understood.
+bool ReadConfig(Config* c, std::string* why) {
     const std::string_view src = Env("TALREC_VIRTUAL_SOURCE");
+    bool sourceOk = true;
     if (src == "silence") {
         c->source = Config::Source::Silence;
     } else if (src.starts_with("tone:")) {
         const std::string_view rest = src.substr(5);
         const auto colon = rest.find(':');
-        if (!ParseNumber(rest.substr(0, colon), &c->freq) || c->freq < 0) return false;
-        if (colon != std::string_view::npos &&
-            (!ParseNumber(rest.substr(colon + 1), &c->amplitude) || c->amplitude < 0 ||
-             c->amplitude > 1))
-            return false;
+        sourceOk = ParseNumber(rest.substr(0, colon), &c->freq) && c->freq >= 0 &&
+                   (colon == std::string_view::npos ||
+                    (ParseNumber(rest.substr(colon + 1), &c->amplitude) && c->amplitude >= 0 &&
+                     c->amplitude <= 1));
     } else if (src.starts_with("file:") && src.size() > 5) {
         c->source = Config::Source::File;
         c->sourcePath = src.substr(5);
-    } else if (!src.empty()) {
+    } else {
+        sourceOk = src.empty();
+    }
+    if (!sourceOk) {
+        *why = "TALREC_VIRTUAL_SOURCE=" + std::string(src) +
+               " is not silence, tone:FREQ[:AMPLITUDE] or file:PATH";
         return false;
     }
     const std::string_view sink = Env("TALREC_VIRTUAL_SINK");
     if (sink.starts_with("file:") && sink.size() > 5) {
         c->sinkPath = sink.substr(5);
     } else if (!sink.empty() && sink != "discard") {
+        *why = "TALREC_VIRTUAL_SINK=" + std::string(sink) + " is not discard or file:PATH";
         return false;
     }
     const std::string_view speed = Env("TALREC_VIRTUAL_SPEED");
-    if (!speed.empty() && (!ParseNumber(speed, &c->speed) || c->speed <= 0)) return false;
+    if (!speed.empty() && (!ParseNumber(speed, &c->speed) || c->speed <= 0)) {
+        *why = "TALREC_VIRTUAL_SPEED=" + std::string(speed) + " is not a positive number";
+        return false;
+    }
     return true;
 }
 
@@ -91,13 +105,26 @@ class VirtualEndpoint : public Endpoint {
           fmt_(fmt),
           cfg_(std::move(cfg)),
           clock_(std::move(clock)),
-          file_(std::move(file)),
-          epoch_(g_lossEpoch.load()) {}
+          file_(std::move(file)) {
+        std::lock_guard l(g_devicesMu);
+        g_devices.insert(this);
+    }
+    ~VirtualEndpoint() override {
+        std::lock_guard l(g_devicesMu);
+        g_devices.erase(this);
+    }
+
+    // Any thread: the device goes away now. What was due until this moment still moves.
+    void Lose() {
+        std::int64_t none = -1;
+        lostAt_.compare_exchange_strong(none, clock_->Now());
+        Wake();
+    }
 
     bool OpenSink() { return cfg_.sinkPath.empty() || sink_.Open(cfg_.sinkPath, fmt_); }
 
     bool Start() override {
-        if (Lost()) return false;
+        if (lostAt_ >= 0) return false;
         started_ = true;
         const std::int64_t primed = primed_.exchange(-1);
         t0_ = primed >= 0 ? primed : clock_->Now();
@@ -111,11 +138,12 @@ class VirtualEndpoint : public Endpoint {
     void Prime() override { primed_ = clock_->Now(); }
 
     long Transfer(BYTE* data, DWORD frames) override {
-        if (Lost()) return -1;
-        if (!started_) return 0;
-        const std::uint64_t due = FramesAt(clock_->Now() - t0_, fmt_.nSamplesPerSec) - moved_;
+        const std::int64_t lostAt = lostAt_.load();
+        if (!started_) return lostAt >= 0 ? -1 : 0;
+        const std::int64_t now = lostAt >= 0 ? (std::min)(lostAt, clock_->Now()) : clock_->Now();
+        const std::uint64_t due = FramesAt(now - t0_, fmt_.nSamplesPerSec) - moved_;
         const DWORD n = static_cast<DWORD>(std::min<std::uint64_t>(due, frames));
-        if (n == 0) return 0;
+        if (n == 0) return lostAt >= 0 ? -1 : 0;
         if (dir_ == Direction::Capture) {
             Generate(data, n);
         } else if (!cfg_.sinkPath.empty() &&
@@ -145,9 +173,12 @@ class VirtualEndpoint : public Endpoint {
     }
     DWORD Xruns() const override { return 0; }
 
-  private:
-    bool Lost() const { return g_lossEpoch.load() != epoch_; }
+    bool Asleep() override {
+        std::lock_guard l(waiter_.mu);
+        return waiter_.asleep && !waiter_.woken && clock_->Now() < waiter_.deadline;
+    }
 
+  private:
     void Generate(BYTE* out, DWORD frames) {
         const std::size_t bytes = static_cast<std::size_t>(frames) * fmt_.nBlockAlign;
         if (cfg_.source == Config::Source::File) {
@@ -186,7 +217,7 @@ class VirtualEndpoint : public Endpoint {
     const Config cfg_;
     const std::shared_ptr<WaveClock> clock_;
     const std::vector<BYTE> file_;
-    const unsigned epoch_;
+    std::atomic<std::int64_t> lostAt_{-1};  // Lose (any thread): the clock's time of the loss
     ClockWaiter waiter_;                    // Wake (any thread) and the device thread's waits
     std::atomic<std::int64_t> primed_{-1};  // Prime (any thread): the next Start's origin
 
@@ -207,16 +238,23 @@ void SetVirtualClock(std::shared_ptr<WaveClock> clock) {
 }
 
 void LoseVirtualDevices() {
-    g_lossEpoch.fetch_add(1);
+    std::lock_guard l(g_devicesMu);
+    for (VirtualEndpoint* d : g_devices) d->Lose();
 }
 
-MMRESULT OpenVirtual(Direction dir, const WAVEFORMATEX& fmt, std::unique_ptr<Endpoint>* out) {
+namespace {
+
+MMRESULT OpenVirtual(const std::string&, Direction dir, const WAVEFORMATEX& fmt,
+                     std::unique_ptr<Endpoint>* out, std::string* why) {
     Config cfg;
-    if (!ReadConfig(&cfg)) return MMSYSERR_NODRIVER;
+    if (!ReadConfig(&cfg, why)) return MMSYSERR_NODRIVER;
     std::vector<BYTE> file;
     if (dir == Direction::Capture && cfg.source == Config::Source::File) {
         WAVEFORMATEX ff{};
-        if (!ReadWavFile(cfg.sourcePath, &ff, &file)) return MMSYSERR_NODRIVER;
+        if (!ReadWavFile(cfg.sourcePath, &ff, &file)) {
+            *why = "the source " + cfg.sourcePath + " is not a PCM WAV file that can be read";
+            return MMSYSERR_NODRIVER;
+        }
         if (ff.nChannels != fmt.nChannels || ff.nSamplesPerSec != fmt.nSamplesPerSec ||
             ff.wBitsPerSample != fmt.wBitsPerSample)
             return WAVERR_BADFORMAT;
@@ -229,9 +267,24 @@ MMRESULT OpenVirtual(Direction dir, const WAVEFORMATEX& fmt, std::unique_ptr<End
     }
     if (!clock) clock = MakeRealClock(cfg.speed);
     auto ep = std::make_unique<VirtualEndpoint>(dir, fmt, cfg, std::move(clock), std::move(file));
-    if (dir == Direction::Playback && !ep->OpenSink()) return MMSYSERR_NODRIVER;
+    if (dir == Direction::Playback && !ep->OpenSink()) {
+        *why = "the sink " + cfg.sinkPath + " cannot be written: " + std::strerror(errno);
+        return MMSYSERR_NODRIVER;
+    }
     *out = std::move(ep);
     return MMSYSERR_NOERROR;
 }
+
+void ListVirtual(Direction, std::vector<platform::WaveDeviceEntry>* out) {
+    out->push_back({"virtual", "the virtual device (TALREC_VIRTUAL_SOURCE, TALREC_VIRTUAL_SINK)"});
+}
+
+std::string VirtualProductName(const std::string&) {
+    return "talrec virtual device";
+}
+
+}  // namespace
+
+const Backend kVirtualBackend{"virtual", nullptr, OpenVirtual, ListVirtual, VirtualProductName};
 
 }  // namespace talrec::wave

@@ -1,5 +1,6 @@
 // The wave-audio front: handles, headers, flags, formats, settings and error texts, on the
 // virtual device.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,8 +9,12 @@
 #include <string>
 
 #include "platform/mmwave.h"
+#include "platform/wavedevices.h"
 #include "support/wave_test_util.h"
 
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::StartsWith;
 using wavetest::Buffer;
 using wavetest::EnvVar;
 using wavetest::Pcm;
@@ -168,6 +173,69 @@ TEST(WaveFront, SettingsThatNameNothingKnownFailWithoutFallingBack) {
     }
     EnvVar s("TALREC_VIRTUAL_SOURCE", "file:/nonexistent/talrec.wav");
     EXPECT_EQ(QueryIn(kFormat), MMSYSERR_NODRIVER);
+}
+
+// The results stay as they are (the tests above); the person running the program is told, once,
+// which device did not open and why, or which format it refused. Probes are quiet.
+TEST(WaveFront, AFailedOpenSaysOnTheDebugOutputWhatFailed) {
+    wavetest::DebugLines debug;
+    {
+        EnvVar d("TALREC_WAVE_DEVICE", "bogus");
+        EXPECT_EQ(QueryIn(kFormat), MMSYSERR_NODRIVER);
+        EXPECT_THAT(
+            debug.Take(),
+            ElementsAre(StartsWith("waveInOpen: TALREC_WAVE_DEVICE=bogus names no device")));
+    }
+    {
+        EnvVar s("TALREC_VIRTUAL_SOURCE", "noise");
+        HWAVEIN in = nullptr;
+        EXPECT_EQ(waveInOpen(&in, WAVE_MAPPER, &kFormat, 0, 0, CALLBACK_NULL), MMSYSERR_NODRIVER);
+        EXPECT_THAT(debug.Take(),
+                    ElementsAre("waveInOpen: virtual does not open (TALREC_VIRTUAL_SOURCE=noise "
+                                "is not silence, tone:FREQ[:AMPLITUDE] or file:PATH)"));
+    }
+    WAVEFORMATEX f = kFormat;
+    f.wFormatTag = 3;
+    EXPECT_EQ(QueryOut(f), WAVERR_BADFORMAT);
+    EXPECT_THAT(debug.Take(),
+                ElementsAre("waveOutOpen: virtual refuses the format tag 3, 2 channels, 22050 Hz, "
+                            "16 bits"));
+
+    const std::string path = wavetest::ScratchPath("mono-source.wav");
+    wavetest::WriteWav(path, Pcm(1, 11025, 16), wavetest::Counting16(100));
+    EnvVar s("TALREC_VIRTUAL_SOURCE", "file:" + path);
+    EXPECT_EQ(QueryIn(kFormat), WAVERR_BADFORMAT);
+    EXPECT_THAT(debug.Take(), ElementsAre("waveInOpen: virtual refuses the format 2 channels, "
+                                          "22050 Hz, 16 bits"));
+    WAVEINCAPSA caps;
+    ASSERT_EQ(waveInGetDevCapsA(0, &caps, sizeof caps), MMSYSERR_NOERROR);
+    EXPECT_EQ(caps.dwFormats, WAVE_FORMAT_1M16);
+    EXPECT_EQ(QueryIn(Pcm(1, 11025, 16)), MMSYSERR_NOERROR);
+    EXPECT_THAT(debug.Take(), IsEmpty()) << "the capability probes and a success say nothing";
+}
+
+TEST(WaveFront, TheDeviceListMarksWhatTheSettingSelects) {
+    const auto selected = [](bool capture) {
+        std::vector<std::string> marked;
+        for (const auto& e : talrec::platform::ListWaveDevices(capture))
+            if (e.selected) marked.push_back(e.setting);
+        return marked;
+    };
+    EXPECT_THAT(selected(true), ElementsAre("virtual"));
+    {
+        EnvVar d("TALREC_WAVE_DEVICE", "alsa:talrec_unlisted");
+        const auto list = talrec::platform::ListWaveDevices(false);
+        ASSERT_FALSE(list.empty());
+        EXPECT_EQ(list[0].setting, "alsa:talrec_unlisted") << "opens by name though not listed";
+        if (waveOutGetNumDevs() == 1) {
+            EXPECT_THAT(selected(false), ElementsAre("alsa:talrec_unlisted"));
+        } else {
+            EXPECT_THAT(selected(false), IsEmpty()) << "a build without ALSA";
+        }
+    }
+    EnvVar d("TALREC_WAVE_DEVICE", "virtual:x");
+    EXPECT_THAT(selected(true), IsEmpty());
+    EXPECT_EQ(talrec::platform::SelectedWaveDevice(), "virtual:x");
 }
 
 TEST(WaveFront, AFileSourceTakesOnlyItsOwnFormat) {

@@ -1,13 +1,19 @@
 // The ALSA device, through ALSA plug-in PCMs that this test defines: a file plug-in reading
 // an input file for capture, one writing an output file for playback, and a plug PCM that
 // cannot convert rates. No sound hardware is needed.
+#include "platform/winmm/alsa/wave_alsa.h"
+
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <thread>
 
+#include "platform/mci.h"
 #include "platform/mmwave.h"
 #include "support/wave_test_util.h"
 
@@ -120,6 +126,72 @@ TEST_F(AlsaDevice, CapturedBytesEqualTheInputFile) {
     EXPECT_TRUE(std::equal(input.begin(), input.end(), all.begin()));
 }
 
+// Frames captured so far, or -1 when the device is lost.
+long long CapturedFrames(HWAVEIN in) {
+    MMTIME t{TIME_SAMPLES, {}};
+    return waveInGetPosition(in, &t, sizeof t) == MMSYSERR_NOERROR ? t.u.sample : -1;
+}
+
+template <class F>
+bool WaitFor(F done, std::chrono::milliseconds limit = 10s) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+// A PCM that the system suspends: the device is prepared again and captures on once the
+// suspend ends; one that never resumes holds a reset and a close up for no more than about a
+// second (the bound here leaves room for a loaded machine).
+TEST_F(AlsaDevice, ASuspendIsRecoveredAndOneThatNeverEndsHoldsNothingUp) {
+    std::ofstream(InFile(), std::ios::binary) << std::string(400000, '\x11');
+    EnvVar dev("TALREC_WAVE_DEVICE", "alsa:talrec_cap");
+    Recorder r;
+    HWAVEIN in = nullptr;
+    std::atomic<bool> requeue{true};
+    r.onData = [&](WAVEHDR* h) {
+        if (!requeue) return;
+        waveInUnprepareHeader(in, h, kHdr);
+        waveInPrepareHeader(in, h, kHdr);
+        waveInAddBuffer(in, h, kHdr);
+    };
+    ASSERT_EQ(waveInOpen(&in, WAVE_MAPPER, &fmt_, r.InProc(), r.Instance(), CALLBACK_FUNCTION),
+              MMSYSERR_NOERROR);
+    Buffer b0(4096), b1(4096);
+    // Whatever fails below, the device is closed before the buffers and the recorder go.
+    const std::shared_ptr<void> closer(nullptr, [&](void*) {
+        talrec::wave::SimulateAlsaSuspend(false);
+        requeue = false;
+        waveInReset(in);
+        waveInClose(in);
+    });
+    for (Buffer* b : {&b0, &b1}) {
+        ASSERT_EQ(waveInPrepareHeader(in, &b->hdr, kHdr), MMSYSERR_NOERROR);
+        ASSERT_EQ(waveInAddBuffer(in, &b->hdr, kHdr), MMSYSERR_NOERROR);
+    }
+    ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
+    ASSERT_TRUE(WaitFor([&] { return CapturedFrames(in) > 0; }));
+
+    talrec::wave::SimulateAlsaSuspend(true);
+    ASSERT_TRUE(WaitFor([] { return talrec::wave::SimulatedResumeRefusals() > 0; }));
+    talrec::wave::SimulateAlsaSuspend(false);
+    const long long before = CapturedFrames(in);
+    ASSERT_GE(before, 0) << "lost at the suspend";
+    EXPECT_TRUE(WaitFor([&] { return CapturedFrames(in) > before + 2048; }))
+        << "does not capture after the suspend";
+
+    talrec::wave::SimulateAlsaSuspend(true);
+    ASSERT_TRUE(WaitFor([] { return talrec::wave::SimulatedResumeRefusals() > 0; }));
+    requeue = false;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(waveInReset(in), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveInClose(in), MMSYSERR_NOERROR);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, 1500ms) << "reset and close waited for the suspend to end";
+}
+
 TEST_F(AlsaDevice, PlayedBytesEqualTheSound) {
     const std::vector<BYTE> sound = wavetest::Counting16(2 * 4096 + 904, 9);  // 2 x 4096 + 1808
     std::filesystem::remove(OutFile());
@@ -178,9 +250,37 @@ TEST_F(AlsaDevice, AQueryHoldsNothingOpenAndAnUnknownPcmIsNoDriver) {
     EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
 
     EnvVar gone("TALREC_WAVE_DEVICE", "alsa:talrec_no_such_pcm");
+    wavetest::DebugLines debug;
     EXPECT_EQ(waveInOpen(nullptr, WAVE_MAPPER, &fmt_, 0, 0, WAVE_FORMAT_QUERY), MMSYSERR_NODRIVER);
     HWAVEIN in = nullptr;
     EXPECT_EQ(waveInOpen(&in, WAVE_MAPPER, &fmt_, 0, 0, CALLBACK_NULL), MMSYSERR_NODRIVER);
+    // alsa-lib's text for an errno is the C library's.
+    const std::string line = std::string("waveInOpen: alsa:talrec_no_such_pcm does not open (") +
+                             std::strerror(ENOENT) + ")";
+    EXPECT_THAT(debug.Take(), ::testing::ElementsAre(line, line));
+}
+
+// The device names the format it refuses; the media player's search for a format the device
+// takes says nothing, although the first formats it asks for are refused.
+TEST_F(AlsaDevice, ARefusedFormatIsNamedOnTheDebugOutputAndProbesAreQuiet) {
+    EnvVar dev("TALREC_WAVE_DEVICE", "alsa:talrec_only48");
+    wavetest::DebugLines debug;
+    EXPECT_EQ(waveOutOpen(nullptr, WAVE_MAPPER, &fmt_, 0, 0, WAVE_FORMAT_QUERY), WAVERR_BADFORMAT);
+    EXPECT_THAT(debug.Take(), ::testing::ElementsAre("waveOutOpen: alsa:talrec_only48 refuses the "
+                                                     "format 2 channels, 22050 Hz, 16 bits"));
+
+    const std::string song = Dir() + "-song.wav";
+    wavetest::WriteWav(song, fmt_, wavetest::Counting16(22050));
+    MCI_OPEN_PARMSA open{};
+    open.lpstrDeviceType = "MPEGVideo";
+    open.lpstrElementName = song.c_str();
+    ASSERT_EQ(mciSendCommandA(0, MCI_OPEN, MCI_OPEN_TYPE | MCI_OPEN_ELEMENT,
+                              reinterpret_cast<DWORD_PTR>(&open)),
+              0u);
+    EXPECT_EQ(mciSendCommandA(open.wDeviceID, MCI_CLOSE, 0, 0), 0u);
+    WAVEOUTCAPSA caps;
+    ASSERT_EQ(waveOutGetDevCapsA(0, &caps, sizeof caps), MMSYSERR_NOERROR);
+    EXPECT_THAT(debug.Take(), ::testing::IsEmpty());
 }
 
 }  // namespace

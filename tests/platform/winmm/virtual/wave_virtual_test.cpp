@@ -1,16 +1,17 @@
 // The device contract on the virtual device, stepped by a manual clock: order, stop, reset,
 // calls from inside the callback, pause without loss, positions, a lost device.
-#include "platform/virtualwave.h"
-
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <numbers>
 #include <random>
 #include <set>
 #include <thread>
 
 #include "platform/mmwave.h"
+#include "platform/virtualwave.h"
 #include "support/wave_test_util.h"
 
 using namespace std::chrono_literals;
@@ -42,8 +43,9 @@ class VirtualDevice : public ::testing::Test {
             static_cast<std::int64_t>((frames_ * 1'000'000'000ull + rate - 1) / rate);
         clock_->Advance(t0_ + ns - clock_->Now());
     }
-    // Lets the device thread act on what it was given; for checks that nothing more came.
-    static void Settle() { std::this_thread::sleep_for(30ms); }
+    // Waits until the device threads have done all the clock allows; for checks that nothing
+    // more came.
+    static void Settle() { EXPECT_TRUE(talrec::wave::WaitUntilDevicesIdle()) << "never idle"; }
 
     std::shared_ptr<ManualClock> clock_ = std::make_shared<ManualClock>();
     std::int64_t t0_ = 0;
@@ -387,11 +389,13 @@ TEST_F(VirtualDevice, EachOutputDeviceWritesItsSinkFileAnew) {
     }
 }
 
+// What each device delivered until the loss is kept and said once on the debug output.
 TEST_F(VirtualDevice, ALostDeviceHandsBackItsBuffersAndRefusesMore) {
+    wavetest::DebugLines debug;
     Recorder rin, rout;
     HWAVEIN in = OpenIn(rin);
     HWAVEOUT out = OpenOut(rout);
-    Buffer i0(4096), i1(4096), o0(4096), o1(4096);
+    Buffer i0(88200), i1(88200), o0(88200), o1(88200);  // 1 s each
     Queue(in, i0);
     Queue(in, i1);
     ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
@@ -400,14 +404,17 @@ TEST_F(VirtualDevice, ALostDeviceHandsBackItsBuffersAndRefusesMore) {
     Write(out, o1);
     ASSERT_EQ(waveOutRestart(out), MMSYSERR_NOERROR);
     Begin();
-    Frames(10);
-    MMTIME t{TIME_SAMPLES, {}};
-    ASSERT_EQ(waveInGetPosition(in, &t, sizeof t), MMSYSERR_NOERROR);  // takes in the 10 frames
-    ASSERT_EQ(t.u.sample, 10u);
+    Frames(22050 + 11025);
+    Settle();  // each device sleeps until its second buffer is due, half of it not yet moved
     talrec::wave::LoseVirtualDevices();
+    Frames(1000);  // after the loss
     ASSERT_TRUE(rin.WaitData(2));
     ASSERT_TRUE(rout.WaitData(2));
-    EXPECT_EQ(rin.Data()[0].bytes, 40u) << "what was captured before the loss is kept";
+    EXPECT_EQ(rin.Data()[0].bytes, 88200u);
+    EXPECT_EQ(rin.Data()[1].bytes, 44100u) << "what was captured before the loss is kept";
+    EXPECT_THAT(debug.Take(),
+                ::testing::UnorderedElementsAre("waveIn: virtual was lost after 1.5 s of sound",
+                                                "waveOut: virtual was lost after 1.5 s of sound"));
     ASSERT_EQ(waveInUnprepareHeader(in, &i0.hdr, kHdr), MMSYSERR_NOERROR);
     ASSERT_EQ(waveInPrepareHeader(in, &i0.hdr, kHdr), MMSYSERR_NOERROR);
     EXPECT_EQ(waveInAddBuffer(in, &i0.hdr, kHdr), MMSYSERR_NODRIVER);
@@ -422,6 +429,42 @@ TEST_F(VirtualDevice, ALostDeviceHandsBackItsBuffersAndRefusesMore) {
     HWAVEIN again = OpenIn(r2);
     EXPECT_EQ(waveInStart(again), MMSYSERR_NOERROR);
     EXPECT_EQ(waveInClose(again), MMSYSERR_NOERROR);
+}
+
+// The source is found by its chunks whatever stands between them (an odd-sized chunk and its
+// pad byte among them), and a data chunk that claims more than the file holds gives what the
+// file holds, then silence.
+TEST_F(VirtualDevice, AFileSourceIsFoundByItsChunksAndEndsWhereTheFileDoes) {
+    const auto le32 = [](std::string& s, DWORD v) {
+        for (int i = 0; i < 4; ++i) s += static_cast<char>(v >> (8 * i));
+    };
+    const WAVEFORMATEX f = Pcm(1, 8000, 16);
+    std::string body = "WAVELIST";
+    le32(body, 3);
+    body += std::string("abc") + '\0' + "fmt ";
+    le32(body, 16);
+    body.append(reinterpret_cast<const char*>(&f), 16);
+    body += "junk";
+    le32(body, 2);
+    body += "zzdata";
+    le32(body, 1000);
+    body += std::string("\x01\x00\x02\x00\x03\x00", 6);
+    std::string file = "RIFF";
+    le32(file, static_cast<DWORD>(body.size()));
+    const std::string path = wavetest::ScratchPath("chunks.wav");
+    std::ofstream(path, std::ios::binary) << file + body;
+    EnvVar src("TALREC_VIRTUAL_SOURCE", "file:" + path);
+
+    Recorder r;
+    HWAVEIN in = OpenIn(r, f);
+    Buffer b(16);
+    Queue(in, b);
+    ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
+    Begin();
+    Frames(8, 8000);
+    ASSERT_TRUE(r.WaitData(1));
+    EXPECT_EQ(r.Joined(), (std::vector<BYTE>{1, 0, 2, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(waveInClose(in), MMSYSERR_NOERROR);
 }
 
 TEST_F(VirtualDevice, SilenceIsEachWidthsZero) {
