@@ -41,6 +41,7 @@ CWaveIn::CWaveIn(WAVEFORMATEX format, const CWaveDevice& device) {
 CWaveIn::~CWaveIn() {
     Close();
     FreeChunks();
+    DropSpool();
     FreeBlocks();
 }
 
@@ -62,8 +63,16 @@ bool CWaveIn::Record(DWORD nBufferBytes) {
     if (!Reset()) return false;
     stopping_ = false;
     FreeChunks();
+    DropSpool();
     FreeBlocks();
     SetFormat(format_.GetFormat());
+    if (!destination_.empty()) {
+        const WAVEFORMATEX format = format_.GetFormat();
+        if (auto* spool = talrec::platform::SpoolCreate(destination_.c_str(), format)) {
+            spool_ = WaveSpoolPtr(spool, &talrec::platform::SpoolDiscard);
+            spoolHandle_ = spool;
+        }
+    }
     currentHeader_ = 1;
     bufferBytes_ = nBufferBytes;
     if (!QueueNext(handle_) || !QueueNext(handle_)) return false;
@@ -106,6 +115,10 @@ bool CWaveIn::Close() {
 }
 
 int CWaveIn::GetNumSamples() {
+    if (spool_) {
+        return static_cast<int>(talrec::platform::SpoolLength(spool_.get()) /
+                                format_.GetFormat().nBlockAlign);
+    }
     std::lock_guard lock(chunksLock_);
     DWORD total = 0;
     for (const auto& chunk : chunks_) total += chunk->GetNumSamples();
@@ -113,6 +126,15 @@ int CWaveIn::GetNumSamples() {
 }
 
 CWave CWaveIn::GetWave() {
+    if (spool_) {
+        // Everything appended until now becomes the sound; the spool stays the engine's too,
+        // as the chunks would, until the next Record.
+        talrec::platform::SpoolFlush(spool_.get());
+        const auto frames = talrec::platform::SpoolLength(spool_.get()) /
+                            format_.GetFormat().nBlockAlign;
+        format_.SetSpool(spool_, static_cast<DWORD>(frames));
+        return std::move(format_);
+    }
     {
         std::lock_guard lock(chunksLock_);
         DWORD total = 0;
@@ -198,9 +220,15 @@ void CWaveIn::OnData(HWAVEIN hwi, WAVEHDR* hdr) {
         lastError_ = r;
         if (r != MMSYSERR_NOERROR) return;
         SetFlags(*hdr, 0);
-        if (bytes > 0) AddChunk(*hdr);
-        delete[] hdr->lpData;
-        hdr->lpData = nullptr;
+        if (bytes > 0) {
+            if (talrec::platform::HSPOOL spool = spoolHandle_.load(std::memory_order_acquire)) {
+                const WORD align = format_.GetFormat().nBlockAlign;
+                talrec::platform::SpoolAppend(spool, hdr->lpData, bytes / align * align);
+            } else {
+                AddChunk(*hdr);
+            }
+        }
+        // The block stays with its header and carries the next buffer.
     }
     if (!stopping_) QueueNext(hwi);
 }
@@ -217,6 +245,11 @@ void CWaveIn::AddChunk(const WAVEHDR& hdr) {
 void CWaveIn::FreeChunks() {
     std::lock_guard lock(chunksLock_);
     chunks_.clear();
+}
+
+void CWaveIn::DropSpool() {
+    spoolHandle_ = nullptr;
+    spool_.reset();
 }
 
 void CWaveIn::FreeBlocks() {
