@@ -86,8 +86,9 @@ class CWaveIn {
     std::atomic<HWND> window_{nullptr};
     std::atomic<bool> stopping_{true};
     HWAVEIN handle_ = nullptr;  // owner's thread only
-    std::mutex chunksLock_;     // guards chunks_
+    std::mutex chunksLock_;     // guards chunks_ and chunkFrames_
     std::vector<std::unique_ptr<CWaveBuffer>> chunks_;
+    DWORD chunkFrames_ = 0;  // the frames of all chunks
     std::atomic<MMRESULT> lastError_{MMSYSERR_NOERROR};
     std::atomic<int> currentHeader_{1};
     DWORD bufferBytes_ = 0;

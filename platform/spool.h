@@ -9,7 +9,7 @@
 // lock on the file for as long as the spool is open, so a spool whose lock is free has lost
 // its owner (a crash, a kill, a power cut): recovery goes by that lock, never by the pid.
 //
-// Durability: bytes appended reach the file within a quarter of a second and the disk within
+// Durability: bytes appended reach the file and then the disk within
 // about a second (fdatasync on a timer of the spool's own). A spool whose file cannot be
 // written any more (disk full, I/O error) keeps what the file holds and holds everything
 // appended after that in memory, so nothing appended is lost; the first such failure is said

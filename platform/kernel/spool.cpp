@@ -23,13 +23,14 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// The writer takes what the ring holds this often, or at once when it is half full; the
-// sync thread makes the file's new bytes durable at most this long after the previous sync.
-// Together: a byte appended is on the disk about a second later at the latest.
-constexpr auto kWriterTick = 250ms;
+// The writer takes what the ring holds this often, or at once when it is half full, and
+// then wakes the sync thread, which makes the new bytes durable (at most once per interval).
+// Together: a byte appended is on the disk within about a second, at two wake-ups a second.
+constexpr auto kWriterTick = 800ms;
 constexpr auto kSyncInterval = 750ms;
+constexpr std::size_t kHalfRing = SPOOL::kRingBytes / 2;
 // A writer that has found nothing for this many ticks sleeps until the next append.
-constexpr int kIdleTicks = 8;
+constexpr int kIdleTicks = 3;
 // Win32 codes the framework maps to its causes, beyond those of windef.h.
 constexpr DWORD kErrorWriteFault = 29;
 
@@ -163,16 +164,20 @@ void WriterLoop(SPOOL* s) {
         l.unlock();
         const std::uint64_t moved = Drain(s);
         if (moved > 0) {
+            bool idle;
             {
                 std::lock_guard sync(s->syncMu);
                 s->written = s->fileBytes.load(std::memory_order_acquire);
+                idle = s->syncIdle;
             }
-            s->syncCv.notify_one();
+            // A sync thread that is counting down to its next sync will see the new bytes then.
+            if (idle) s->syncCv.notify_one();
         }
         l.lock();
         s->consumed += moved;
         if (moved > 0) s->doneCv.notify_all();
         if (s->stop) break;
+        if (s->head.load() - s->tail.load(std::memory_order_relaxed) >= kHalfRing) continue;
         if (s->wake) {
             s->wake = false;
             idle = 0;
@@ -202,7 +207,9 @@ void SyncLoop(SPOOL* s, const std::string& folder) {
     auto last = Clock::now() - kSyncInterval;
     std::unique_lock l(s->syncMu);
     for (;;) {
+        s->syncIdle = true;
         s->syncCv.wait(l, [&] { return s->stopSync || s->written > s->synced; });
+        s->syncIdle = false;
         if (s->stopSync) return;
         if (s->syncCv.wait_until(l, last + kSyncInterval, [&] { return s->stopSync; })) return;
         const std::uint64_t target = s->written;
@@ -360,7 +367,10 @@ void SpoolAppend(HSPOOL s, const void* data, DWORD bytes) {
             std::memcpy(s->ring.get(), in + first, bytes - first);
             s->head.store(head + bytes);
             s->appended.fetch_add(bytes, std::memory_order_release);
-            if (used + bytes >= SPOOL::kRingBytes / 2 || s->parked.load()) WakeWriter(s);
+            // The writer is woken when the ring crosses its half (it then drains for as long
+            // as the ring stays above it) or when it sleeps with nothing to do: not per append.
+            const bool crosses = used < kHalfRing && used + bytes >= kHalfRing;
+            if (crosses || s->parked.load()) WakeWriter(s);
             return;
         }
     }

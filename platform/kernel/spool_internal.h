@@ -118,6 +118,7 @@ struct SPOOL {
     std::mutex syncMu;
     std::condition_variable syncCv;
     bool stopSync = false;
+    bool syncIdle = false;      // waiting for new bytes, not for the next sync time
     std::uint64_t written = 0;  // fileBytes as the writer last reported it
     std::uint64_t synced = 0;
 
