@@ -1,5 +1,5 @@
-// CWave: one PCM sound in memory (a format record and a store of whole sample frames) and
-// the WAV file layout it writes and reads.
+// CWave: one PCM sound (a format record and a store of whole sample frames) and the WAV file
+// layout it writes and reads.
 //
 // The file layout is fixed: a 44-byte header ("RIFF", size, "WAVEfmt ", 16, the six PCM
 // fields, "data", N) followed by N sample bytes, all integers little-endian, no pad byte and

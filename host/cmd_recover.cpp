@@ -74,7 +74,7 @@ std::string LocalTime(std::int64_t seconds) {
 std::string FailureText(DWORD error) {
     switch (error) {
         case ERROR_PATH_NOT_FOUND:
-            return "its folder does not exist";
+            return "its folder does not exist (--into DIR writes it elsewhere)";
         case ERROR_ACCESS_DENIED:
             return "access denied";
         case ERROR_SHARING_VIOLATION:
