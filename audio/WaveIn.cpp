@@ -137,8 +137,8 @@ CWave CWaveIn::GetWave() {
         // Everything appended until now becomes the sound; the spool stays the engine's too,
         // as the chunks would, until the next Record.
         talrec::platform::SpoolFlush(spool_.get());
-        const auto frames = talrec::platform::SpoolLength(spool_.get()) /
-                            format_.GetFormat().nBlockAlign;
+        const auto frames =
+            talrec::platform::SpoolLength(spool_.get()) / format_.GetFormat().nBlockAlign;
         format_.SetSpool(spool_, static_cast<DWORD>(frames));
         return std::move(format_);
     }

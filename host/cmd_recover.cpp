@@ -108,8 +108,9 @@ std::string Recover(const Waiting& w, const std::string& into, std::string* why)
     for (int attempt = 0; attempt < 1000; ++attempt) {
         const std::string path =
             (folder / (attempt == 0 ? name : RecoveredName(name, attempt))).string();
-        const DWORD error = talrec::platform::SpoolWriteWav(
-            w.spool, path.c_str(), w.info.format, w.info.dataBytes, talrec::platform::SPOOL_WRITE_NEW);
+        const DWORD error =
+            talrec::platform::SpoolWriteWav(w.spool, path.c_str(), w.info.format, w.info.dataBytes,
+                                            talrec::platform::SPOOL_WRITE_NEW);
         if (error == ERROR_SUCCESS) return path;
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
             *why = "cannot write " + path + ": " + FailureText(error);

@@ -46,7 +46,7 @@ struct SPOOLINFO {
     std::string destination;  // the file the recording was meant for
     WAVEFORMATEX format{};
     DWORD ownerPid = 0;
-    std::int64_t startTime = 0;  // seconds since 1970-01-01 UTC
+    std::int64_t startTime = 0;   // seconds since 1970-01-01 UTC
     std::uint64_t dataBytes = 0;  // whole frames only
     bool saved = false;           // written to its destination already
 };
@@ -78,8 +78,8 @@ DWORD SpoolRead(HSPOOL spool, std::uint64_t offset, void* buffer, DWORD bytes);
 // SPOOL_WRITE_NEW an existing file is left alone with ERROR_FILE_EXISTS. Returns
 // ERROR_SUCCESS or the Win32 code of the failure; what was written stays. Written to the
 // destination the spool was made for, the spool counts as saved from then on.
-DWORD SpoolWriteWav(HSPOOL spool, LPCSTR path, const WAVEFORMATEX& format,
-                    std::uint64_t dataBytes, DWORD flags = SPOOL_WRITE_REPLACE);
+DWORD SpoolWriteWav(HSPOOL spool, LPCSTR path, const WAVEFORMATEX& format, std::uint64_t dataBytes,
+                    DWORD flags = SPOOL_WRITE_REPLACE);
 
 // Closes the spool and removes its file. Null is ignored.
 void SpoolDiscard(HSPOOL spool);

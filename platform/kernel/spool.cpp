@@ -91,7 +91,8 @@ void Store(SPOOL* s, const BYTE* data, std::size_t bytes) {
         std::uint64_t at = s->fileBytes.load(std::memory_order_relaxed);
         int err = 0;
         while (bytes > 0) {
-            const ssize_t n = pwrite(s->fd, data, bytes, static_cast<off_t>(s->header.headerBytes + at));
+            const ssize_t n =
+                pwrite(s->fd, data, bytes, static_cast<off_t>(s->header.headerBytes + at));
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) {
                 err = n < 0 ? errno : ENOSPC;
@@ -152,8 +153,7 @@ std::uint64_t Drain(SPOOL* s) {
 }
 
 bool Pending(SPOOL* s) {
-    return s->head.load() != s->tail.load(std::memory_order_relaxed) ||
-           s->overflowing.load();
+    return s->head.load() != s->tail.load(std::memory_order_relaxed) || s->overflowing.load();
 }
 
 // The writer thread.
@@ -460,10 +460,10 @@ DWORD SpoolWriteWav(HSPOOL s, LPCSTR path, const WAVEFORMATEX& format, std::uint
         std::lock_guard lock(s->tailMu);
         std::unique_ptr<BYTE[]> buffer = std::make_unique<BYTE[]>(spool::MemoryTail::kBlockBytes);
         for (std::uint64_t at = 0; at < dataBytes - inFile;) {
-            const std::size_t n = s->memoryTail.Read(
-                at, buffer.get(),
-                static_cast<std::size_t>(std::min<std::uint64_t>(spool::MemoryTail::kBlockBytes,
-                                                                 dataBytes - inFile - at)));
+            const std::size_t n =
+                s->memoryTail.Read(at, buffer.get(),
+                                   static_cast<std::size_t>(std::min<std::uint64_t>(
+                                       spool::MemoryTail::kBlockBytes, dataBytes - inFile - at)));
             if (n == 0) return fail(EIO);
             if (!WriteAll(fd, buffer.get(), n, &err)) return fail(err);
             at += n;

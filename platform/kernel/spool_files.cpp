@@ -149,8 +149,7 @@ bool MakeFolder(std::string* folder, std::string* why) {
     }
     // The spool folder is the recorder's own: nobody else may read the recordings.
     struct stat st {};
-    if (stat(folder->c_str(), &st) == 0 && (st.st_mode & 0777) != 0700 &&
-        st.st_uid == geteuid()) {
+    if (stat(folder->c_str(), &st) == 0 && (st.st_mode & 0777) != 0700 && st.st_uid == geteuid()) {
         chmod(folder->c_str(), 0700);
     }
     if (access(folder->c_str(), W_OK | X_OK) != 0) {
@@ -254,6 +253,5 @@ void SpoolGetInfo(HSPOOL spool, SPOOLINFO* info) {
     info->dataBytes = SpoolLength(spool) / align * align;
     info->saved = spool->header.state == spool::kStateSaved;
 }
-
 
 }  // namespace talrec::platform

@@ -21,8 +21,8 @@ namespace talrec::platform::spool {
 // The header: "TALRSPL1", header size (u32), state (u32: 0 recording, 1 saved), the six
 // PCM fields, owner pid (u32), start time (i64 seconds), destination length (u32), the
 // destination's bytes, zeros; little-endian. The frames follow at the header size, which
-// leaves them at the page offset they have in a WAV file (after its header), so that copying them into one
-// moves whole pages.
+// leaves them at the page offset they have in a WAV file (after its header), so that copying them
+// into one moves whole pages.
 inline constexpr char kMagic[8] = {'T', 'A', 'L', 'R', 'S', 'P', 'L', '1'};
 inline constexpr std::size_t kStateOffset = 12;
 inline constexpr std::size_t kFixedHeaderBytes = 48;
@@ -104,7 +104,7 @@ struct SPOOL {
     std::condition_variable doneCv;  // flushers: consumed moved on
     bool wake = false;
     bool stop = false;
-    std::uint64_t consumed = 0;  // bytes taken from the ring and the overflow list
+    std::uint64_t consumed = 0;       // bytes taken from the ring and the overflow list
     std::atomic<bool> parked{false};  // the writer sleeps until the producer wakes it
 
     // Where the bytes are: [0, fileBytes) in the file after the header, the rest in memory

@@ -117,8 +117,7 @@ TEST_F(SpoolTest, BytesComeBackInOrderHoweverFastTheyArrive) {
 // The spool folder on a filesystem of 64 KiB: the recording (about 300 KB) outgrows it, goes
 // on in memory, and the stop writes all of it; the failure is said once.
 TEST_F(SpoolTest, ADiskThatFillsLeavesTheRestOfTheRecordingInMemory) {
-    if (mount("tmpfs", state_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=64k,mode=0700") !=
-        0) {
+    if (mount("tmpfs", state_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=64k,mode=0700") != 0) {
         GTEST_SKIP() << "cannot mount a small filesystem here: " << std::strerror(errno);
     }
     struct Unmount {

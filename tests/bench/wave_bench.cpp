@@ -162,7 +162,7 @@ int main(int argc, char** argv) {
     setenv("TALREC_WAVE_DEVICE", "alsa:bench_cap", 1);
     const std::string secs = std::to_string(static_cast<int>(alsaSeconds));
     const std::vector<std::string> arecord = {"arecord", "-q", "-D", "bench_cap", "-f", "S16_LE",
-                                              "-c", "2", "-r", "22050", "-d", secs};
+                                              "-c",      "2",  "-r", "22050",     "-d", secs};
     auto runArecord = [&](const char* what, std::vector<std::string> extra) {
         std::vector<std::string> args = arecord;
         args.insert(args.end(), extra.begin(), extra.end());
