@@ -6,6 +6,9 @@
 
 #include "platform/wavheader.h"
 
+using talrec::platform::SpoolRead;
+using talrec::platform::SpoolWriteWav;
+
 namespace {
 // Tags the reader expects at fixed offsets: "RIFF" at 0, "WAVEfmt " at 8, "data" at 36.
 constexpr char kRiffTag[4] = {'R', 'I', 'F', 'F'};
@@ -38,6 +41,9 @@ bool ReadTag(CFile& file, const char (&expected)[N]) {
 [[noreturn]] void ThrowInvalidFile(const CFile& file) {
     AfxThrowFileException(CFileException::invalidFile, -1, file.GetFilePath().c_str());
 }
+
+// Spooled sounds are read back in pieces of this size.
+constexpr DWORD kSpoolPiece = 1 << 20;
 }  // namespace
 
 const CRuntimeClass CWave::classCWave = {"CWave", sizeof(CWave), 1, &CWave::CreateObject,
@@ -53,7 +59,12 @@ const CRuntimeClass* CWave::GetRuntimeClass() const {
 
 CWave::CWave() : format_{WAVE_FORMAT_PCM, 1, 22050, 44100, 2, 16, 0} {}
 
-CWave::CWave(const CWave& other) : CObject(other), format_(other.format_) {
+CWave::CWave(const CWave& other)
+    : CObject(other),
+      format_(other.format_),
+      spool_(other.spool_),
+      spoolFrames_(other.spoolFrames_) {
+    if (spool_) return;  // the same spooled frames, which never change
     const WORD align = format_.nBlockAlign;
     samples_.SetNumSamples(other.GetNumSamples(), align);
     samples_.CopyBuffer(other.GetBuffer(), other.GetNumSamples(), align);
@@ -61,22 +72,36 @@ CWave::CWave(const CWave& other) : CObject(other), format_(other.format_) {
 
 CWave& CWave::operator=(const CWave& other) {
     if (this == &other) return *this;
+    if (other.spool_) {
+        samples_.SetBuffer(nullptr, 0, other.format_.nBlockAlign);
+        format_ = other.format_;
+        spool_ = other.spool_;
+        spoolFrames_ = other.spoolFrames_;
+        return *this;
+    }
     // The new storage is made before the format changes, so a failed allocation leaves the
     // format and the store matching each other.
     const WORD align = other.format_.nBlockAlign;
     samples_.SetNumSamples(other.GetNumSamples(), align);
     format_ = other.format_;
+    spool_.reset();
     samples_.CopyBuffer(other.GetBuffer(), other.GetNumSamples(), align);
     return *this;
 }
 
 CWave::CWave(CWave&& other) noexcept
-    : CObject(other), samples_(std::move(other.samples_)), format_(other.format_) {}
+    : CObject(other),
+      samples_(std::move(other.samples_)),
+      format_(other.format_),
+      spool_(std::move(other.spool_)),
+      spoolFrames_(std::exchange(other.spoolFrames_, 0)) {}
 
 CWave& CWave::operator=(CWave&& other) noexcept {
     if (this == &other) return *this;
     samples_ = std::move(other.samples_);
     format_ = other.format_;
+    spool_ = std::move(other.spool_);
+    spoolFrames_ = std::exchange(other.spoolFrames_, 0);
     return *this;
 }
 
@@ -94,6 +119,7 @@ void CWave::SetFormat(WORD nChannels, DWORD nSamplesPerSec, WORD wBitsPerSample)
     const DWORD channelBits = static_cast<DWORD>(nChannels) * wBitsPerSample;
     const WORD align = static_cast<WORD>(channelBits / 8);
     samples_.SetNumSamples(0, align);
+    spool_.reset();
     format_.wFormatTag = WAVE_FORMAT_PCM;
     format_.nChannels = nChannels;
     format_.nSamplesPerSec = nSamplesPerSec;
@@ -106,13 +132,44 @@ DWORD CWave::GetBufferLength() const {
     return static_cast<DWORD>(GetNumSamples() * static_cast<DWORD>(format_.nBlockAlign));
 }
 
+BYTE* CWave::GetBuffer() const {
+    if (spool_) LoadFromSpool();
+    return samples_.GetBuffer();
+}
+
 void CWave::SetBuffer(BYTE* pBuffer, DWORD nNumSamples, bool bCopy) {
     const WORD align = format_.nBlockAlign;
     if (bCopy) {
+        // Copied into the store as it stands, spooled frames included.
+        if (spool_) LoadFromSpool();
         samples_.CopyBuffer(pBuffer, nNumSamples, align);
     } else {
         samples_.SetBuffer(pBuffer, nNumSamples, align);
+        spool_.reset();
     }
+}
+
+void CWave::SetSpool(WaveSpoolPtr spool, DWORD nNumSamples) {
+    samples_.SetBuffer(nullptr, 0, format_.nBlockAlign);
+    spool_ = std::move(spool);
+    spoolFrames_ = spool_ ? nNumSamples : 0;
+}
+
+void CWave::LoadFromSpool() const {
+    const WORD align = format_.nBlockAlign;
+    samples_.SetNumSamples(spoolFrames_, align);
+    const std::uint64_t bytes = static_cast<std::uint64_t>(spoolFrames_) * align;
+    std::uint64_t done = 0;
+    while (done < bytes) {
+        const DWORD want = static_cast<DWORD>(std::min<std::uint64_t>(bytes - done, kSpoolPiece));
+        const DWORD got = SpoolRead(spool_.get(), done, samples_.GetBuffer() + done, want);
+        done += got;
+        if (got < want) break;
+    }
+    // A spool that gives less than it holds (its file damaged meanwhile) leaves silence, never
+    // stale memory.
+    if (done < bytes) std::memset(samples_.GetBuffer() + done, 0, bytes - done);
+    spool_.reset();
 }
 
 void CWave::Load(LPCSTR lpszPath) {
@@ -122,6 +179,15 @@ void CWave::Load(LPCSTR lpszPath) {
 }
 
 void CWave::Save(LPCSTR lpszPath) {
+    if (spool_) {
+        // Written from the spool's file to the new one, without loading it; failures raise what
+        // the file layer would raise for them.
+        const DWORD error = SpoolWriteWav(spool_.get(), lpszPath, format_, GetBufferLength());
+        if (error != ERROR_SUCCESS) {
+            CFileException::ThrowOsError(static_cast<LONG>(error), lpszPath ? lpszPath : "");
+        }
+        return;
+    }
     CFile file(lpszPath, CFile::modeCreate | CFile::modeWrite | CFile::shareExclusive);
     Save(file);
     file.Close();
@@ -131,7 +197,18 @@ void CWave::Save(CFile& file) {
     const DWORD dataSize = GetBufferLength();
     WriteWavHeader(format_, dataSize,
                    [&](const BYTE* bytes, UINT count) { file.Write(bytes, count); });
-    file.Write(GetBuffer(), dataSize);
+    if (!spool_) {
+        file.Write(GetBuffer(), dataSize);
+        return;
+    }
+    std::unique_ptr<BYTE[]> piece(new BYTE[kSpoolPiece]);
+    for (DWORD done = 0; done < dataSize;) {
+        const DWORD want = std::min(dataSize - done, kSpoolPiece);
+        const DWORD got = SpoolRead(spool_.get(), done, piece.get(), want);
+        if (got < want) std::memset(piece.get() + got, 0, want - got);
+        file.Write(piece.get(), want);
+        done += want;
+    }
 }
 
 void CWave::Load(CFile& file) {
@@ -152,6 +229,7 @@ void CWave::Load(CFile& file) {
     if (format.nBlockAlign == 0) ThrowInvalidFile(file);
 
     format_ = format;
+    spool_.reset();
     const DWORD declared = ReadLE32(file);
     // The store holds the whole frames that the data size declares and the file holds: a
     // file that ends early gives fewer frames, never storage that no byte of the file filled

@@ -1,5 +1,5 @@
-// CWave: one PCM sound in memory (a format record and a store of whole sample frames) and
-// the WAV file layout it writes and reads.
+// CWave: one PCM sound (a format record and a store of whole sample frames) and the WAV file
+// layout it writes and reads.
 //
 // The file layout is fixed: a 44-byte header ("RIFF", size, "WAVEfmt ", 16, the six PCM
 // fields, "data", N) followed by N sample bytes, all integers little-endian, no pad byte and
@@ -7,12 +7,27 @@
 // 8 and 36. A file it does not accept raises CFileException(invalidFile, -1, file name) and
 // leaves the sound as it was.
 //
+// Where the samples live. A sound is held in memory, or, for a recording that went to a
+// recording spool, in that spool's file: then GetNumSamples and GetBufferLength answer from
+// the spool, Save writes the file from the spool without loading it, a copy refers to the same
+// spool (whose bytes never change once they are the sound's, so the copy is as deep as any),
+// and the first GetBuffer (or a SetBuffer that copies) loads the frames into memory, from
+// which on the sound is an ordinary one. The spool's file goes when the last sound and the
+// capture engine that refer to it let it go.
+//
 // A CWave is used by one thread at a time. Copies are deep; a move takes the store over.
 #pragma once
+
+#include <memory>
 
 #include "audio/WaveBuffer.h"
 #include "framework/afx.h"
 #include "platform/mmwave.h"
+#include "platform/spool.h"
+
+// A recording spool shared by the capture engine and the sounds made from it; the last owner
+// discards it (its file is removed).
+using WaveSpoolPtr = std::shared_ptr<talrec::platform::SPOOL>;
 
 class CWave : public CObject {
   public:
@@ -40,9 +55,10 @@ class CWave : public CObject {
     void SetFormat(WORD nChannels, DWORD nSamplesPerSec, WORD wBitsPerSample);
     WAVEFORMATEX GetFormat() const { return format_; }
 
-    // The first byte of the store, null when the store has never been sized.
-    BYTE* GetBuffer() const { return samples_.GetBuffer(); }
-    DWORD GetNumSamples() const { return samples_.GetNumSamples(); }
+    // The first byte of the store, null when the store has never been sized. A sound in a
+    // spool is loaded into memory first.
+    BYTE* GetBuffer() const;
+    DWORD GetNumSamples() const { return spool_ ? spoolFrames_ : samples_.GetNumSamples(); }
     // Frame count x block align, in bytes.
     DWORD GetBufferLength() const;
 
@@ -51,6 +67,9 @@ class CWave : public CObject {
     // its storage and adopts pBuffer, which must come from new BYTE[] and hold nNumSamples
     // frames of the block align.
     void SetBuffer(BYTE* pBuffer, DWORD nNumSamples, bool bCopy);
+    // The first nNumSamples frames of a flushed spool become the samples, in place of the
+    // store's (used by the capture engine for a recording it spooled).
+    void SetSpool(WaveSpoolPtr spool, DWORD nNumSamples);
 
     // Opens the existing file read-only and without sharing, reads it, closes it.
     void Load(LPCSTR lpszPath);
@@ -62,6 +81,11 @@ class CWave : public CObject {
     void Save(CFile& file);
 
   private:
-    CWaveBuffer samples_;
+    // Loads a spooled sound into the store and lets the spool go.
+    void LoadFromSpool() const;
+
+    mutable CWaveBuffer samples_;  // no storage while the sound is in a spool
     WAVEFORMATEX format_;
+    mutable WaveSpoolPtr spool_;  // set while the sound is in a spool
+    DWORD spoolFrames_ = 0;
 };

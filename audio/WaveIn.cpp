@@ -16,15 +16,24 @@ void SetFlags(WAVEHDR& h, DWORD flags) {
     std::atomic_ref<DWORD>(h.dwFlags).store(flags, std::memory_order_release);
 }
 
+DWORD Magnitude(const BYTE* p) {
+    const int s = static_cast<std::int16_t>(p[0] | p[1] << 8);
+    return static_cast<DWORD>(s < 0 ? -s : s);
+}
+
 // Mean absolute value of the block read as signed 16-bit little-endian samples, whatever the
-// format, capped at kMaxLevel. The sum fits 32 bits for blocks under 262144 bytes.
+// format, capped at kMaxLevel. The sum fits 32 bits for blocks under 262144 bytes. Eight
+// partial sums let the compiler keep eight samples in flight: this runs for every buffer.
 DWORD Level(const BYTE* data, DWORD bytes) {
     const DWORD n = bytes / 2;
-    DWORD sum = 0;
-    for (DWORD i = 0; i < n; ++i) {
-        const auto s = static_cast<std::int16_t>(data[2 * i] | data[2 * i + 1] << 8);
-        sum += static_cast<DWORD>(s < 0 ? -static_cast<int>(s) : s);
+    DWORD partial[8] = {};
+    DWORD i = 0;
+    for (; i + 8 <= n; i += 8) {
+        for (DWORD j = 0; j < 8; ++j) partial[j] += Magnitude(data + 2 * (i + j));
     }
+    DWORD sum = 0;
+    for (DWORD p : partial) sum += p;
+    for (; i < n; ++i) sum += Magnitude(data + 2 * i);
     const DWORD level = sum / n;
     return level > kMaxLevel ? kMaxLevel : level;
 }
@@ -41,6 +50,7 @@ CWaveIn::CWaveIn(WAVEFORMATEX format, const CWaveDevice& device) {
 CWaveIn::~CWaveIn() {
     Close();
     FreeChunks();
+    DropSpool();
     FreeBlocks();
 }
 
@@ -62,8 +72,16 @@ bool CWaveIn::Record(DWORD nBufferBytes) {
     if (!Reset()) return false;
     stopping_ = false;
     FreeChunks();
+    DropSpool();
     FreeBlocks();
     SetFormat(format_.GetFormat());
+    if (!destination_.empty()) {
+        const WAVEFORMATEX format = format_.GetFormat();
+        if (auto* spool = talrec::platform::SpoolCreate(destination_.c_str(), format)) {
+            spool_ = WaveSpoolPtr(spool, &talrec::platform::SpoolDiscard);
+            spoolHandle_ = spool;
+        }
+    }
     currentHeader_ = 1;
     bufferBytes_ = nBufferBytes;
     if (!QueueNext(handle_) || !QueueNext(handle_)) return false;
@@ -106,13 +124,24 @@ bool CWaveIn::Close() {
 }
 
 int CWaveIn::GetNumSamples() {
+    if (spool_) {
+        return static_cast<int>(talrec::platform::SpoolLength(spool_.get()) /
+                                format_.GetFormat().nBlockAlign);
+    }
     std::lock_guard lock(chunksLock_);
-    DWORD total = 0;
-    for (const auto& chunk : chunks_) total += chunk->GetNumSamples();
-    return static_cast<int>(total);
+    return static_cast<int>(chunkFrames_);
 }
 
 CWave CWaveIn::GetWave() {
+    if (spool_) {
+        // Everything appended until now becomes the sound; the spool stays the engine's too,
+        // as the chunks would, until the next Record.
+        talrec::platform::SpoolFlush(spool_.get());
+        const auto frames =
+            talrec::platform::SpoolLength(spool_.get()) / format_.GetFormat().nBlockAlign;
+        format_.SetSpool(spool_, static_cast<DWORD>(frames));
+        return std::move(format_);
+    }
     {
         std::lock_guard lock(chunksLock_);
         DWORD total = 0;
@@ -198,9 +227,15 @@ void CWaveIn::OnData(HWAVEIN hwi, WAVEHDR* hdr) {
         lastError_ = r;
         if (r != MMSYSERR_NOERROR) return;
         SetFlags(*hdr, 0);
-        if (bytes > 0) AddChunk(*hdr);
-        delete[] hdr->lpData;
-        hdr->lpData = nullptr;
+        if (bytes > 0) {
+            if (talrec::platform::HSPOOL spool = spoolHandle_.load(std::memory_order_acquire)) {
+                const WORD align = format_.GetFormat().nBlockAlign;
+                talrec::platform::SpoolAppend(spool, hdr->lpData, bytes / align * align);
+            } else {
+                AddChunk(*hdr);
+            }
+        }
+        // The block stays with its header and carries the next buffer.
     }
     if (!stopping_) QueueNext(hwi);
 }
@@ -211,12 +246,19 @@ void CWaveIn::AddChunk(const WAVEHDR& hdr) {
     const WORD align = format_.GetFormat().nBlockAlign;
     chunk->CopyBuffer(hdr.lpData, hdr.dwBytesRecorded / align, align);
     std::lock_guard lock(chunksLock_);
+    chunkFrames_ += chunk->GetNumSamples();
     chunks_.push_back(std::move(chunk));
 }
 
 void CWaveIn::FreeChunks() {
     std::lock_guard lock(chunksLock_);
     chunks_.clear();
+    chunkFrames_ = 0;
+}
+
+void CWaveIn::DropSpool() {
+    spoolHandle_ = nullptr;
+    spool_.reset();
 }
 
 void CWaveIn::FreeBlocks() {

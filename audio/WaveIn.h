@@ -1,5 +1,11 @@
-// CWaveIn: captures PCM sound from a wave-input device into memory, through two capture
-// buffers that alternate at the device, and posts the input level of each returned buffer.
+// CWaveIn: captures PCM sound from a wave-input device, through two capture buffers that
+// alternate at the device, and posts the input level of each returned buffer.
+//
+// Where the sound goes. Given a destination (SetDestination), Record makes a recording spool
+// for it, and every returned buffer's frames are appended there and the buffer queued again:
+// memory stays flat however long the recording, and the sound survives a crash. Without a
+// destination, or when the platform makes no spool, each buffer's frames become a chunk in
+// memory. GetWave hands over the sound either way; a spooled one stays in its spool.
 //
 // Threads. Every operation runs on the owner's (user-interface) thread. The capture callback
 // runs on the device's thread: it appends chunks, queues the buffers again, writes
@@ -12,7 +18,9 @@
 //   finished. The owner's thread touches the headers and their blocks only after a Reset
 //   (Record, the destructor), so no callback is using them then.
 // - chunks_ is also guarded by chunksLock_, so that GetNumSamples and GetWave may be
-//   called while capture runs and see whole chunks.
+//   called while capture runs and see whole chunks. The spool is made and let go only while
+//   no buffer is queued (Record, the destructor); the callback appends to it, the owner reads
+//   its length and flushes it, as the spool's contract allows.
 // - lastError_, currentHeader_ and window_ are atomic; the headers' flags are read with
 //   std::atomic_ref, as the device writes them.
 #pragma once
@@ -45,6 +53,8 @@ class CWaveIn {
     void SetDevice(const CWaveDevice& device) { device_ = device; }
     // The format's channels, rate and bits; the other fields are derived, the samples emptied.
     void SetFormat(WAVEFORMATEX format);
+    // The file the next recordings are meant for: Record spools them for it (empty: memory).
+    void SetDestination(const std::string& path) { destination_ = path; }
 
     bool Open();
     // Starts capture with two buffers of nBufferBytes each, discarding earlier chunks.
@@ -71,16 +81,21 @@ class CWaveIn {
     void AddChunk(const WAVEHDR& hdr);
     void FreeChunks();
     void FreeBlocks();
+    void DropSpool();
 
     std::atomic<HWND> window_{nullptr};
     std::atomic<bool> stopping_{true};
     HWAVEIN handle_ = nullptr;  // owner's thread only
-    std::mutex chunksLock_;     // guards chunks_
+    std::mutex chunksLock_;     // guards chunks_ and chunkFrames_
     std::vector<std::unique_ptr<CWaveBuffer>> chunks_;
+    DWORD chunkFrames_ = 0;  // the frames of all chunks
     std::atomic<MMRESULT> lastError_{MMSYSERR_NOERROR};
     std::atomic<int> currentHeader_{1};
     DWORD bufferBytes_ = 0;
     WAVEHDR headers_[2] = {};
     CWave format_;
     CWaveDevice device_{WAVE_MAPPER};
+    std::string destination_;                                     // owner's thread only
+    WaveSpoolPtr spool_;                                          // owner's thread only
+    std::atomic<talrec::platform::HSPOOL> spoolHandle_{nullptr};  // what the callback appends to
 };

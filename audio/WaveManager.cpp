@@ -19,11 +19,14 @@ bool CWaveManager::StartRecording(const std::string& path) {
 
     state = Recording;
     recordPath_ = path;
+    // The previous take's sound is let go: a recording's spool lasts until the next one starts.
+    format_.SetBuffer(nullptr, 0, false);
     if (waveOut_.IsPlaying() && !waveOut_.Close()) return false;
     if (!device_.IsInputFormat(format_)) return false;
     WAVEFORMATEX pcm = format_.GetFormat();
     waveIn_.SetFormat(pcm);
     waveIn_.SetDevice(device_);
+    waveIn_.SetDestination(recordPath_);
     if (!waveIn_.Open()) return false;
     return waveIn_.Record(kCaptureBufferBytes);
 }

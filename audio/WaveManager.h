@@ -1,7 +1,9 @@
-// CWaveManager: the recorder's state machine. It records through the capture engine into
-// memory and writes the WAV file when recording stops; it also offers a wave-output playback
-// of WAV files. Every operation runs on the host's user-interface thread and takes no lock;
-// the capture engine's callback thread never calls the manager.
+// CWaveManager: the recorder's state machine. It records through the capture engine, which
+// keeps the recording in a spool meant for its file (in memory where there is no spool), and
+// writes the WAV file when recording stops; it also offers a wave-output playback of WAV
+// files. The recording's sound, and with it its spool, lasts until the next recording starts
+// or the manager is destroyed. Every operation runs on the host's user-interface thread and takes
+// no lock; the capture engine's callback thread never calls the manager.
 #pragma once
 
 #include <string>

@@ -7,7 +7,12 @@ int RunDemo(int argc, char** argv);
 int RunDevices(int argc, char** argv);
 int RunPlay(int argc, char** argv);
 int RunRecord(int argc, char** argv);
+int RunRecover(int argc, char** argv);
 int RunHost(int argc, char** argv);
 int RunRegister(int argc, char** argv);
 int RunServe(int argc, char** argv);
 int RunUnregister(int argc, char** argv);
+
+// Says on standard error, once at the start of `command`, when recordings that an earlier
+// session left unsaved are waiting for `talrec recover`.
+void NoteWaitingRecordings(const char* command);

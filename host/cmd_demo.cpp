@@ -91,6 +91,7 @@ int RunDemo(int argc, char** argv) {
         std::fprintf(stderr, "talrec demo: unexpected argument %s\n", arg.c_str());
         return kExitUsage;
     }
+    NoteWaitingRecordings("demo");
     if (!Registered()) {
         std::printf("registering the control: ");
         std::fflush(stdout);

@@ -85,6 +85,7 @@ int RunHost(int argc, char** argv) {
         return 2;
     }
     std::setlocale(LC_ALL, "");
+    NoteWaitingRecordings("host");
     // Standard output carries only the protocol; what else writes to it goes to stderr.
     std::FILE* protocol = talrec::platform::TakeStandardOutput();
     if (protocol == nullptr) {

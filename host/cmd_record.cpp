@@ -54,6 +54,7 @@ int RunRecord(int argc, char** argv) {
         Usage(stderr);
         return kExitUsage;
     }
+    NoteWaitingRecordings("record");
     std::string path = GrantedPath(file, "record");
     if (path.empty()) return kExitFailed;
     std::string error;

@@ -137,6 +137,7 @@ int RunServe(int argc, char** argv) {
     }
     std::setlocale(LC_ALL, "");
     options.token = NewToken();
+    NoteWaitingRecordings("serve");
 
     CoInitialize(nullptr);
     int status = 0;

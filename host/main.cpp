@@ -16,6 +16,8 @@ constexpr Command kCommands[] = {
     {"demo", "demo                          record 3 s, convert to WMA, play it back", RunDemo},
     {"record", "record FILE [--seconds N]     record into a WAV file with a level meter",
      RunRecord},
+    {"recover", "recover [--list] [--into DIR] write the recordings a crash left unsaved",
+     RunRecover},
     {"play", "play FILE                     play a sound file with its progress", RunPlay},
     {"devices", "devices                       list the capture and playback devices", RunDevices},
     {"register", "register [MODULE]             register the control in the user's registry",

@@ -47,4 +47,8 @@ class ShareLock {
     bool ok_ = false;
 };
 
+// The descriptor behind a file handle of CreateFileA, for the kernel's own bulk copies
+// (copy_file_range); -1 when the handle is not an open file. Valid while the handle is open.
+int DescriptorOf(HANDLE file);
+
 }  // namespace talrec::kernel

@@ -58,6 +58,16 @@ std::shared_ptr<OpenFile> Lookup(HANDLE handle) {
     return found->second;
 }
 
+}  // namespace
+
+int talrec::kernel::DescriptorOf(HANDLE file) {
+    std::lock_guard lock(g_tableLock);
+    const auto found = g_table.find(reinterpret_cast<std::uintptr_t>(file));
+    return found == g_table.end() ? -1 : found->second->fd;
+}
+
+namespace {
+
 // The open file of a handle that has `access`; null with the last error set otherwise.
 std::shared_ptr<OpenFile> LookupFor(HANDLE handle, DWORD access) {
     std::shared_ptr<OpenFile> file = Lookup(handle);

@@ -1,8 +1,8 @@
-// Cost of stopping a long recording: records MINUTES (default 60) of 16-bit stereo 22050 Hz
-// sound through the recorder manager on the virtual device run SPEED (default 600) times
-// faster than real time, stops, and prints the time the stop took, the time to write the
-// file alone, and the peak memory as a multiple of the recording's size, beside `cp` of the
-// written file in the same run.
+// Cost of a long recording: records MINUTES (default 60) of 16-bit stereo 22050 Hz sound
+// through the recorder manager on the virtual device run SPEED (default 600) times faster than
+// real time, stops, and prints the peak resident memory over the whole recording and stop,
+// the time the stop took and the time to write the file alone, beside `cp` of the written
+// file in the same run. The recording spool goes to the usual folder ($XDG_STATE_HOME).
 //
 //   manager_bench [MINUTES [SPEED [FOLDER]]]     (FOLDER default: the temporary folder)
 #include <unistd.h>
@@ -148,9 +148,11 @@ int main(int argc, char** argv) {
     std::printf("peak memory before the stop: %.2f x the file\n", (hwmBefore - baseline) / size);
     std::printf("peak memory during the stop: %.2f x the file (%.1f MB over the start)\n",
                 (hwmAfter - baseline) / size, (hwmAfter - baseline) / 1e6);
-    std::printf("StopRecording: %.3f s (close, join, hand-over and write)\n", stopSeconds);
+    std::printf("peak resident memory over the recording and the stop: %.1f MB\n", hwmAfter / 1e6);
+    std::printf("StopRecording: %.3f s (close, hand-over and write)\n", stopSeconds);
     std::printf("CWave::Save of the same sound: %.3f s\n", saveSeconds);
     std::printf("cp of the file: %.3f s%s\n", cpSeconds, cp == 0 ? "" : " (cp failed)");
+    std::printf("StopRecording / cp: %.2f\n", stopSeconds / cpSeconds);
     std::filesystem::remove(recording);
     std::filesystem::remove(rewritten);
     std::filesystem::remove(copied);

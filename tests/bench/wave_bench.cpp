@@ -1,11 +1,13 @@
 // CPU cost of capture and playback: user + system seconds per second of sound.
-//   wave_bench [seconds]
+//   wave_bench [SECONDS [ALSA_SECONDS]]    (defaults 5 and 600)
 // 1. The virtual device at real speed (speed 1), through CWaveIn and CWaveOut.
 // 2. The ALSA device through plug-in PCMs defined here (a file plug-in reading a raw file for
 //    capture, one writing /dev/null for playback, both over the null PCM), through CWaveIn and
 //    CWaveOut, against arecord and aplay on the same PCMs in the same run. The null PCM is not
 //    paced by a clock: these runs go as fast as the machine allows, so they measure the work
 //    per second of sound, not the idle cost of waiting for a real device.
+// Capture runs as a recording does, into a recording spool (in a scratch folder, beside
+// arecord's WAV file), and in memory (no destination), beside arecord writing /dev/null.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -73,11 +75,13 @@ CWave Sound(double seconds) {
     return w;
 }
 
-// Captures `seconds` of sound with CWaveIn; returns the CPU it cost. A paced device is left
-// alone for the time; an unpaced one is watched until it has delivered the sound.
-double Capture(double seconds, bool paced, double* wall) {
+// Captures `seconds` of sound with CWaveIn, into a spool for `destination` when one is
+// given; returns the CPU it cost. A paced device is left alone for the time; an unpaced one is
+// watched until it has delivered the sound.
+double Capture(double seconds, bool paced, double* wall, const std::string& destination = {}) {
     CWaveIn in;
     in.SetFormat(Sound(0).GetFormat());
+    in.SetDestination(destination);
     if (!in.Open()) {
         std::printf("capture: %s\n", in.GetErrorText().c_str());
         return -1;
@@ -87,7 +91,7 @@ double Capture(double seconds, bool paced, double* wall) {
     in.Record(4096);
     const auto target = static_cast<int>(seconds * kRate);
     if (paced) std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-    while (in.GetNumSamples() < target) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (in.GetNumSamples() < target) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     in.Close();
     *wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     return SelfCpu() - cpu0;
@@ -114,24 +118,29 @@ double Play(double seconds, bool paced, double* wall) {
 
 int main(int argc, char** argv) {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 5;
-    const double alsaSeconds = 120;
+    const double alsaSeconds = argc > 2 ? std::atof(argv[2]) : 600;
     double wall = 0;
 
     setenv("TALREC_WAVE_DEVICE", "virtual", 1);
     setenv("TALREC_VIRTUAL_SPEED", "1", 1);
     setenv("TALREC_VIRTUAL_SOURCE", "tone:440:0.3", 1);
     setenv("TALREC_VIRTUAL_SINK", "discard", 1);
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("talrec-wave-bench-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    setenv("XDG_STATE_HOME", dir.c_str(), 1);
+    const std::string take = (dir / "take.wav").string();
+
     double cpu = Capture(seconds, true, &wall);
     if (cpu >= 0) Report("virtual capture of a tone, speed 1 (CWaveIn)", cpu, seconds, wall);
+    cpu = Capture(seconds, true, &wall, take);
+    if (cpu >= 0) Report("the same into a spool", cpu, seconds, wall);
     setenv("TALREC_VIRTUAL_SOURCE", "silence", 1);  // without the tone's sine per sample
     cpu = Capture(seconds, true, &wall);
     if (cpu >= 0) Report("virtual capture of silence, speed 1", cpu, seconds, wall);
     cpu = Play(seconds, true, &wall);
     if (cpu >= 0) Report("virtual playback, speed 1 (CWaveOut)", cpu, seconds, wall);
 
-    const auto dir =
-        std::filesystem::temp_directory_path() / ("talrec-wave-bench-" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
     const std::string infile = (dir / "in.raw").string();
     {
         const CWave w = Sound(alsaSeconds);
@@ -151,16 +160,27 @@ int main(int argc, char** argv) {
     setenv("ALSA_CONFIG_PATH", path.c_str(), 1);
 
     setenv("TALREC_WAVE_DEVICE", "alsa:bench_cap", 1);
-    cpu = Capture(alsaSeconds, false, &wall);
-    if (cpu >= 0) Report("ALSA capture, file/null PCM (CWaveIn)", cpu, alsaSeconds, wall);
     const std::string secs = std::to_string(static_cast<int>(alsaSeconds));
-    cpu = ChildCpu({"arecord", "-q", "-D", "bench_cap", "-f", "S16_LE", "-c", "2", "-r", "22050",
-                    "-t", "raw", "-d", secs, "/dev/null"});
-    if (cpu >= 0) {
-        Report("arecord, same PCM", cpu, alsaSeconds, 0);
-    } else {
-        std::printf("arecord could not run\n");
-    }
+    const std::vector<std::string> arecord = {"arecord", "-q", "-D", "bench_cap", "-f", "S16_LE",
+                                              "-c",      "2",  "-r", "22050",     "-d", secs};
+    auto runArecord = [&](const char* what, std::vector<std::string> extra) {
+        std::vector<std::string> args = arecord;
+        args.insert(args.end(), extra.begin(), extra.end());
+        const double c = ChildCpu(args);
+        if (c >= 0) {
+            Report(what, c, alsaSeconds, 0);
+        } else {
+            std::printf("%s: arecord could not run\n", what);
+        }
+    };
+    cpu = Capture(alsaSeconds, false, &wall, take);
+    if (cpu >= 0) Report("ALSA capture into a spool (CWaveIn)", cpu, alsaSeconds, wall);
+    runArecord("arecord into a WAV file, same folder", {"-t", "wav", (dir / "ar.wav").string()});
+    cpu = Capture(alsaSeconds, false, &wall);
+    if (cpu >= 0) Report("ALSA capture in memory (CWaveIn)", cpu, alsaSeconds, wall);
+    runArecord("arecord to /dev/null", {"-t", "raw", "/dev/null"});
+    runArecord("arecord to /dev/null, 1024-frame periods",
+               {"--period-size=1024", "-t", "raw", "/dev/null"});
 
     setenv("TALREC_WAVE_DEVICE", "alsa:bench_play", 1);
     cpu = Play(alsaSeconds, false, &wall);

@@ -19,6 +19,7 @@ class HostTest : public ::testing::Test {
         std::filesystem::create_directories(tmp_ / "files");
         env_ = {{"TALREC_REGISTRY", tmp_ / "registry"},
                 {"XDG_DATA_HOME", tmp_ / "data"},
+                {"XDG_STATE_HOME", tmp_ / "state"},
                 {"TALREC_WAVE_DEVICE", "virtual"},
                 {"TALREC_VIRTUAL_SOURCE", "file:" + CountingSource()},
                 {"TALREC_VIRTUAL_SPEED", "1"}};

@@ -91,6 +91,13 @@ class HostProcess {
         }
     }
     void Send(const nlohmann::json& message) { SendRaw(message.dump() + "\n"); }
+    // Ends the process at once, as a crash would.
+    void Kill() {
+        if (pid_ <= 0 || exited_) return;
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        exited_ = true;
+    }
     void CloseInput() {
         if (in_ >= 0) close(in_);
         in_ = -1;

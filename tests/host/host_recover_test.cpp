@@ -1,0 +1,166 @@
+// Recordings that survive their recorder: `talrec host` killed while it records, pauses or has
+// just resumed leaves a spool that `talrec recover` turns into the recording's WAV file; and
+// where recover writes, what it lists and what it leaves alone.
+#include <algorithm>
+#include <filesystem>
+
+#include "host/HostFixture.h"
+#include "platform/spool.h"
+
+using namespace talrec::test;
+using namespace std::chrono_literals;
+using nlohmann::json;
+namespace sp = talrec::platform;
+
+namespace {
+
+struct Output {
+    int status = -1;
+    std::string text;  // standard output
+};
+
+// Runs `talrec ARGS` to its end with the test's environment and collects its standard output.
+Output Talrec(const std::vector<std::string>& args, const std::map<std::string, std::string>& env) {
+    int out[2];
+    if (pipe(out) != 0) return {};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
+        dup2(out[1], STDOUT_FILENO);
+        close(out[0]);
+        std::string program = BinDir() + "/talrec";
+        std::vector<char*> argv{program.data()};
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    Output result;
+    char chunk[4096];
+    for (ssize_t n; (n = read(out[0], chunk, sizeof chunk)) > 0;) result.text.append(chunk, n);
+    close(out[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+// How many frames from the start carry the counting source's samples in order (sample k
+// holds k mod 65536); -1 when the file is not a 16-bit stereo 22050 Hz WAV file.
+long CountingFrames(const std::string& path) {
+    CWave wave;
+    wave.Load(path.c_str());
+    const WAVEFORMATEX f = wave.GetFormat();
+    if (f.nChannels != 2 || f.nSamplesPerSec != 22050 || f.wBitsPerSample != 16) return -1;
+    auto* samples = reinterpret_cast<const std::uint16_t*>(wave.GetBuffer());
+    DWORD k = 0;
+    while (k < wave.GetNumSamples() * 2 && samples[k] == static_cast<std::uint16_t>(k)) ++k;
+    return k == wave.GetNumSamples() * 2 ? static_cast<long>(k / 2) : -1;
+}
+
+class RecoverTest : public HostTest {
+  protected:
+    std::string SpoolFolder() const { return tmp_ / "state/talrec/spool"; }
+    std::size_t Spools() const {
+        std::error_code ec;
+        std::size_t n = 0;
+        for (const auto& e : std::filesystem::directory_iterator(SpoolFolder(), ec)) {
+            n += e.path().extension() == ".spool";
+        }
+        return n;
+    }
+
+    // A spool that this process made for `destination` with one second of the counting source
+    // and then let go, as a recorder that died would leave it.
+    void LeaveSpool(const std::string& destination, bool saved = false) {
+        ScopedEnv state("XDG_STATE_HOME", env_["XDG_STATE_HOME"]);
+        const WAVEFORMATEX format{WAVE_FORMAT_PCM, 2, 22050, 88200, 4, 16, 0};
+        sp::HSPOOL spool = sp::SpoolCreate(destination.c_str(), format);
+        ASSERT_NE(spool, nullptr);
+        std::vector<std::uint16_t> second(2 * 22050);
+        for (std::size_t k = 0; k < second.size(); ++k) second[k] = static_cast<std::uint16_t>(k);
+        sp::SpoolAppend(spool, second.data(), static_cast<DWORD>(second.size() * 2));
+        sp::SpoolFlush(spool);
+        if (saved) {
+            ASSERT_EQ(sp::SpoolWriteWav(spool, destination.c_str(), format, second.size() * 2),
+                      ERROR_SUCCESS);
+        }
+        sp::SpoolRelease(spool);
+    }
+};
+
+// Killed 3 s into a recording, during a pause, and a moment after a resume: what recover
+// writes at the recording's destination is the source from its first sample, in order.
+TEST_F(RecoverTest, AKilledRecorderLeavesItsRecordingForRecover) {
+    for (const std::string when : {"recording", "paused", "resumed"}) {
+        SCOPED_TRACE(when);
+        const std::string take = File(when + ".wav");
+        {
+            auto host = Start();
+            ASSERT_EQ(host->Call("recStart", json::array({take})).result(), 0);
+            host->Drain(3000ms);
+            if (when != "recording") {
+                EXPECT_EQ(host->Call("RecordPause").states(), States{"record-pause"});
+                host->Drain(500ms);
+            }
+            if (when == "resumed") {
+                EXPECT_EQ(host->Call("RecordContinue").states(), States{"record-resume"});
+                host->Drain(100ms);
+            }
+            host->Kill();
+        }
+        EXPECT_FALSE(std::filesystem::exists(take)) << "nothing written before the stop";
+        EXPECT_EQ(Spools(), 1u);
+        const Output recovered = Talrec({"recover"}, env_);
+        EXPECT_EQ(recovered.status, 0) << recovered.text;
+        EXPECT_NE(recovered.text.find(take), std::string::npos) << recovered.text;
+        EXPECT_GE(CountingFrames(take), 2 * 22050);
+        EXPECT_EQ(Spools(), 0u);
+    }
+}
+
+// Only recordings whose recorder is gone and that were never saved are listed; listing
+// changes nothing.
+TEST_F(RecoverTest, ListShowsTheUnsavedRecordingsOfRecordersThatAreGone) {
+    LeaveSpool(File("lost.wav"));
+    LeaveSpool(File("saved.wav"), true);
+    ScopedEnv state("XDG_STATE_HOME", env_["XDG_STATE_HOME"]);
+    sp::HSPOOL live =
+        sp::SpoolCreate(File("live.wav").c_str(), {WAVE_FORMAT_PCM, 2, 22050, 88200, 4, 16, 0});
+    ASSERT_NE(live, nullptr);
+    for (int round = 0; round < 2; ++round) {
+        const Output list = Talrec({"recover", "--list"}, env_);
+        EXPECT_EQ(list.status, 0);
+        EXPECT_EQ(list.text.rfind(File("lost.wav") + "  1.0 s  20", 0), 0u) << list.text;
+        EXPECT_EQ(std::count(list.text.begin(), list.text.end(), '\n'), 1) << list.text;
+    }
+    EXPECT_EQ(Spools(), 3u);
+    sp::SpoolDiscard(live);
+}
+
+// At the destination when it is free, beside it as "NAME (recovered).wav" when it is not,
+// and with --into in the folder given under the same rule; nothing existing is replaced.
+TEST_F(RecoverTest, RecoverWritesWhereTheRecordingWasMeantToGoOrBesideIt) {
+    LeaveSpool(File("free.wav"));
+    LeaveSpool(File("taken.wav"));
+    WriteFile(File("taken.wav"), "an earlier file");
+    Output done = Talrec({"recover"}, env_);
+    EXPECT_EQ(done.status, 0) << done.text;
+    EXPECT_EQ(CountingFrames(File("free.wav")), 22050);
+    EXPECT_EQ(CountingFrames(File("taken (recovered).wav")), 22050);
+    EXPECT_EQ(ReadFile(File("taken.wav")), "an earlier file");
+
+    const std::string into = tmp_ / "into";
+    std::filesystem::create_directory(into);
+    WriteFile(into + "/elsewhere.wav", "x");
+    WriteFile(into + "/elsewhere (recovered).wav", "y");
+    LeaveSpool(File("elsewhere.wav"));
+    done = Talrec({"recover", "--into", into}, env_);
+    EXPECT_EQ(done.status, 0) << done.text;
+    EXPECT_EQ(CountingFrames(into + "/elsewhere (recovered 2).wav"), 22050);
+    EXPECT_FALSE(std::filesystem::exists(File("elsewhere.wav")));
+    EXPECT_EQ(Spools(), 0u);
+}
+
+}  // namespace
