@@ -20,6 +20,9 @@
 // - MCI_RECORD and MCI_SAVE are refused with MCIERR_UNSUPPORTED_FUNCTION.
 #pragma once
 
+#ifdef _WIN32
+#include "platform/win32/sdk.h"
+#else
 #include "platform/windef.h"
 
 using MCIERROR = DWORD;
@@ -183,3 +186,5 @@ MCIERROR mciSendCommandA(MCIDEVICEID IDDevice, UINT uMsg, DWORD_PTR fdwCommand, 
 // Writes the text of an error code, at most cchText bytes with the terminating zero.
 // Returns TRUE if the code is known, FALSE (and an empty string) if not.
 BOOL mciGetErrorStringA(MCIERROR mcierr, LPSTR pszText, UINT cchText);
+
+#endif  // _WIN32

@@ -1,6 +1,9 @@
 // The virtual wave device's clock, and the hooks through which tests drive the device.
 #pragma once
 
+#ifdef _WIN32
+#error "a Linux extension with no counterpart in the Windows SDK"
+#else
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -50,3 +53,5 @@ void SetVirtualClock(std::shared_ptr<WaveClock> clock);
 void LoseVirtualDevices();
 
 }  // namespace talrec::wave
+
+#endif  // _WIN32
