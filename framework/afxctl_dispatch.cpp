@@ -1,5 +1,10 @@
 // COleControl's IDispatch: name lookup, argument checks and conversion, and the framework's
 // exceptions turned into automation errors. On the control's thread.
+//
+// Script hosts call a method with DISPATCH_METHOD | DISPATCH_PROPERTYGET and pass what they
+// have: JScript integers as VT_I4 and other numbers as VT_R8, VBScript variables by
+// reference (VT_BYREF | VT_VARIANT) and small literals as VT_I2. So every argument is coerced
+// to the table's type with VariantChangeType, which also follows references.
 #include <cctype>
 #include <new>
 #include <vector>
@@ -51,7 +56,7 @@ HRESULT COleControl::LoadTypeInfo(LCID lcid, REFGUID guid, ITypeInfo** info) con
 HRESULT COleControl::GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) {
     if (info == nullptr) return E_POINTER;
     *info = nullptr;
-    if (index != 0) return static_cast<HRESULT>(0x8002000Bu);  // DISP_E_BADINDEX
+    if (index != 0) return DISP_E_BADINDEX;
     return LoadTypeInfo(lcid, identity_.dispatchIid, info);
 }
 
@@ -65,7 +70,8 @@ const AFX_DISPMAP_ENTRY* COleControl::FindEntry(DISPID id) const {
 // The control's own table: names without regard to case, an exact-case match first.
 // Parameter names are not known to the table.
 HRESULT COleControl::NamesFromTable(LPOLESTR* names, UINT count, DISPID* ids) const {
-    std::string name = AfxWideToAnsi(names[0] != nullptr ? std::u16string_view(names[0]) : u"");
+    std::string name =
+        AfxWideToAnsi(names[0] != nullptr ? OleStringView(names[0]) : OleStringView());
     const AFX_DISPMAP_ENTRY* found = nullptr;
     for (const AFX_DISPMAP_ENTRY& entry : GetDispatchMap()) {
         if (name == entry.name) {
