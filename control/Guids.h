@@ -28,6 +28,7 @@ inline constexpr IID DIID__DTalRecorderForDvRecUpEvents = {
     0x35774965, 0x5E2A, 0x45C2, {0xA6, 0x46, 0x2B, 0xF6, 0xB1, 0x2E, 0xF1, 0x93}};
 
 inline constexpr char kProgID[] = "TALRECORDERFORDV.TalRecorderForDvCtrl.1";
+inline constexpr char kVersionIndependentProgID[] = "TALRECORDERFORDV.TalRecorderForDvCtrl";
 inline constexpr char kPropPageProgID[] = "TALRECORDERFOR.TalRecorderForPropPage.1";
 inline constexpr WORD kTypeLibMajor = 1;
 inline constexpr WORD kTypeLibMinor = 0;
