@@ -3,7 +3,9 @@
 # precompiled header of the SDK that every target reuses.
 enable_language(RC)
 # Warnings on and fatal for the C++ of every target (the resource compiler takes none).
-add_compile_options("$<$<COMPILE_LANGUAGE:CXX>:-Wall;-Wextra;-Wpedantic;-Werror>")
+# GCC 12 reports false positives on std::vector/std::string under optimisation.
+add_compile_options(
+  "$<$<COMPILE_LANGUAGE:CXX>:-Wall;-Wextra;-Wpedantic;-Werror;-Wno-stringop-overflow;-Wno-array-bounds>")
 find_package(Threads REQUIRED)
 
 # Boost is header-only where the control uses it (shared_ptr). The cross build searches only

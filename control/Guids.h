@@ -2,7 +2,7 @@
 // libraries and containers that stored them rely on them.
 #pragma once
 
-#include "platform/windef.h"
+#include "platform/oaidl.h"
 
 namespace talrec::control {
 
@@ -32,6 +32,8 @@ inline constexpr char kVersionIndependentProgID[] = "TALRECORDERFORDV.TalRecorde
 inline constexpr char kPropPageProgID[] = "TALRECORDERFOR.TalRecorderForPropPage.1";
 inline constexpr WORD kTypeLibMajor = 1;
 inline constexpr WORD kTypeLibMinor = 0;
+// The library's locale; its registration is kept under it, so removal names it too.
+inline constexpr LCID kTypeLibLocale = 0x0409;
 // OLEMISC_SETCLIENTSITEFIRST | OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_INSIDEOUT |
 // OLEMISC_CANTLINKINSIDE | OLEMISC_RECOMPOSEONRESIZE
 inline constexpr DWORD kMiscStatus = 131473;

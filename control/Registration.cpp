@@ -94,7 +94,7 @@ bool RegisterTypeLibrary(const std::string& modulePath) {
 
 bool UnregisterTypeLibrary() {
     return SUCCEEDED(UnRegisterTypeLib(LIBID_TalRecorderForDvRecUpLib, kTypeLibMajor, kTypeLibMinor,
-                                       0, SYS_WIN32));
+                                       kTypeLibLocale, SYS_WIN32));
 }
 
 HRESULT RegisterSafetyCategory(REFGUID catid, const char* description) {

@@ -30,6 +30,7 @@ const COleControl::Identity& ControlIdentity() {
         LIBID_TalRecorderForDvRecUpLib,
         kTypeLibMajor,
         kTypeLibMinor,
+        kTypeLibLocale,
         kMiscStatus,
         userTypeName.c_str(),
         &CLSID_TalRecorderForDvRecUpPropPage,

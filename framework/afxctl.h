@@ -89,6 +89,7 @@ class COleControl
         IID eventsIid;
         GUID libid;
         WORD libMajor, libMinor;
+        LCID libLocale;  // the locale the library is registered under
         DWORD miscStatus;
         const char* userTypeName;
         const CLSID* propertyPage;  // null for none

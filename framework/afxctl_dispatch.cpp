@@ -43,10 +43,16 @@ HRESULT COleControl::GetTypeInfoCount(UINT* count) {
     return S_OK;
 }
 
+// The registered library for the caller's locale, else for the library's own: Windows keeps a
+// registration under the library's locale only and finds no other locale's there.
 HRESULT COleControl::LoadTypeInfo(LCID lcid, REFGUID guid, ITypeInfo** info) const {
     ITypeLib* lib = nullptr;
     HRESULT hr =
         LoadRegTypeLib(identity_.libid, identity_.libMajor, identity_.libMinor, lcid, &lib);
+    if (FAILED(hr) && lcid != identity_.libLocale) {
+        hr = LoadRegTypeLib(identity_.libid, identity_.libMajor, identity_.libMinor,
+                            identity_.libLocale, &lib);
+    }
     if (FAILED(hr)) return hr;
     hr = lib->GetTypeInfoOfGuid(guid, info);
     lib->Release();

@@ -368,5 +368,5 @@ HRESULT COleControl::GetPages(CAUUID* pages) {
 HRESULT COleControl::GetClassInfo(ITypeInfo** info) {
     if (info == nullptr) return E_POINTER;
     *info = nullptr;
-    return LoadTypeInfo(0, identity_.clsid, info);
+    return LoadTypeInfo(identity_.libLocale, identity_.clsid, info);
 }
