@@ -179,6 +179,7 @@ HRESULT COleControl::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS
 }
 
 void COleControl::FireEvent(DISPID id, std::span<const VARIANT> args) {
+    if (freezeCount_ > 0) return;  // the container has frozen the events: dropped, as MFC does
     std::vector<VARIANT> reversed(args.rbegin(), args.rend());
     DISPPARAMS params{reversed.empty() ? nullptr : reversed.data(), nullptr,
                       static_cast<UINT>(reversed.size()), 0};

@@ -50,9 +50,8 @@ bool ParseStep(const std::string& text, Step& step, std::string& error) {
     if (words.empty() || words[0][0] == '#') return true;
     step.verb = words[0];
     static const std::set<std::string> verbs = {
-        "call",   "get",      "put",   "wait", "count",  "pump",     "msgbox", "nomsgbox",
-        "window", "nowindow", "close", "echo", "exists", "noexists", "wav",    "read",
-        "size"};
+        "call",     "get",   "put",  "wait",   "count",    "pump", "msgbox", "nomsgbox", "window",
+        "nowindow", "close", "echo", "exists", "noexists", "wav",  "read",   "size"};
     if (verbs.count(step.verb) == 0) {
         error = "unknown step \"" + step.verb + "\"";
         return false;

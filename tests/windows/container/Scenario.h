@@ -27,10 +27,10 @@
 //   size PATH               the file's size in bytes as the result
 //   echo TEXT...            prints the words
 //
-// call, get, put, read, size and wav may end in "=> EXPECT": the result equals EXPECT; "=> ~TEXT" contains
-// it; "=> *TEXT" ends with it; "=> !error" the call fails; "=> !ok" succeeds with any result.
-// Without one, the step only has to succeed. "-> VAR" keeps the result; ${VAR} in a later word
-// is replaced by it; the container's --set NAME=VALUE gives a variable before the first step.
+// call, get, put, read, size and wav may end in "=> EXPECT": the result equals EXPECT; "=> ~TEXT"
+// contains it; "=> *TEXT" ends with it; "=> !error" the call fails; "=> !ok" succeeds with any
+// result. Without one, the step only has to succeed. "-> VAR" keeps the result; ${VAR} in a later
+// word is replaced by it; the container's --set NAME=VALUE gives a variable before the first step.
 #pragma once
 
 #include <string>

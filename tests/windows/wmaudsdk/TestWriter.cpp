@@ -7,11 +7,11 @@
 //   Finish(TOTAL);Release
 // The table and the create function are __stdcall (STDMETHODCALLTYPE, WINAPI), as a real
 // writer's are.
-#include "platform/comobject.h"
-#include "wmaudsdk/wmaudsdk.h"
-
 #include <string>
 #include <type_traits>
+
+#include "platform/comobject.h"
+#include "wmaudsdk/wmaudsdk.h"
 
 namespace {
 
@@ -33,11 +33,10 @@ class TestWriter final : public ComObject<IWMAudioWriter> {
                std::to_string(f->wBitsPerSample) + ")");
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE SetOutputFormat(DWORD channels, DWORD samplesPerSec,
-                                              DWORD bitsPerSec, DWORD reserved) override {
-        Record("SetOutputFormat(" + std::to_string(channels) + "," +
-               std::to_string(samplesPerSec) + "," + std::to_string(bitsPerSec) + "," +
-               std::to_string(reserved) + ")");
+    HRESULT STDMETHODCALLTYPE SetOutputFormat(DWORD channels, DWORD samplesPerSec, DWORD bitsPerSec,
+                                              DWORD reserved) override {
+        Record("SetOutputFormat(" + std::to_string(channels) + "," + std::to_string(samplesPerSec) +
+               "," + std::to_string(bitsPerSec) + "," + std::to_string(reserved) + ")");
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE SetAttribute(const void*) override {
