@@ -55,6 +55,10 @@ std::unique_ptr<ComContainer> ComContainer::Create(const std::string& progId, st
         error = "the control " + progId + " cannot be created: " + StatusText(hr);
         return nullptr;
     }
+    return Adopt(control);
+}
+
+std::unique_ptr<ComContainer> ComContainer::Adopt(IDispatch* control) {
     std::unique_ptr<ComContainer> container(new ComContainer(control));
     container->LoadTypeDescriptions();
     return container;
@@ -176,6 +180,7 @@ CallResult ComContainer::Call(const std::string& name, const nlohmann::json& par
         out.message = "unknown name " + name;
         return out;
     }
+    out.dispid = id;
 
     std::vector<VARIANT> args;  // last argument first, as automation passes them
     for (auto it = params.rbegin(); it != params.rend(); ++it) {

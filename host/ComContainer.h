@@ -15,9 +15,10 @@ namespace talrec::host {
 
 struct CallResult {
     HRESULT hr = S_OK;
-    nlohmann::json result;   // when hr succeeded
-    std::string message;     // when it failed
-    bool badParams = false;  // a JSON argument with no automation form
+    nlohmann::json result;           // when hr succeeded
+    std::string message;             // when it failed
+    bool badParams = false;          // a JSON argument with no automation form
+    DISPID dispid = DISPID_UNKNOWN;  // the member called, once its name was found
 };
 
 class ComContainer {
@@ -25,6 +26,9 @@ class ComContainer {
     // Null with `error` set when the ProgID is not registered, the class cannot be created,
     // or it is not marked safe for scripting.
     static std::unique_ptr<ComContainer> Create(const std::string& progId, std::string& error);
+    // Takes over an object already made (its reference), for containers of objects that are
+    // not created through the registry.
+    static std::unique_ptr<ComContainer> Adopt(IDispatch* control);
     ~ComContainer();  // disconnects, closes and releases the control
     ComContainer(const ComContainer&) = delete;
     ComContainer& operator=(const ComContainer&) = delete;

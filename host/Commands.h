@@ -9,4 +9,5 @@ int RunPlay(int argc, char** argv);
 int RunRecord(int argc, char** argv);
 int RunHost(int argc, char** argv);
 int RunRegister(int argc, char** argv);
+int RunServe(int argc, char** argv);
 int RunUnregister(int argc, char** argv);

@@ -1,8 +1,8 @@
 // talrec host: a container of the control that speaks JSON-RPC 2.0 over standard input and
-// output, one JSON object per line. The message loop runs on the main thread (the host's
-// user-interface thread); a reader thread hands each request line to it, so script calls,
-// timer ticks and level messages interleave as in any container. Events are written as
-// notifications the moment they are fired, so before the reply of the call that raised them.
+// output, one JSON object per line (the session itself: host/RpcSession.h). The message loop
+// runs on the main thread (the host's user-interface thread); a reader thread hands each
+// request line to it, so script calls, timer ticks and level messages interleave as in any
+// container.
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +15,7 @@
 #include "host/Commands.h"
 #include "host/LineReader.h"
 #include "host/RpcProtocol.h"
+#include "host/RpcSession.h"
 #include "platform/console.h"
 #include "platform/grantedfolders.h"
 #include "platform/objbase.h"
@@ -36,55 +37,12 @@ void PrintHostUsage(std::FILE* out) {
         "  --no-window leaves the control's window to host.createWindow.\n");
 }
 
-// Everything below runs on the loop's thread, which alone writes the protocol stream.
-class Host {
-  public:
-    Host(std::FILE* out, LCID lcid) : out_(out), lcid_(lcid) {}
-
-    void Write(const std::string& line) {
-        std::fputs(line.c_str(), out_);
-        std::fputc('\n', out_);
-        std::fflush(out_);
-    }
-
-    void Handle(const std::string& line, MessageLoop& loop) {
-        auto parsed = ParseRequestLine(line);
-        if (auto* error = std::get_if<ErrorReply>(&parsed)) {
-            Write(FormatError(*error));
-            return;
-        }
-        const Request& request = std::get<Request>(parsed);
-        auto reply = [&](const std::string& text) {
-            if (!request.isNotification) Write(text);
-        };
-        if (request.method == "host.quit") {
-            reply(FormatResult(request.id, 0));
-            loop.Quit(0);
-            return;
-        }
-        if (request.method == "host.createWindow" || request.method == "host.destroyWindow") {
-            HRESULT hr = request.method == "host.createWindow" ? container_->CreateControlWindow()
-                                                               : container_->DestroyControlWindow();
-            reply(SUCCEEDED(hr) ? FormatResult(request.id, 0)
-                                : FormatError(request.id, hr, "the window could not be changed"));
-            return;
-        }
-        CallResult result = container_->Call(request.method, request.params, lcid_);
-        if (result.badParams) {
-            reply(FormatError(request.id, kInvalidParams, result.message));
-        } else if (FAILED(result.hr)) {
-            reply(FormatError(request.id, result.hr, result.message));
-        } else {
-            reply(FormatResult(request.id, result.result));
-        }
-    }
-
-    std::unique_ptr<ComContainer> container_;
-
-  private:
-    std::FILE* out_;
-    LCID lcid_;
-};
+// Writes one protocol line; on the loop's thread, which alone writes the protocol stream.
+void WriteLine(std::FILE* out, const std::string& line) {
+    std::fputs(line.c_str(), out);
+    std::fputc('\n', out);
+    std::fflush(out);
+}
 
 }  // namespace
 }  // namespace talrec::host
@@ -137,46 +95,47 @@ int RunHost(int argc, char** argv) {
     int status = 0;
     {
         MessageLoop loop;
-        Host host(protocol, lcid);
         std::string error;
-        host.container_ = ComContainer::Create(progId, error);
-        if (!host.container_) {
+        std::unique_ptr<ComContainer> container = ComContainer::Create(progId, error);
+        if (!container) {
             std::fprintf(stderr, "talrec host: %s\n", error.c_str());
             CoUninitialize();
             return 1;
         }
-        SetMessageBoxHook([&host](HWND, const char* text, const char*, UINT) {
-            host.Write(FormatNotification("host.messageBox", nlohmann::json::array({text})));
-            return IDOK;
+        auto write = [protocol](const std::string& line) { WriteLine(protocol, line); };
+        auto session = std::make_unique<RpcSession>(std::move(container), lcid, write);
+        session->onQuit = [&loop] { loop.Quit(0); };
+        // The one session hears every box, also one raised outside a request.
+        RpcSession* only = session.get();
+        RpcSession::InstallMessageBoxRoute([only](const std::string& text) {
+            only->Notify("host.messageBox", nlohmann::json::array({text}));
         });
-        host.container_->Connect([&host](const std::string& name, const nlohmann::json& args) {
-            host.Write(FormatNotification(name, args));
-        });
-        if (createWindow) host.container_->CreateControlWindow();
+        if (createWindow) session->Container().CreateControlWindow();
 
         // Reader thread: reads request lines and hands them to the loop; at the end of the
         // input it asks the loop to quit.
         MessageLoop::Poster poster = loop.GetPoster();
-        std::thread reader([poster, &host, &loop] {
+        std::thread reader([poster, only, write] {
             std::string line;
             for (;;) {
                 LineStatus status = ReadBoundedLine(std::cin, line, kMaxLineBytes);
                 if (status == LineStatus::End) break;
                 if (status == LineStatus::TooLong) {
-                    poster.Post([&host] {
-                        host.Write(FormatError(nullptr, kInvalidRequest, "request line too long"));
+                    poster.Post([write] {
+                        write(FormatError(nullptr, kInvalidRequest, "request line too long"));
                     });
                     continue;
                 }
                 if (line.empty()) continue;
-                poster.Post([&host, &loop, line] { host.Handle(line, loop); });
+                poster.Post([only, line] { only->Handle(line); });
             }
             poster.Quit(0);
         });
         status = loop.Run();
-        SetMessageBoxHook({});
-        host.container_.reset();
+        RpcSession::RemoveMessageBoxRoute();
+        session.reset();
         // The reader may still wait for input after host.quit; the process ends without it.
+        // What it posts from now on is dropped with the loop, unrun.
         reader.detach();
     }
     CoUninitialize();

@@ -24,6 +24,8 @@ constexpr Command kCommands[] = {
      RunUnregister},
     {"host", "host [--allow-dir DIR]...      host the control, JSON-RPC on stdin and stdout",
      RunHost},
+    {"serve", "serve [--port N]              the browser bridge: a web page drives the control",
+     RunServe},
     {"convert", "convert SOURCE.wav DEST.wma   convert a WAV file to WMA", RunConvert},
 };
 

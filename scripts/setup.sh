@@ -22,10 +22,16 @@ packages=(
   nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
   ffmpeg sox alsa-utils locales
   clang libclang-rt-14-dev
+  chromium nodejs npm
 )
+installed() {
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed" && return 0
+  # Node.js from another source brings its own npm (and conflicts with Debian's).
+  [ "$1" = npm ] && command -v npm >/dev/null 2>&1
+}
 missing=()
 for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  installed "$p" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
@@ -43,5 +49,12 @@ fi
 if [ "$fuzz" = ON ]; then
   cmake_args+=(-DTALREC_FUZZ=ON -DTALREC_TESTS=OFF -DTALREC_BENCHMARKS=OFF -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++)
 fi
+# The browser test's one npm package (playwright-core, no browser download), as locked;
+# again only when the lock file is newer than what was installed.
+browser="$top/tests/browser"
+if [ "$fuzz" = OFF ] && [ ! "$browser/node_modules/.package-lock.json" -nt "$browser/package-lock.json" ]; then
+  (cd "$browser" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
+fi
+
 cmake "${cmake_args[@]}" >/dev/null
 cmake --build "$build_dir" -j "$(nproc)"

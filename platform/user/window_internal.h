@@ -1,5 +1,5 @@
 // Private contract of the window services: the loop state, the window records and the table
-// that maps handles to them. Only platform/src/window*.cpp include this.
+// that maps handles to them. Only the window services (platform/user/) and the loopback server (platform/http/) include it.
 #pragma once
 
 #include <atomic>

@@ -1,0 +1,64 @@
+// The browser bridge of `talrec serve`: the loopback server's policy and its clients. Each
+// WebSocket connection to /rpc is one control, created by ProgID when the connection opens and
+// destroyed when it closes, driven by the same JSON-RPC session as `talrec host`. HTTP serves
+// the demo page, the client module, its types and the data folder's files.
+//
+// Everything runs on the message loop's thread: the server's handlers, the controls, their
+// events, Start and Stop.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/loopserver.h"
+
+namespace talrec::host {
+
+class RpcSession;
+
+struct BridgeOptions {
+    std::uint16_t port = 47615;
+    std::vector<std::string> allowedOrigins;  // normalised (NormalizeOrigin)
+    std::string token;
+    std::string progId;
+    platform::LoopServerLimits limits;
+};
+
+class Bridge {
+  public:
+    explicit Bridge(BridgeOptions options);
+    ~Bridge();  // destroys every control still connected, then the server
+    Bridge(const Bridge&) = delete;
+    Bridge& operator=(const Bridge&) = delete;
+
+    // On the thread of a MessageLoop; false with `error` set when the port cannot be had.
+    bool Start(std::string& error);
+    std::uint16_t Port() const;
+    // Closes every connection (their controls destroyed) and then runs `done`.
+    void Stop(std::function<void()> done);
+
+  private:
+    struct Client;
+
+    platform::HttpResponse OnRequest(const platform::HttpRequest& request);
+    std::optional<platform::HttpResponse> OnUpgrade(const platform::HttpRequest& request);
+    std::optional<platform::HttpResponse> Refusal(const platform::HttpRequest& request,
+                                                  bool needsToken);
+    void OnOpen(std::uint64_t id, const platform::HttpRequest& request);
+    void OnText(std::uint64_t id, std::string text);
+    void OnClose(std::uint64_t id, std::uint16_t code);
+    void Reap();
+
+    BridgeOptions options_;
+    std::unique_ptr<platform::LoopServer> server_;
+    std::map<std::uint64_t, std::unique_ptr<Client>> clients_;
+    // Clients closed while one of their own calls runs; destroyed once it has returned.
+    std::vector<std::unique_ptr<Client>> closed_;
+    int handling_ = 0;  // depth of calls into a client's session
+};
+
+}  // namespace talrec::host

@@ -1,0 +1,193 @@
+// talrec.js: the recorder control from a web page, through the `talrec serve` bridge.
+//
+//   import { connect } from "/talrec.js";
+//   const rec = await connect({ token });
+//   rec.onRecorderStateNotify = (state) => console.log(state);
+//   await rec.recStart((await rec.GetDataFolder()) + "/take.wav");
+//
+// Each method of the control is an async function with its own name resolving to the
+// control's result; an automation error rejects with a TalrecError carrying `hresult` and
+// `description`. Events arrive as DOM events (`rec.addEventListener("VolumeStatus", e =>
+// e.detail)`) and through the `on<Event>` properties, before the result of the call that raised
+// them. No dependencies; one WebSocket per connection, one control per WebSocket.
+
+const METHODS = [
+  "SetPcmFormat", "RecordTimeOut", "recStart", "GetErrorString", "recStop",
+  "RecordTotalFileName", "RecordFileName", "playStart", "playStop", "GetDataFolder",
+  "RecordStartFile", "RecordStop", "RecPause", "RecordContinue", "RecordPause",
+  "PlayStartFile", "PlayStop", "PlayPause", "PlayContinue", "ConvertWavToWMA",
+  "DeleteAudioFileALL", "DeleteAudioFile",
+];
+
+// Names looked up without regard to case would find another member: PlayStop (dispatch id 18)
+// is called by its id, since "PlayStop" would also match playStop (id 10).
+const CALL_AS = { PlayStop: "#18" };
+
+const EVENTS = ["EvtRecordTimeOut", "EvtPlayStop", "RecorderStateNotify", "VolumeStatus"];
+
+/** An automation error (or a protocol error) of a call. */
+export class TalrecError extends Error {
+  constructor(hresult, description) {
+    super(description);
+    this.name = "TalrecError";
+    this.hresult = hresult;
+    this.description = description;
+  }
+}
+
+function defaultBase() {
+  try {
+    return new URL("/", import.meta.url);
+  } catch {
+    return new URL("/", location.href);
+  }
+}
+
+function tokenFromPage() {
+  if (typeof location === "undefined") return "";
+  const match = /(?:^#|&)token=([0-9a-fA-F]+)/.exec(location.hash);
+  return match ? match[1] : "";
+}
+
+export class Recorder extends EventTarget {
+  #socket;
+  #base;
+  #token;
+  #nextId = 1;
+  #pending = new Map();
+
+  constructor(socket, base, token) {
+    super();
+    this.#socket = socket;
+    this.#base = base;
+    this.#token = token;
+    for (const name of EVENTS) this["on" + name] = null;
+    this.onMessageBox = null;
+    this.onClose = null;
+    socket.addEventListener("message", (e) => this.#receive(e.data));
+    socket.addEventListener("close", (e) => this.#closed(e.code, e.reason));
+  }
+
+  /** Calls a member by name ("#N" for dispatch id N) with its arguments. */
+  call(method, ...params) {
+    return new Promise((resolve, reject) => {
+      if (this.#socket.readyState !== WebSocket.OPEN) {
+        reject(new TalrecError(-1, "the connection is closed"));
+        return;
+      }
+      const id = this.#nextId++;
+      this.#pending.set(id, { resolve, reject });
+      this.#socket.send(JSON.stringify({ jsonrpc: "2.0", id, method, params }));
+    });
+  }
+
+  getTempFolderPass() {
+    return this.call("TempFolderPass");
+  }
+
+  setTempFolderPass(value) {
+    return this.call("TempFolderPass", value);
+  }
+
+  /** The data folder's files: [{ name, size, modified, duration }]. */
+  async listFiles() {
+    const response = await fetch(this.#url("/files"));
+    if (!response.ok) throw new TalrecError(-1, `listing failed: ${response.status}`);
+    return response.json();
+  }
+
+  /** The address of a file in the data folder (for fetch, <audio>, a download link). */
+  fileUrl(name) {
+    return this.#url("/files/" + encodeURIComponent(name)).href;
+  }
+
+  /** Closes the connection; the bridge destroys its control. */
+  close() {
+    this.#socket.close(1000);
+  }
+
+  #url(path) {
+    const url = new URL(path, this.#base);
+    url.searchParams.set("token", this.#token);
+    return url;
+  }
+
+  #receive(text) {
+    let message;
+    try {
+      message = JSON.parse(text);
+    } catch {
+      return;
+    }
+    if (message.id === undefined || message.id === null) {
+      if (message.method === undefined) return;
+      this.#event(message.method, Array.isArray(message.params) ? message.params : []);
+      return;
+    }
+    const call = this.#pending.get(message.id);
+    if (!call) return;
+    this.#pending.delete(message.id);
+    if (message.error) {
+      call.reject(new TalrecError(message.error.code, message.error.message));
+    } else {
+      call.resolve(message.result);
+    }
+  }
+
+  #event(method, params) {
+    const name = method === "host.messageBox" ? "MessageBox" : method;
+    const detail = params.length === 0 ? undefined : params[0];
+    this.dispatchEvent(new CustomEvent(name, { detail }));
+    const handler = this["on" + name];
+    if (typeof handler === "function") handler.call(this, detail);
+  }
+
+  #closed(code, reason) {
+    for (const call of this.#pending.values()) {
+      call.reject(new TalrecError(-1, `the connection closed (${code})`));
+    }
+    this.#pending.clear();
+    const detail = { code, reason };
+    this.dispatchEvent(new CustomEvent("close", { detail }));
+    if (typeof this.onClose === "function") this.onClose.call(this, detail);
+  }
+}
+
+for (const name of METHODS) {
+  const method = CALL_AS[name] ?? name;
+  Object.defineProperty(Recorder.prototype, name, {
+    value: function (...params) {
+      return this.call(method, ...params);
+    },
+    writable: true,
+    configurable: true,
+  });
+}
+
+/**
+ * Opens a connection (one control) to the bridge. `token` defaults to the page's own
+ * `#token=`, `url` to the bridge that served this module.
+ */
+export function connect({ token = tokenFromPage(), url } = {}) {
+  const base = url ? new URL(url) : defaultBase();
+  const rpc = new URL("/rpc", base);
+  rpc.protocol = rpc.protocol === "https:" || rpc.protocol === "wss:" ? "wss:" : "ws:";
+  rpc.searchParams.set("token", token);
+  const httpBase = new URL(base);
+  httpBase.protocol = httpBase.protocol === "wss:" ? "https:" : httpBase.protocol === "ws:" ? "http:" : httpBase.protocol;
+  return new Promise((resolve, reject) => {
+    const socket = new WebSocket(rpc);
+    const failed = () => reject(new TalrecError(-1, "cannot connect to the bridge at " + rpc.host));
+    socket.addEventListener("error", failed, { once: true });
+    socket.addEventListener("close", failed, { once: true });
+    socket.addEventListener(
+      "open",
+      () => {
+        socket.removeEventListener("error", failed);
+        socket.removeEventListener("close", failed);
+        resolve(new Recorder(socket, httpBase, token));
+      },
+      { once: true },
+    );
+  });
+}

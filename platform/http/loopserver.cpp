@@ -1,0 +1,197 @@
+// The loopback server: its listening sockets, the connection table, and stopping.
+#include "platform/loopserver.h"
+
+#include <strings.h>
+
+#include <boost/asio/ip/address.hpp>
+#include <boost/asio/ip/v6_only.hpp>
+
+#include "platform/http/server_state.h"
+#include "platform/user/window_internal.h"
+
+namespace talrec::platform {
+
+using namespace http_detail;
+
+std::optional<std::string> HttpRequest::Header(const std::string& name) const {
+    for (const auto& [key, value] : headers) {
+        if (strcasecmp(key.c_str(), name.c_str()) == 0) return value;
+    }
+    return std::nullopt;
+}
+
+namespace {
+
+// Opens a listening socket; false with `ec` set when the address or port cannot be had.
+bool Listen(net::io_context& io, const tcp::endpoint& at, std::unique_ptr<tcp::acceptor>& out,
+            beast::error_code& ec) {
+    auto acceptor = std::make_unique<tcp::acceptor>(io);
+    acceptor->open(at.protocol(), ec);
+    if (ec) return false;
+    acceptor->set_option(net::socket_base::reuse_address(true), ec);
+    if (at.address().is_v6()) acceptor->set_option(net::ip::v6_only(true), ec);
+    acceptor->bind(at, ec);
+    if (ec) return false;
+    acceptor->listen(net::socket_base::max_listen_connections, ec);
+    if (ec) return false;
+    out = std::move(acceptor);
+    return true;
+}
+
+}  // namespace
+
+std::unique_ptr<LoopServer> LoopServer::Start(std::uint16_t port, LoopServerHandlers handlers,
+                                              LoopServerLimits limits, std::string& error) {
+    MessageLoopState* loop = window_detail::CurrentLoop();
+    if (loop == nullptr) {
+        error = "no message loop on this thread";
+        return nullptr;
+    }
+    auto state = std::make_shared<State>(loop->io);
+    state->handlers = std::move(handlers);
+    state->limits = limits;
+
+    const auto v4 = net::ip::make_address_v4("127.0.0.1");
+    const auto v6 = net::ip::make_address_v6("::1");
+    // With port 0 the IPv4 socket picks the port and the IPv6 one takes the same; when that
+    // one is taken on [::1] another port is tried.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        state->acceptors.clear();
+        beast::error_code ec;
+        std::unique_ptr<tcp::acceptor> first;
+        if (!Listen(state->io, tcp::endpoint(v4, port), first, ec)) {
+            error = "cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + ec.message();
+            return nullptr;
+        }
+        state->port = first->local_endpoint().port();
+        state->acceptors.push_back(std::move(first));
+        std::unique_ptr<tcp::acceptor> second;
+        if (Listen(state->io, tcp::endpoint(v6, state->port), second, ec)) {
+            state->acceptors.push_back(std::move(second));
+            break;
+        }
+        // No IPv6 loopback on this machine: the IPv4 socket alone.
+        if (ec == boost::system::errc::address_not_available ||
+            ec == net::error::address_family_not_supported) {
+            break;
+        }
+        if (port != 0 || attempt == 19) {
+            error = "cannot listen on [::1]:" + std::to_string(state->port) + ": " + ec.message();
+            return nullptr;
+        }
+    }
+    for (auto& acceptor : state->acceptors) state->Accept(*acceptor);
+    return std::unique_ptr<LoopServer>(new LoopServer(std::move(state)));
+}
+
+void LoopServer::State::Accept(tcp::acceptor& acceptor) {
+    acceptor.async_accept(
+        io, [self = shared_from_this(), &acceptor](beast::error_code ec, tcp::socket socket) {
+            if (self->stopped || self->stopping) return;
+            if (ec) {
+                if (ec == net::error::operation_aborted) return;
+                // Out of descriptors or the like: try again a little later, without spinning.
+                auto wait = std::make_shared<net::steady_timer>(self->io);
+                wait->expires_after(std::chrono::milliseconds(100));
+                wait->async_wait([self, &acceptor, wait](beast::error_code) {
+                    if (!self->stopped && !self->stopping) self->Accept(acceptor);
+                });
+                return;
+            }
+            std::uint64_t id = self->nextId++;
+            if (self->connections.size() < self->limits.maxConnections) {
+                auto connection = std::make_shared<Connection>(self, std::move(socket), id, false);
+                self->connections.emplace(id, connection);
+                connection->Start();
+            } else if (self->refusing.size() < self->limits.maxConnections) {
+                auto connection = std::make_shared<Connection>(self, std::move(socket), id, true);
+                self->refusing.emplace(id, connection);
+                connection->Start();
+            }  // else the socket closes as it goes out of scope
+            self->Accept(acceptor);
+        });
+}
+
+void LoopServer::State::Ended(std::uint64_t id) {
+    connections.erase(id);
+    refusing.erase(id);
+    if (stopping && connections.empty() && refusing.empty()) FinishStop();
+}
+
+void LoopServer::State::FinishStop() {
+    if (!stopDone) return;
+    if (stopTimer) stopTimer->cancel();
+    // Posted, so that it never runs inside a connection's own handler.
+    net::post(io, [self = shared_from_this(), done = std::move(stopDone)] {
+        if (!self->stopped) done();
+    });
+    stopDone = nullptr;
+}
+
+LoopServer::~LoopServer() {
+    state_->stopped = true;
+    state_->handlers = {};
+    for (auto& acceptor : state_->acceptors) {
+        beast::error_code ec;
+        acceptor->close(ec);
+    }
+    auto connections = std::move(state_->connections);
+    auto refusing = std::move(state_->refusing);
+    for (auto& [id, connection] : connections) connection->Finish(kCloseAbnormal, false);
+    for (auto& [id, connection] : refusing) connection->Finish(kCloseAbnormal, false);
+    if (state_->stopTimer) state_->stopTimer->cancel();
+    state_->stopDone = nullptr;
+}
+
+std::uint16_t LoopServer::Port() const {
+    return state_->port;
+}
+
+std::size_t LoopServer::ConnectionCount() const {
+    return state_->connections.size();
+}
+
+bool LoopServer::Send(std::uint64_t id, std::string text) {
+    auto it = state_->connections.find(id);
+    if (it == state_->connections.end()) return false;
+    auto connection = it->second;  // Send may end it
+    return connection->Send(std::move(text));
+}
+
+void LoopServer::Close(std::uint64_t id, std::uint16_t code, std::string reason) {
+    auto it = state_->connections.find(id);
+    if (it == state_->connections.end()) return;
+    auto connection = it->second;
+    connection->Close(code, std::move(reason));
+}
+
+void LoopServer::Stop(std::uint16_t code, std::chrono::milliseconds grace,
+                      std::function<void()> done) {
+    State& state = *state_;
+    if (state.stopping) return;
+    state.stopping = true;
+    state.stopDone = std::move(done);
+    for (auto& acceptor : state.acceptors) {
+        beast::error_code ec;
+        acceptor->close(ec);
+    }
+    std::vector<std::shared_ptr<Connection>> all;
+    for (auto& [id, connection] : state.connections) all.push_back(connection);
+    for (auto& [id, connection] : state.refusing) all.push_back(connection);
+    if (all.empty()) {
+        state.FinishStop();
+        return;
+    }
+    state.stopTimer = std::make_unique<net::steady_timer>(state.io);
+    state.stopTimer->expires_after(grace);
+    state.stopTimer->async_wait([self = state_->shared_from_this()](beast::error_code ec) {
+        if (ec || self->stopped) return;
+        std::vector<std::shared_ptr<Connection>> left;
+        for (auto& [id, connection] : self->connections) left.push_back(connection);
+        for (auto& [id, connection] : self->refusing) left.push_back(connection);
+        for (auto& connection : left) connection->Finish(kCloseAbnormal);
+    });
+    for (auto& connection : all) connection->Shutdown(code);
+}
+
+}  // namespace talrec::platform

@@ -1,0 +1,7 @@
+#include <unistd.h>
+
+#include "platform/processthreadsapi.h"
+
+DWORD GetCurrentProcessId() {
+    return static_cast<DWORD>(getpid());
+}

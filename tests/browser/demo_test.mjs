@@ -1,0 +1,141 @@
+// The demo page of `talrec serve` in headless Chromium: records 1 s from the virtual device
+// with the level meter moving, finds the file in the list, plays it to "play-complete",
+// converts it to WMA (checked with ffprobe), downloads it (bytes equal to the file on disk) and
+// deletes it. Saves a screenshot of the page during the recording.
+//   node demo_test.mjs   (TALREC_BIN_DIR: the folder of talrec; TALREC_TEST_OUT: scratch)
+import assert from "node:assert/strict";
+import { execFileSync, spawn } from "node:child_process";
+import { existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync } from "node:fs";
+import { once } from "node:events";
+import path from "node:path";
+import { createInterface } from "node:readline";
+import { chromium } from "playwright-core";
+
+const bin = process.env.TALREC_BIN_DIR ?? "bin";
+const out = process.env.TALREC_TEST_OUT ?? path.resolve("browser-test");
+mkdirSync(out, { recursive: true });
+const scratch = mkdtempSync(path.join(out, "run-"));
+const env = {
+  ...process.env,
+  TALREC_REGISTRY: path.join(scratch, "registry"),
+  XDG_DATA_HOME: path.join(scratch, "data"),
+  XDG_RUNTIME_DIR: path.join(scratch, "run"),
+  TALREC_WAVE_DEVICE: "virtual",
+  TALREC_VIRTUAL_SOURCE: "tone:440:0.2",
+  TALREC_VIRTUAL_SPEED: "1",
+};
+mkdirSync(env.XDG_RUNTIME_DIR, { recursive: true });
+mkdirSync(env.XDG_DATA_HOME, { recursive: true });
+const dataFolder = path.join(env.XDG_DATA_HOME, "quorvex");
+const talrec = path.join(bin, "talrec");
+const step = (text) => console.log(`demo page: ${text}`);
+
+execFileSync(talrec, ["register"], { env, stdio: "ignore" });
+const serve = spawn(talrec, ["serve", "--port", "0"], { env, stdio: ["ignore", "pipe", "pipe"] });
+let serveLog = "";
+serve.stderr.on("data", (chunk) => (serveLog += chunk));
+const [address] = await once(createInterface({ input: serve.stdout }), "line");
+assert.match(address, /^http:\/\/127\.0\.0\.1:\d+\/#token=[0-9a-f]{64}$/);
+step(`bridge at ${address.replace(/token=.*/, "token=…")}`);
+
+const context = await chromium.launchPersistentContext(path.join(scratch, "profile"), {
+  executablePath: "/usr/bin/chromium",
+  headless: true,
+  acceptDownloads: true,
+  args: [
+    "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+    "--disable-background-networking", "--disable-component-update", "--disable-sync",
+  ],
+});
+let failed = false;
+try {
+  const page = context.pages()[0] ?? (await context.newPage());
+  page.on("pageerror", (e) => console.error(`page error: ${e.message}`));
+  await page.goto(address);
+  await page.locator("#connection.open").waitFor({ timeout: 30000 });
+  const states = () => page.locator("#states li").allTextContents();
+  const waitState = (state) =>
+    page.waitForFunction(
+      (s) => [...document.querySelectorAll("#states li")].some((li) => li.textContent === s),
+      state,
+      { timeout: 30000 },
+    );
+  const row = (name) => page.locator(`#files tbody tr[data-name="${name}"]`);
+
+  // Record 1 s.
+  await page.fill("#name", "browser-take.wav");
+  await page.click("#record");
+  await waitState("record-start");
+  const started = Date.now();
+  await page.waitForFunction(() => Number(document.getElementById("meter").dataset.level) > 0,
+    null, { timeout: 10000 });
+  const screenshot = path.join(out, "recording.png");
+  await page.screenshot({ path: screenshot, fullPage: true });
+  const level = Number(await page.locator("#meter").getAttribute("data-peak"));
+  step(`recording, meter at ${level}; screenshot ${screenshot}`);
+  assert.ok(level > 0, "the meter shows a level");
+  await page.waitForTimeout(Math.max(0, 1000 - (Date.now() - started)));
+  await page.click("#stop");
+  await waitState("record-stop");
+  const elapsed = (Date.now() - started) / 1000;
+
+  // The file in the list, as long as the recording ran (at least the 1 s asked for; longer
+  // when a loaded machine took its time over the screenshot).
+  await row("browser-take.wav").waitFor({ timeout: 30000 });
+  const wav = path.join(dataFolder, "browser-take.wav");
+  const seconds = (readFileSync(wav).length - 44) / (22050 * 4);
+  step(`listed browser-take.wav, ${seconds.toFixed(2)} s`);
+  assert.ok(seconds > 0.8 && seconds < elapsed + 0.6, `recorded ${seconds} s in ${elapsed} s`);
+
+  // Played through the control to its end.
+  await row("browser-take.wav").locator("button.play").click();
+  await waitState("play-start");
+  await waitState("play-complete");
+  step("played to play-complete");
+
+  // Converted to WMA, which ffprobe reads.
+  await row("browser-take.wav").locator("button.convert").click();
+  await row("browser-take.wma").waitFor({ timeout: 60000 });
+  const probe = execFileSync("ffprobe", [
+    "-v", "error", "-show_entries", "stream=codec_name", "-of", "csv=p=0",
+    path.join(dataFolder, "browser-take.wma"),
+  ]).toString().trim();
+  step(`converted; ffprobe reads ${probe}`);
+  assert.equal(probe, "wmav2");
+
+  // Downloaded with the bytes on disk.
+  const [download] = await Promise.all([
+    page.waitForEvent("download", { timeout: 30000 }),
+    row("browser-take.wav").locator("a.download").click(),
+  ]);
+  const saved = path.join(scratch, "downloaded.wav");
+  await download.saveAs(saved);
+  assert.ok(readFileSync(saved).equals(readFileSync(wav)), "downloaded bytes equal the file");
+  step(`downloaded ${readFileSync(saved).length} bytes, equal to the file`);
+
+  // Deleted, both of them.
+  for (const name of ["browser-take.wav", "browser-take.wma"]) {
+    await row(name).locator("button.delete").click();
+    await row(name).waitFor({ state: "detached", timeout: 30000 });
+    assert.ok(!existsSync(path.join(dataFolder, name)), `${name} deleted`);
+  }
+  step("deleted");
+  step(`states seen: ${(await states()).join(", ")}`);
+  assert.match(serveLog, /records into .*browser-take\.wav/);
+  assert.match(serveLog, /stopped recording into .*browser-take\.wav/);
+} catch (e) {
+  failed = true;
+  console.error(e);
+  console.error(`bridge's standard error:\n${serveLog}`);
+} finally {
+  await context.close();
+  serve.kill("SIGTERM");
+  const [code] = await once(serve, "exit");
+  if (code !== 0) {
+    failed = true;
+    console.error(`talrec serve exited with ${code}`);
+  }
+  rmSync(scratch, { recursive: true, force: true });
+}
+console.log(failed ? "demo page: FAILED" : "demo page: passed");
+process.exit(failed ? 1 : 0);
