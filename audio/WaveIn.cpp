@@ -207,7 +207,8 @@ bool CWaveIn::QueueNext(HWAVEIN hwi) {
 }
 
 // Device thread.
-void CWaveIn::WaveInProc(HWAVEIN hwi, UINT uMsg, DWORD_PTR, DWORD_PTR dwParam1, DWORD_PTR) {
+void CALLBACK CWaveIn::WaveInProc(HWAVEIN hwi, UINT uMsg, DWORD_PTR, DWORD_PTR dwParam1,
+                                  DWORD_PTR) {
     if (uMsg != WIM_DATA) return;
     auto* hdr = reinterpret_cast<WAVEHDR*>(dwParam1);
     if (!hdr || !hwi || !hdr->dwUser) return;

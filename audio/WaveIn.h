@@ -73,8 +73,8 @@ class CWaveIn {
 
   private:
     // Device thread.
-    static void WaveInProc(HWAVEIN hwi, UINT uMsg, DWORD_PTR dwInstance, DWORD_PTR dwParam1,
-                           DWORD_PTR dwParam2);
+    static void CALLBACK WaveInProc(HWAVEIN hwi, UINT uMsg, DWORD_PTR dwInstance,
+                                    DWORD_PTR dwParam1, DWORD_PTR dwParam2);
     void OnData(HWAVEIN hwi, WAVEHDR* pHdr);
     // Owner's thread (Record) and device thread (the callback).
     bool QueueNext(HWAVEIN hwi);

@@ -171,7 +171,8 @@ bool CWaveOut::QueueNext(HWAVEOUT hwo) {
 }
 
 // Device thread: a chunk has been played; its slot carries the next one.
-void CWaveOut::WaveOutProc(HWAVEOUT hwo, UINT uMsg, DWORD_PTR, DWORD_PTR dwParam1, DWORD_PTR) {
+void CALLBACK CWaveOut::WaveOutProc(HWAVEOUT hwo, UINT uMsg, DWORD_PTR, DWORD_PTR dwParam1,
+                                    DWORD_PTR) {
     if (uMsg != WOM_DONE) return;
     auto* hdr = reinterpret_cast<WAVEHDR*>(dwParam1);
     if (!hdr || !hwo || !hdr->dwUser) return;

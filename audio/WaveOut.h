@@ -51,8 +51,8 @@ class CWaveOut {
 
   private:
     // Device thread.
-    static void WaveOutProc(HWAVEOUT hwo, UINT uMsg, DWORD_PTR dwInstance, DWORD_PTR dwParam1,
-                            DWORD_PTR dwParam2);
+    static void CALLBACK WaveOutProc(HWAVEOUT hwo, UINT uMsg, DWORD_PTR dwInstance,
+                                     DWORD_PTR dwParam1, DWORD_PTR dwParam2);
     // lock_ held; owner's thread (Play) or device thread (the callback).
     bool QueueNext(HWAVEOUT hwo);
     DWORD ChunkLength() const;

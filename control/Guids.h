@@ -2,7 +2,7 @@
 // libraries and containers that stored them rely on them.
 #pragma once
 
-#include "platform/windef.h"
+#include "platform/oaidl.h"
 
 namespace talrec::control {
 
@@ -28,9 +28,12 @@ inline constexpr IID DIID__DTalRecorderForDvRecUpEvents = {
     0x35774965, 0x5E2A, 0x45C2, {0xA6, 0x46, 0x2B, 0xF6, 0xB1, 0x2E, 0xF1, 0x93}};
 
 inline constexpr char kProgID[] = "TALRECORDERFORDV.TalRecorderForDvCtrl.1";
+inline constexpr char kVersionIndependentProgID[] = "TALRECORDERFORDV.TalRecorderForDvCtrl";
 inline constexpr char kPropPageProgID[] = "TALRECORDERFOR.TalRecorderForPropPage.1";
 inline constexpr WORD kTypeLibMajor = 1;
 inline constexpr WORD kTypeLibMinor = 0;
+// The library's locale; its registration is kept under it, so removal names it too.
+inline constexpr LCID kTypeLibLocale = 0x0409;
 // OLEMISC_SETCLIENTSITEFIRST | OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_INSIDEOUT |
 // OLEMISC_CANTLINKINSIDE | OLEMISC_RECOMPOSEONRESIZE
 inline constexpr DWORD kMiscStatus = 131473;

@@ -23,6 +23,9 @@ constexpr VARTYPE VarTypeOf(Type type) {
 struct Param {
     const char* name;
     Type type;
+    // A file path a script passes: the dispatch checks it against the path rule
+    // (storage/ScriptPaths.h) before the member's handler runs.
+    bool path = false;
 };
 
 enum class Kind { Method, Property };
@@ -34,6 +37,8 @@ struct Member {
     Kind kind;
     Type result;  // the property's type for Kind::Property
     std::span<const Param> params;
+    // What the member returns, with no event, when one of its path arguments is refused.
+    LONG refused = 0;
 };
 
 // _DTalRecorderForDvRecUp: 22 methods and the property TempFolderPass (dispid 3), in the

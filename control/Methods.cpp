@@ -1,7 +1,7 @@
 // The scripting methods of _DTalRecorderForDvRecUp. Each handler checks at most one
 // precondition, hands the request on, fires its state string before it returns, and
 // returns a small result code: 0 passed on, -1 no manager yet (or a refused path or failed
-// conversion), -2 already recording, 1 a deletion failed.
+// conversion), -2 already recording, 1 a deletion failed (or a refused path).
 #include <new>
 #include <vector>
 
@@ -13,6 +13,7 @@
 #include "platform/mbstring.h"
 #include "platform/mci.h"
 #include "platform/oleauto.h"
+#include "resources/Resources.h"
 #include "storage/DataFolder.h"
 #include "storage/ScriptPaths.h"
 
@@ -63,8 +64,26 @@ std::span<const AFX_DISPMAP_ENTRY> CTalRecorderForDvRecUpCtrl::GetDispatchMap() 
     return map.entries;
 }
 
+// Whether every path argument of the member lies where scripts may name files.
+bool CTalRecorderForDvRecUpCtrl::PathsAllowed(const Member& member, std::span<VARIANT> args) {
+    for (std::size_t i = 0; i < member.params.size() && i < args.size(); ++i) {
+        if (member.params[i].path && !IsScriptPathAllowed(Text(args[i]))) return false;
+    }
+    return true;
+}
+
 HRESULT CTalRecorderForDvRecUpCtrl::InvokeMember(const AFX_DISPMAP_ENTRY& entry, WORD flags,
                                                  std::span<VARIANT> args, VARIANT* result) {
+    // recStart keeps its argument as the file name first, whatever follows.
+    if (entry.id == DISPID_RECSTART) fileName_ = Text(args[0]);
+    // The path rule, in this one place for every member whose table entry marks a path: a
+    // path outside the folders a script may use is refused with the member's own failure
+    // result, and nothing happens.
+    if (const Member* member = FindDispatchMember(entry.id);
+        member != nullptr && !PathsAllowed(*member, args)) {
+        ReturnLong(result, member->refused);
+        return S_OK;
+    }
     switch (entry.id) {
         case DISPID_SETPCMFORMAT:
             ReturnLong(result, 0);
@@ -81,7 +100,7 @@ HRESULT CTalRecorderForDvRecUpCtrl::InvokeMember(const AFX_DISPMAP_ENTRY& entry,
             }
             break;
         case DISPID_RECSTART:
-            ReturnLong(result, RecStart(Text(args[0])));
+            ReturnLong(result, BeginRecording(fileName_));
             break;
         case DISPID_GETERRORSTRING:
             ReturnString(result, args[0].lVal == 0 ? "Succeeded" : "Failed");
@@ -106,11 +125,9 @@ HRESULT CTalRecorderForDvRecUpCtrl::InvokeMember(const AFX_DISPMAP_ENTRY& entry,
         case DISPID_GETDATAFOLDER:
             ReturnString(result, ComputeDataFolder());
             break;
-        case DISPID_RECORDSTARTFILE: {
-            std::string path = Text(args[0]);
-            ReturnLong(result, IsScriptPathAllowed(path) ? BeginRecording(path) : -1);
+        case DISPID_RECORDSTARTFILE:
+            ReturnLong(result, BeginRecording(Text(args[0])));
             break;
-        }
         case DISPID_RECPAUSE:
         case DISPID_RECORDPAUSE:
             ReturnLong(result, RecordPause());
@@ -142,14 +159,6 @@ HRESULT CTalRecorderForDvRecUpCtrl::InvokeMember(const AFX_DISPMAP_ENTRY& entry,
             return DISP_E_MEMBERNOTFOUND;
     }
     return S_OK;
-}
-
-// recStart stores its argument first, whatever follows; a path outside the folders a script
-// may write to is then refused.
-LONG CTalRecorderForDvRecUpCtrl::RecStart(const std::string& path) {
-    fileName_ = path;
-    if (!IsScriptPathAllowed(path)) return -1;
-    return BeginRecording(fileName_);
 }
 
 LONG CTalRecorderForDvRecUpCtrl::BeginRecording(const std::string& path) {
@@ -191,7 +200,7 @@ LONG CTalRecorderForDvRecUpCtrl::RecordContinue() {
 // Before the window exists there is no manager, and no timer to report the end of a
 // playback: the call is refused like the recording methods.
 LONG CTalRecorderForDvRecUpCtrl::BeginPlaying(const std::string& path) {
-    if (!manager_ || !IsScriptPathAllowed(path)) return -1;
+    if (!manager_) return -1;
     if (manager_->state == Recording) manager_->StopRecording();  // written, no "record-stop"
     if (player_.GetMode() == MCI_MODE_PAUSE) {
         player_.Play();
@@ -241,7 +250,8 @@ std::string CTalRecorderForDvRecUpCtrl::RecordFileName() const {
 }
 
 // The setter stores nothing: an existing folder marks the control modified, anything else
-// is shown in a message box. The text is kept in UTF-16 and shown in the process's code page.
+// is shown in a message box, the string table's text in the ANSI code page with the value in
+// place of its "%s".
 void CTalRecorderForDvRecUpCtrl::SetTempFolderPass(const std::string& value) {
     DWORD attributes = GetFileAttributesA(value.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -249,12 +259,12 @@ void CTalRecorderForDvRecUpCtrl::SetTempFolderPass(const std::string& value) {
         return;
     }
     std::string text =
-        AfxWideToAnsi(u"설정된 값은 디렉토리가 아닙니다 [ ") + value + AfxWideToAnsi(u" ]");
+        talrec::resources::LoadAnsiString(talrec::resources::IDS_TEMPFOLDERPASS_NOT_FOLDER);
+    if (std::size_t at = text.find("%s"); at != std::string::npos) text.replace(at, 2, value);
     AfxMessageBox(text.c_str(), MB_OK);
 }
 
 LONG CTalRecorderForDvRecUpCtrl::ConvertWavToWMA(const std::string& source,
                                                  const std::string& dest) {
-    if (!IsScriptPathAllowed(source) || !IsScriptPathAllowed(dest)) return -1;
     return ConvertWavFile(source.c_str(), dest.c_str()) < 0 ? -1 : 0;
 }

@@ -1,64 +1,25 @@
-// The module's exports and its two class factories. The factories live from load to unload;
-// containers reach them through DllGetClassObject.
-#include <atomic>
+// The module's exports and its two class factories. Each factory's description (class id,
+// ProgID, how to create the object) is one global record for the module's whole life;
+// DllGetClassObject hands out a class object for it, which counts as a live object of the
+// module while a container holds it.
+#include <new>
 
 #include "control/Guids.h"
 #include "control/PropPage.h"
 #include "control/Registration.h"
 #include "control/TalRecorderCtrl.h"
+#include "platform/comobject.h"
 #include "platform/objbase.h"
-
-#define TALREC_EXPORT extern "C" __attribute__((visibility("default")))
 
 using namespace talrec::control;
 
 namespace {
 
-// One global factory per class; references from outside count toward DllCanUnloadNow.
-class CClassFactory final : public IClassFactory {
-  public:
-    using Create = IUnknown* (*)();
-    CClassFactory(const CLSID& clsid, const char* progId, Create create)
-        : clsid_(clsid), progId_(progId), create_(create) {}
-
-    const CLSID& ClassId() const { return clsid_; }
-    const char* ProgId() const { return progId_; }
-    bool Referenced() const { return refs_.load() != 0; }
-
-    HRESULT QueryInterface(REFIID riid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-            *object = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override { return --refs_; }  // a global object, never deleted
-
-    HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        *object = nullptr;
-        if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-        IUnknown* created = create_();
-        if (created == nullptr) return E_OUTOFMEMORY;
-        HRESULT hr = created->QueryInterface(riid, object);
-        created->Release();
-        return hr;
-    }
-    HRESULT LockServer(BOOL lock) override {
-        auto& locks = CTalRecorderForDvRecUpCtrl::Module().locks;
-        lock ? ++locks : --locks;
-        return S_OK;
-    }
-
-  private:
-    CLSID clsid_;
-    const char* progId_;  // held, never written to the registry for the page
-    Create create_;
-    std::atomic<ULONG> refs_{0};
+struct FactoryRecord {
+    const CLSID& clsid;
+    const char* progId;  // held, never written to the registry for the page
+    bool multipleInstances;
+    IUnknown* (*create)();
 };
 
 IUnknown* NewControl() {
@@ -68,9 +29,41 @@ IUnknown* NewPropPage() {
     return new (std::nothrow) CTalRecorderForDvRecUpPropPage;
 }
 
-CClassFactory g_controlFactory(CLSID_TalRecorderForDvRecUp, kProgID, NewControl);
-CClassFactory g_propPageFactory(CLSID_TalRecorderForDvRecUpPropPage, kPropPageProgID, NewPropPage);
-CClassFactory* const g_factories[] = {&g_controlFactory, &g_propPageFactory};
+const FactoryRecord g_factories[] = {
+    {CLSID_TalRecorderForDvRecUp, kProgID, false, NewControl},
+    {CLSID_TalRecorderForDvRecUpPropPage, kPropPageProgID, false, NewPropPage},
+};
+
+// The class object of one factory record.
+class CClassFactory final : public ComObject<IClassFactory> {
+  public:
+    explicit CClassFactory(const FactoryRecord& record) : record_(record) {
+        CTalRecorderForDvRecUpCtrl::Module().AddObject();
+    }
+
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
+        if (object == nullptr) return E_POINTER;
+        *object = nullptr;
+        if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+        IUnknown* created = record_.create();
+        if (created == nullptr) return E_OUTOFMEMORY;
+        HRESULT hr = created->QueryInterface(riid, object);
+        created->Release();
+        return hr;
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
+        CTalRecorderForDvRecUpCtrl::Module().Lock(lock);
+        return S_OK;
+    }
+
+  private:
+    ~CClassFactory() override { CTalRecorderForDvRecUpCtrl::Module().RemoveObject(); }
+    IUnknown* Interface(REFIID riid) override {
+        return riid == IID_IClassFactory ? static_cast<IClassFactory*>(this) : nullptr;
+    }
+
+    const FactoryRecord& record_;
+};
 
 HRESULT UpdateRegistry(bool registering) {
     std::string module = ModulePath();
@@ -82,29 +75,32 @@ HRESULT UpdateRegistry(bool registering) {
 
 }  // namespace
 
-TALREC_EXPORT HRESULT DllRegisterServer() {
+STDAPI DllRegisterServer() {
     if (!RegisterTypeLibrary(ModulePath())) return SELFREG_E_TYPELIB;
     return UpdateRegistry(true);
 }
 
-TALREC_EXPORT HRESULT DllUnregisterServer() {
+STDAPI DllUnregisterServer() {
     if (!UnregisterTypeLibrary()) return SELFREG_E_TYPELIB;
     return UpdateRegistry(false);
 }
 
-TALREC_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** object) {
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** object) {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
-    for (CClassFactory* factory : g_factories) {
-        if (factory->ClassId() == clsid) return factory->QueryInterface(riid, object);
+    for (const FactoryRecord& record : g_factories) {
+        if (record.clsid != clsid) continue;
+        auto* factory = new (std::nothrow) CClassFactory(record);
+        if (factory == nullptr) return E_OUTOFMEMORY;
+        HRESULT hr = factory->QueryInterface(riid, object);
+        factory->Release();
+        return hr;
     }
     return CLASS_E_CLASSNOTAVAILABLE;
 }
 
-TALREC_EXPORT HRESULT DllCanUnloadNow() {
-    if (!CTalRecorderForDvRecUpCtrl::Module().CanUnload()) return S_FALSE;
-    for (CClassFactory* factory : g_factories) {
-        if (factory->Referenced()) return S_FALSE;
-    }
-    return S_OK;
+// S_FALSE while any object of the module, any class object a container holds, or any lock
+// is alive.
+STDAPI DllCanUnloadNow() {
+    return CTalRecorderForDvRecUpCtrl::Module().CanUnload() ? S_OK : S_FALSE;
 }

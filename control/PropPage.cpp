@@ -8,32 +8,15 @@
 #include "resources/Resources.h"
 
 CTalRecorderForDvRecUpPropPage::CTalRecorderForDvRecUpPropPage() {
-    ++CTalRecorderForDvRecUpCtrl::Module().objects;
+    CTalRecorderForDvRecUpCtrl::Module().AddObject();
 }
 
 CTalRecorderForDvRecUpPropPage::~CTalRecorderForDvRecUpPropPage() {
-    --CTalRecorderForDvRecUpCtrl::Module().objects;
+    CTalRecorderForDvRecUpCtrl::Module().RemoveObject();
 }
 
-HRESULT CTalRecorderForDvRecUpPropPage::QueryInterface(REFIID riid, void** object) {
-    if (object == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IPropertyPage) {
-        *object = static_cast<IPropertyPage*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG CTalRecorderForDvRecUpPropPage::AddRef() {
-    return ++refs_;
-}
-
-ULONG CTalRecorderForDvRecUpPropPage::Release() {
-    ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
+IUnknown* CTalRecorderForDvRecUpPropPage::Interface(REFIID riid) {
+    return riid == IID_IPropertyPage ? static_cast<IPropertyPage*>(this) : nullptr;
 }
 
 HRESULT CTalRecorderForDvRecUpPropPage::SetPageSite(IPropertyPageSite*) {
@@ -52,7 +35,7 @@ HRESULT CTalRecorderForDvRecUpPropPage::GetPageInfo(PROPPAGEINFO* info) {
     const DialogTemplate& dialog = PropertyPageDialog();
     *info = PROPPAGEINFO{};
     info->cb = sizeof(PROPPAGEINFO);
-    info->pszTitle = AfxAllocTaskString(FindString(IDS_TALRECORDERFORDVRECUP_PPG_CAPTION));
+    info->pszTitle = AfxAllocTaskString(LoadAnsiString(IDS_TALRECORDERFORDVRECUP_PPG_CAPTION));
     info->pszDocString = AfxAllocTaskString(dialog.controls[0].text);
     // Dialog units of an 8-point "MS Shell Dlg": 6 by 13 pixels per 4 by 8 units.
     info->size = {dialog.cx * 6 / 4, dialog.cy * 13 / 8};

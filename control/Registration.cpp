@@ -23,8 +23,7 @@ std::string GuidText(REFGUID guid) {
 }
 
 std::string UserTypeName(UINT id, REFCLSID clsid) {
-    const char* name = resources::FindString(id);
-    return name != nullptr ? name : GuidText(clsid);
+    return resources::FindString(id) != nullptr ? resources::LoadAnsiString(id) : GuidText(clsid);
 }
 
 // One key's default value (or a named value) under HKEY_CLASSES_ROOT.
@@ -81,20 +80,21 @@ std::string ModulePath() {
 }
 
 bool RegisterTypeLibrary(const std::string& modulePath) {
-    std::u16string path = AfxAnsiToWide(modulePath);
+    OleString path = AfxAnsiToWide(modulePath);
     ITypeLib* lib = nullptr;
     if (FAILED(LoadTypeLib(path.c_str(), &lib))) return false;
     TLIBATTR* attr = nullptr;
     bool ours = SUCCEEDED(lib->GetLibAttr(&attr)) && attr->guid == LIBID_TalRecorderForDvRecUpLib;
     if (attr != nullptr) lib->ReleaseTLibAttr(attr);
-    bool ok = ours && SUCCEEDED(RegisterTypeLib(lib, path.c_str(), u""));
+    OLECHAR noHelpFolder[] = OLESTR("");  // the published signature takes it non-const
+    bool ok = ours && SUCCEEDED(RegisterTypeLib(lib, path.data(), noHelpFolder));
     lib->Release();
     return ok;
 }
 
 bool UnregisterTypeLibrary() {
     return SUCCEEDED(UnRegisterTypeLib(LIBID_TalRecorderForDvRecUpLib, kTypeLibMajor, kTypeLibMinor,
-                                       0, SYS_WIN32));
+                                       kTypeLibLocale, SYS_WIN32));
 }
 
 HRESULT RegisterSafetyCategory(REFGUID catid, const char* description) {
@@ -103,10 +103,10 @@ HRESULT RegisterSafetyCategory(REFGUID catid, const char* description) {
     CATEGORYINFO info{};
     info.catid = catid;
     info.lcid = 0x0409;
-    std::u16string text = AfxAnsiToWide(description);
+    OleString text = AfxAnsiToWide(description);
     std::size_t units = std::min<std::size_t>(text.size(), 127);
     std::copy_n(text.begin(), units, info.szDescription);
-    info.szDescription[units] = u'\0';
+    info.szDescription[units] = 0;
     HRESULT hr = manager->RegisterCategories(1, &info);
     manager->Release();
     return hr;
@@ -134,7 +134,9 @@ bool UpdateControlRegistration(bool registering, const std::string& modulePath) 
     }
 
     const std::string clsid = "CLSID\\" + GuidText(CLSID_TalRecorderForDvRecUp);
-    if (!registering) return DeleteTree(clsid) && DeleteTree(kProgID);
+    if (!registering) {
+        return DeleteTree(clsid) && DeleteTree(kProgID) && DeleteTree(kVersionIndependentProgID);
+    }
 
     const std::string name =
         UserTypeName(resources::IDS_TALRECORDERFORDVRECUP, CLSID_TalRecorderForDvRecUp);
@@ -151,6 +153,13 @@ bool UpdateControlRegistration(bool registering, const std::string& modulePath) 
         {clsid + "\\TypeLib", "", GuidText(LIBID_TalRecorderForDvRecUpLib)},
         {clsid + "\\Version", "", "1.0"},
         {clsid + "\\InprocServer32", "ThreadingModel", "Apartment"},
+        // The version-independent ProgID, which names the current one; script hosts and tools
+        // that create "the latest" control go through it.
+        {clsid + "\\VersionIndependentProgID", "", kVersionIndependentProgID},
+        {kVersionIndependentProgID, "", name},
+        {std::string(kVersionIndependentProgID) + "\\CLSID", "",
+         GuidText(CLSID_TalRecorderForDvRecUp)},
+        {std::string(kVersionIndependentProgID) + "\\CurVer", "", kProgID},
     });
 }
 

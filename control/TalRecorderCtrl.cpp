@@ -17,8 +17,12 @@ namespace {
 constexpr UINT_PTR kPollTimer = 100;
 constexpr UINT kPollPeriodMs = 1000;
 constexpr DWORD kPersistVersion = 0x00010000;  // major 1, minor 0
+// A capture level of 0 to 9000 becomes a volume of 0 to 100.
+constexpr UINT kLevelPerVolumeStep = 90;
 
 const COleControl::Identity& ControlIdentity() {
+    static const std::string userTypeName =
+        talrec::resources::LoadAnsiString(talrec::resources::IDS_TALRECORDERFORDVRECUP);
     static const COleControl::Identity identity = {
         CLSID_TalRecorderForDvRecUp,
         DIID__DTalRecorderForDvRecUp,
@@ -26,8 +30,9 @@ const COleControl::Identity& ControlIdentity() {
         LIBID_TalRecorderForDvRecUpLib,
         kTypeLibMajor,
         kTypeLibMinor,
+        kTypeLibLocale,
         kMiscStatus,
-        talrec::resources::FindString(talrec::resources::IDS_TALRECORDERFORDVRECUP),
+        userTypeName.c_str(),
         &CLSID_TalRecorderForDvRecUpPropPage,
         "TalRecorderForDvRecUp",
     };
@@ -75,7 +80,7 @@ void CTalRecorderForDvRecUpCtrl::OnTimer(UINT_PTR id) {
 bool CTalRecorderForDvRecUpCtrl::OnWindowMessage(UINT message, WPARAM wParam, LPARAM,
                                                  LRESULT& result) {
     if (message != WM_WAVE_LEVEL) return false;
-    FireVolumeStatus(static_cast<LONG>(static_cast<UINT>(wParam) / 90));
+    FireVolumeStatus(static_cast<LONG>(static_cast<UINT>(wParam) / kLevelPerVolumeStep));
     result = 0;
     return true;
 }
@@ -83,7 +88,7 @@ bool CTalRecorderForDvRecUpCtrl::OnWindowMessage(UINT message, WPARAM wParam, LP
 void CTalRecorderForDvRecUpCtrl::OnProperties() {
     using namespace talrec::resources;
     const DialogTemplate& dialog = PropertyPageDialog();
-    std::string text = FindString(IDS_TALRECORDERFORDVRECUP_PPG_CAPTION);
+    std::string text = LoadAnsiString(IDS_TALRECORDERFORDVRECUP_PPG_CAPTION);
     for (std::size_t i = 0; i < dialog.controlCount; ++i) {
         text += "\n";
         text += dialog.controls[i].text;

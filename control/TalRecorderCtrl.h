@@ -10,6 +10,7 @@
 
 #include "audio/MciPlayer.h"
 #include "audio/WaveManager.h"
+#include "control/Interfaces.h"
 #include "framework/afxctl.h"
 
 class CTalRecorderForDvRecUpCtrl : public COleControl {
@@ -37,7 +38,6 @@ class CTalRecorderForDvRecUpCtrl : public COleControl {
     // The scripting methods (one handler per entry; pairs share theirs).
     LONG BeginRecording(const std::string& path);
     LONG BeginPlaying(const std::string& path);
-    LONG RecStart(const std::string& path);
     LONG RecordStop();
     LONG RecordPause();
     LONG RecordContinue();
@@ -48,6 +48,8 @@ class CTalRecorderForDvRecUpCtrl : public COleControl {
     std::string RecordFileName() const;
     void SetTempFolderPass(const std::string& value);
     LONG ConvertWavToWMA(const std::string& source, const std::string& dest);
+
+    static bool PathsAllowed(const talrec::control::Member& member, std::span<VARIANT> args);
 
     void FireRecorderStateNotify(const char* state);
     void FireNoArgs(DISPID id);

@@ -60,7 +60,7 @@ struct LibraryData {
     };
     TLIBDATA library = {TLIBDATA_VERSION,
                         LIBID_TalRecorderForDvRecUpLib,
-                        0x0409,
+                        kTypeLibLocale,
                         kTypeLibMajor,
                         kTypeLibMinor,
                         LIBFLAG_FCONTROL,

@@ -7,6 +7,7 @@
 #include "platform/codepage.h"
 #include "platform/fileapi.h"
 #include "platform/handleapi.h"
+#include "platform/mbstring.h"
 
 namespace {
 
@@ -58,7 +59,8 @@ void CWmaConverter::LoadWriterLibrary() {
     char path[kDirectoryCapacity] = {};
     GetSystemDirectoryA(directory, kDirectoryCapacity);
     // Bounded: a longer path is cut at 511 characters, and the cut is not reported.
-    const int length = std::snprintf(path, sizeof path, "%s/wmaudsdk.so", directory);
+    const int length = std::snprintf(path, sizeof path, "%s%swmaudsdk%s", directory,
+                                     PATH_SEPARATOR_STRING, MODULE_FILE_EXTENSION);
     (void)length;
     library_ = LoadLibraryA(path);
     if (library_ != nullptr) {
@@ -86,7 +88,7 @@ HRESULT CWmaConverter::OpenWriter(LPCSTR source, LPCSTR destination) {
     }
     if (createWriter_ == nullptr) return E_FAIL;
 
-    HRESULT hr = createWriter_(reinterpret_cast<const char16_t*>(wideName), &writer_);
+    HRESULT hr = createWriter_(wideName, &writer_);
     if (FAILED(hr)) {
         Diagnostic(" Failed to Create Audio Writer %x\n", static_cast<unsigned>(hr));
         return hr;

@@ -7,9 +7,13 @@
 
 #include "platform/oaidl.h"
 
+// Strings of OLECHAR: UTF-16 on both targets (wchar_t on Windows, char16_t on Linux).
+using OleString = std::basic_string<OLECHAR>;
+using OleStringView = std::basic_string_view<OLECHAR>;
+
 // Characters that do not convert become the code page's replacement; nothing fails.
-std::u16string AfxAnsiToWide(std::string_view ansi);
-std::string AfxWideToAnsi(std::u16string_view wide);
+OleString AfxAnsiToWide(std::string_view ansi);
+std::string AfxWideToAnsi(OleStringView wide);
 // The automation string's text (a null BSTR is the empty string).
 std::string AfxBstrToAnsi(BSTR text);
 // A newly allocated automation string; the empty string gives an empty BSTR, never null.

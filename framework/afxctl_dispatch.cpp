@@ -1,5 +1,10 @@
 // COleControl's IDispatch: name lookup, argument checks and conversion, and the framework's
 // exceptions turned into automation errors. On the control's thread.
+//
+// Script hosts call a method with DISPATCH_METHOD | DISPATCH_PROPERTYGET and pass what they
+// have: JScript integers as VT_I4 and other numbers as VT_R8, VBScript variables by
+// reference (VT_BYREF | VT_VARIANT) and small literals as VT_I2. So every argument is coerced
+// to the table's type with VariantChangeType, which also follows references.
 #include <cctype>
 #include <new>
 #include <vector>
@@ -38,10 +43,16 @@ HRESULT COleControl::GetTypeInfoCount(UINT* count) {
     return S_OK;
 }
 
+// The registered library for the caller's locale, else for the library's own: Windows keeps a
+// registration under the library's locale only and finds no other locale's there.
 HRESULT COleControl::LoadTypeInfo(LCID lcid, REFGUID guid, ITypeInfo** info) const {
     ITypeLib* lib = nullptr;
     HRESULT hr =
         LoadRegTypeLib(identity_.libid, identity_.libMajor, identity_.libMinor, lcid, &lib);
+    if (FAILED(hr) && lcid != identity_.libLocale) {
+        hr = LoadRegTypeLib(identity_.libid, identity_.libMajor, identity_.libMinor,
+                            identity_.libLocale, &lib);
+    }
     if (FAILED(hr)) return hr;
     hr = lib->GetTypeInfoOfGuid(guid, info);
     lib->Release();
@@ -51,7 +62,7 @@ HRESULT COleControl::LoadTypeInfo(LCID lcid, REFGUID guid, ITypeInfo** info) con
 HRESULT COleControl::GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) {
     if (info == nullptr) return E_POINTER;
     *info = nullptr;
-    if (index != 0) return static_cast<HRESULT>(0x8002000Bu);  // DISP_E_BADINDEX
+    if (index != 0) return DISP_E_BADINDEX;
     return LoadTypeInfo(lcid, identity_.dispatchIid, info);
 }
 
@@ -65,7 +76,8 @@ const AFX_DISPMAP_ENTRY* COleControl::FindEntry(DISPID id) const {
 // The control's own table: names without regard to case, an exact-case match first.
 // Parameter names are not known to the table.
 HRESULT COleControl::NamesFromTable(LPOLESTR* names, UINT count, DISPID* ids) const {
-    std::string name = AfxWideToAnsi(names[0] != nullptr ? std::u16string_view(names[0]) : u"");
+    std::string name =
+        AfxWideToAnsi(names[0] != nullptr ? OleStringView(names[0]) : OleStringView());
     const AFX_DISPMAP_ENTRY* found = nullptr;
     for (const AFX_DISPMAP_ENTRY& entry : GetDispatchMap()) {
         if (name == entry.name) {
@@ -167,6 +179,7 @@ HRESULT COleControl::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS
 }
 
 void COleControl::FireEvent(DISPID id, std::span<const VARIANT> args) {
+    if (freezeCount_ > 0) return;  // the container has frozen the events: dropped, as MFC does
     std::vector<VARIANT> reversed(args.rbegin(), args.rend());
     DISPPARAMS params{reversed.empty() ? nullptr : reversed.data(), nullptr,
                       static_cast<UINT>(reversed.size()), 0};

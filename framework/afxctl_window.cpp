@@ -1,28 +1,54 @@
-// COleControl's window: created on in-place activation, destroyed on Close or when the last
-// reference goes. The window procedure runs on the thread that created the window.
+// COleControl's window: created on activation, destroyed on Close, on in-place deactivation,
+// with its parent, or when the last reference goes. The window procedure runs on the thread
+// that created the window.
 #include <mutex>
 
 #include "framework/afxctl.h"
+#include "platform/libloaderapi.h"
 
 namespace {
 
 constexpr char kControlClass[] = "TalrecOleControl";
 
-void RegisterControlClass() {
-    static std::once_flag once;
-    std::call_once(once, [] {
+// The module that holds this code: its window class is its own, so that two modules with
+// this framework (or one loaded twice) never share a procedure.
+HINSTANCE ModuleInstance() {
+    HMODULE module = nullptr;
+    GetModuleHandleExA(
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+        reinterpret_cast<LPCSTR>(&ControlWindowProc), &module);
+    return module;
+}
+
+// The window class is registered while controls of this module use it and unregistered after
+// the last one is gone, so that nothing of it outlives a module that is unloaded.
+std::mutex g_classLock;
+int g_classUsers = 0;
+
+bool AcquireControlClass() {
+    std::lock_guard lock(g_classLock);
+    if (g_classUsers == 0) {
         WNDCLASSA wc{};
         wc.lpfnWndProc = ControlWindowProc;
+        wc.hInstance = ModuleInstance();
         wc.lpszClassName = kControlClass;
-        RegisterClassA(&wc);
-    });
+        if (RegisterClassA(&wc) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
+    }
+    ++g_classUsers;
+    return true;
+}
+
+void ReleaseControlClass() {
+    std::lock_guard lock(g_classLock);
+    if (--g_classUsers == 0) UnregisterClassA(kControlClass, ModuleInstance());
 }
 
 }  // namespace
 
 // Window procedure of every control window (control's thread). The control is found through
-// the window's user-data slot, set at WM_CREATE and cleared at WM_NCDESTROY.
-LRESULT ControlWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+// the window's user-data slot, set at WM_CREATE and cleared at WM_NCDESTROY; messages before
+// WM_CREATE get the default handling.
+LRESULT CALLBACK ControlWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     COleControl* control = nullptr;
     if (message == WM_CREATE) {
         auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
@@ -43,10 +69,12 @@ LRESULT COleControl::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_DESTROY:
             OnDestroy();
             return 0;
-        case WM_NCDESTROY:
-            SetWindowLongPtrA(m_hWnd, GWLP_USERDATA, 0);
+        case WM_NCDESTROY: {
+            HWND hwnd = m_hWnd;
+            SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
             m_hWnd = nullptr;
-            return 0;
+            return DefWindowProcA(hwnd, message, wParam, lParam);
+        }
         case WM_TIMER:
             OnTimer(static_cast<UINT_PTR>(wParam));
             return 0;
@@ -58,6 +86,11 @@ LRESULT COleControl::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     return DefWindowProcA(m_hWnd, message, wParam, lParam);
 }
 
+COleControl::~COleControl() {
+    if (usesWindowClass_) ReleaseControlClass();
+    module_.RemoveObject();
+}
+
 int COleControl::OnCreate(CREATESTRUCTA*) {
     return 0;
 }
@@ -67,11 +100,16 @@ bool COleControl::OnWindowMessage(UINT, WPARAM, LPARAM, LRESULT&) {
     return false;
 }
 
-HRESULT COleControl::CreateControlWindow(HWND parent) {
+HRESULT COleControl::CreateControlWindow(HWND parent, const RECT& position) {
     if (m_hWnd != nullptr) return S_OK;
-    RegisterControlClass();
-    HWND hwnd = CreateWindowExA(0, kControlClass, identity_.userTypeName, WS_CHILD, 0, 0, 0, 0,
-                                parent, nullptr, nullptr, this);
+    if (!usesWindowClass_) {
+        if (!AcquireControlClass()) return E_FAIL;
+        usesWindowClass_ = true;
+    }
+    HWND hwnd =
+        CreateWindowExA(0, kControlClass, identity_.userTypeName, WS_CHILD, position.left,
+                        position.top, position.right - position.left,
+                        position.bottom - position.top, parent, nullptr, ModuleInstance(), this);
     return hwnd != nullptr ? S_OK : E_FAIL;
 }
 

@@ -34,20 +34,21 @@ class CComConnectionPoint final : public IConnectionPoint {
     CComConnectionPoint(const CComConnectionPoint&) = delete;
     CComConnectionPoint& operator=(const CComConnectionPoint&) = delete;
 
-    HRESULT QueryInterface(REFIID riid, void** object) override;
-    ULONG AddRef() override;
-    ULONG Release() override;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
 
-    HRESULT GetConnectionInterface(IID* iid) override;
-    HRESULT GetConnectionPointContainer(IConnectionPointContainer** container) override;
+    HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override;
+    HRESULT STDMETHODCALLTYPE
+    GetConnectionPointContainer(IConnectionPointContainer** container) override;
     // Connects the sink through its outgoing interface, else through IDispatch
     // (CONNECT_E_CANNOTCONNECT when it has neither). Cookies are non-zero and never reused.
-    HRESULT Advise(IUnknown* sink, DWORD* cookie) override;
+    HRESULT STDMETHODCALLTYPE Advise(IUnknown* sink, DWORD* cookie) override;
     // CONNECT_E_NOCONNECTION for a cookie that is not connected.
-    HRESULT Unadvise(DWORD cookie) override;
+    HRESULT STDMETHODCALLTYPE Unadvise(DWORD cookie) override;
     // A snapshot of the connections; each CONNECTDATA's pUnk is a counted reference that the
     // caller releases.
-    HRESULT EnumConnections(IEnumConnections** connections) override;
+    HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** connections) override;
 
     // Delivers one event: IDispatch::Invoke(id, IID_NULL, 0, DISPATCH_METHOD, params) on each
     // sink connected when Fire begins, in the order they connected. A sink that fails is

@@ -9,7 +9,7 @@ BOOL CFileFind::FindFile(LPCSTR pattern) {
     if (pattern == nullptr) return FALSE;
     const char* separator = AfxStrRChrMB(pattern, PATH_SEPARATOR);
     root_ = separator == nullptr ? std::string() : std::string(pattern, separator);
-    handle_ = FindFirstFileA(pattern, &next_);
+    handle_ = ::FindFirstFileA(pattern, &next_);
     haveNext_ = handle_ != INVALID_HANDLE_VALUE;
     return haveNext_ ? TRUE : FALSE;
 }
@@ -18,12 +18,12 @@ BOOL CFileFind::FindNextFile() {
     if (!haveNext_) return FALSE;
     current_ = next_;
     haveCurrent_ = true;
-    haveNext_ = FindNextFileA(handle_, &next_) != FALSE;
+    haveNext_ = ::FindNextFileA(handle_, &next_) != FALSE;
     return haveNext_ ? TRUE : FALSE;
 }
 
 void CFileFind::Close() {
-    if (handle_ != INVALID_HANDLE_VALUE) FindClose(handle_);
+    if (handle_ != INVALID_HANDLE_VALUE) ::FindClose(handle_);
     handle_ = INVALID_HANDLE_VALUE;
     haveNext_ = haveCurrent_ = false;
 }

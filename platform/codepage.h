@@ -11,6 +11,9 @@
 // All functions may be called from any thread; they share no state.
 #pragma once
 
+#ifdef _WIN32
+#include "platform/win32/sdk.h"
+#else
 #include <string>
 
 #include "platform/windef.h"
@@ -61,3 +64,5 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int 
 int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int cchWideChar,
                         LPSTR lpMultiByteStr, int cbMultiByte, LPCCH lpDefaultChar,
                         LPBOOL lpUsedDefaultChar);
+
+#endif  // _WIN32

@@ -8,6 +8,9 @@
 // platform and needs no registration. Any thread.
 #pragma once
 
+#ifdef _WIN32
+#include "platform/win32/sdk.h"
+#else
 #include "platform/objbase.h"
 
 using REFCATID = const CATID&;
@@ -103,3 +106,5 @@ struct ICatInformation : IUnknown {
   protected:
     ~ICatInformation() = default;
 };
+
+#endif  // _WIN32

@@ -19,8 +19,8 @@
 #include "platform/unknwn.h"
 
 // A heap object implementing the interfaces it derives from. Its count starts at 1 (the
-// creator's reference); the last Release deletes it. AddRef and Release may be called from
-// any thread.
+// creator's reference); the last Release deletes it (OnFinalRelease). AddRef and Release may be
+// called from any thread.
 template <class First, class... Rest>
 class ComObject : public First, public Rest... {
   public:
@@ -38,7 +38,7 @@ class ComObject : public First, public Rest... {
     ULONG STDMETHODCALLTYPE AddRef() override { return refs_.fetch_add(1) + 1; }
     ULONG STDMETHODCALLTYPE Release() override {
         const ULONG left = refs_.fetch_sub(1) - 1;
-        if (left == 0) delete this;
+        if (left == 0) OnFinalRelease();
         return left;
     }
 
@@ -47,6 +47,10 @@ class ComObject : public First, public Rest... {
     virtual ~ComObject() = default;
     // The object's interface for riid (never asked for IID_IUnknown), or null.
     virtual IUnknown* Interface(REFIID riid) = 0;
+    // Runs when the last reference has gone, on the thread of that Release: deletes the
+    // object. An object that must tear something down while it is still whole (a window
+    // whose handlers are in a derived class) overrides it and deletes itself at its end.
+    virtual void OnFinalRelease() { delete this; }
 
   private:
     std::atomic<ULONG> refs_{1};

@@ -2,6 +2,9 @@
 // interrupt signals.
 #pragma once
 
+#ifdef _WIN32
+#include "platform/win32/sdk.h"
+#else
 #include <cstdio>
 
 #include "platform/windef.h"
@@ -31,3 +34,5 @@ std::FILE* TakeStandardOutput();
 bool IsTerminal(std::FILE* stream);
 
 }  // namespace talrec::platform
+
+#endif  // _WIN32

@@ -2,6 +2,9 @@
 // waiting for Enter and without echo while standard input is a terminal.
 #pragma once
 
+#ifdef _WIN32
+#error "a Linux extension with no counterpart in the Windows SDK"
+#else
 namespace talrec::platform {
 
 class ConsoleKeys {
@@ -26,3 +29,5 @@ class ConsoleKeys {
 };
 
 }  // namespace talrec::platform
+
+#endif  // _WIN32

@@ -9,6 +9,9 @@
 // calling thread, so a container hands the text to its own thread itself.
 #pragma once
 
+#ifdef _WIN32
+#include "platform/win32/sdk.h"
+#else
 #include "platform/windef.h"
 
 void WINAPI OutputDebugStringA(LPCSTR text);
@@ -19,3 +22,5 @@ void WINAPI OutputDebugStringA(LPCSTR text);
 // hook must not call OutputDebugStringA or SetDebugOutputHook itself.
 using DEBUGOUTPUTHOOK = void (*)(const char* text, void* context);
 void SetDebugOutputHook(DEBUGOUTPUTHOOK hook, void* context);
+
+#endif  // _WIN32

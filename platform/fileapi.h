@@ -23,6 +23,18 @@
 // Every call sets the thread's last error on failure.
 #pragma once
 
+#ifdef _WIN32
+#include <string>
+
+#include "platform/win32/sdk.h"
+
+// The extension the Linux branch carries too: a path's real location and containment, for
+// the rule on the paths scripts pass (platform/win32/paths.cpp).
+namespace talrec::platform {
+bool ResolvePath(const std::string& path, std::string& resolved);
+bool PathIsInside(const std::string& path, const std::string& folder);
+}  // namespace talrec::platform
+#else
 #include <string>
 
 #include "platform/mbstring.h"
@@ -182,3 +194,5 @@ bool ResolvePath(const std::string& path, std::string& resolved);
 bool PathIsInside(const std::string& path, const std::string& folder);
 
 }  // namespace talrec::platform
+
+#endif  // _WIN32

@@ -15,6 +15,12 @@
 // These calls may be made from any thread.
 #pragma once
 
+#ifdef _WIN32
+#include "platform/win32/sdk.h"
+
+// The extension the Linux branch carries too: how the file of a loadable module ends.
+inline constexpr char MODULE_FILE_EXTENSION[] = ".dll";
+#else
 #include <cstdint>
 
 #include "platform/windef.h"
@@ -27,6 +33,8 @@ using FARPROC = std::intptr_t (*)();
 HMODULE LoadLibraryA(LPCSTR lpLibFileName);
 FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 BOOL FreeLibrary(HMODULE hLibModule);
+// How the file of a loadable module ends (".dll" on Windows).
+inline constexpr char MODULE_FILE_EXTENSION[] = ".so";
 // The full path of a loaded library, or of the program for a null module. Returns the length
 // copied; a path that does not fit is cut to nSize - 1 characters, and
 // ERROR_INSUFFICIENT_BUFFER is set.
@@ -41,3 +49,5 @@ inline constexpr DWORD GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS = 0x4;
 // module name is not looked up otherwise). Without UNCHANGED_REFCOUNT the module gains a
 // reference that FreeLibrary drops. FALSE with ERROR_MOD_NOT_FOUND when no module holds it.
 BOOL GetModuleHandleExA(DWORD dwFlags, LPCSTR lpModuleName, HMODULE* phModule);
+
+#endif  // _WIN32

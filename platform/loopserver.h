@@ -14,6 +14,9 @@
 // request's meaning (its Host and Origin headers, its target, whether an upgrade is accepted).
 #pragma once
 
+#ifdef _WIN32
+#error "a Linux extension with no counterpart in the Windows SDK"
+#else
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -128,3 +131,5 @@ class LoopServer {
 };
 
 }  // namespace talrec::platform
+
+#endif  // _WIN32

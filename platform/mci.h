@@ -22,6 +22,9 @@
 //   (OutputDebugStringA), with FFmpeg's words when FFmpeg refused it; the result is unchanged.
 #pragma once
 
+#ifdef _WIN32
+#include "platform/win32/sdk.h"
+#else
 #include "platform/windef.h"
 
 using MCIERROR = DWORD;
@@ -185,3 +188,5 @@ MCIERROR mciSendCommandA(MCIDEVICEID IDDevice, UINT uMsg, DWORD_PTR fdwCommand, 
 // Writes the text of an error code, at most cchText bytes with the terminating zero.
 // Returns TRUE if the code is known, FALSE (and an empty string) if not.
 BOOL mciGetErrorStringA(MCIERROR mcierr, LPSTR pszText, UINT cchText);
+
+#endif  // _WIN32

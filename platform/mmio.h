@@ -19,6 +19,9 @@
 // - Handles are used from one thread at a time.
 #pragma once
 
+#ifdef _WIN32
+#include "platform/win32/sdk.h"
+#else
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -136,3 +139,5 @@ HMMIO mmioOpenStream(std::unique_ptr<IMmioStream> stream);
 // run the production code unchanged over bytes held in memory.
 using MmioStreamOpener = std::function<std::unique_ptr<IMmioStream>(LPCSTR name)>;
 MmioStreamOpener mmioSetStreamOpener(MmioStreamOpener opener);
+
+#endif  // _WIN32

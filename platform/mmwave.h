@@ -51,6 +51,9 @@
 //   faster than real time.
 #pragma once
 
+#ifdef _WIN32
+#include "platform/win32/sdk.h"
+#else
 #include "platform/windef.h"
 
 using MMRESULT = UINT;
@@ -247,3 +250,5 @@ MMRESULT waveOutGetErrorTextA(MMRESULT mmrError, LPSTR pszText, UINT cchText);
 // opened; the virtual device has none. MMSYSERR_INVALHANDLE / MMSYSERR_INVALPARAM as usual.
 MMRESULT waveInGetXruns(HWAVEIN hwi, DWORD* pdwXruns);
 MMRESULT waveOutGetXruns(HWAVEOUT hwo, DWORD* pdwXruns);
+
+#endif  // _WIN32

@@ -3,6 +3,9 @@
 // table orders. The functions over them are in platform/oleauto.h.
 #pragma once
 
+#ifdef _WIN32
+#include "platform/win32/sdk.h"
+#else
 #include "platform/unknwn.h"
 
 // One UTF-16 code unit. (Redeclaring an alias to the same type is allowed, so another
@@ -366,3 +369,5 @@ struct ITypeLib : IUnknown {
   protected:
     ~ITypeLib() = default;
 };
+
+#endif  // _WIN32

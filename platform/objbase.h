@@ -12,6 +12,9 @@
 // loads all use.
 #pragma once
 
+#ifdef _WIN32
+#include "platform/win32/sdk.h"
+#else
 #include "platform/oaidl.h"
 
 enum CLSCTX : DWORD {
@@ -92,3 +95,5 @@ HRESULT IIDFromString(LPCOLESTR text, IID* iid);
 HRESULT CLSIDFromProgID(LPCOLESTR progId, CLSID* clsid);
 // CLSID\{clsid}\ProgID's default value in task memory; REGDB_E_CLASSNOTREG when absent.
 HRESULT ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* progId);
+
+#endif  // _WIN32

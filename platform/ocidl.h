@@ -2,6 +2,9 @@
 // container finds the object's class description.
 #pragma once
 
+#ifdef _WIN32
+#include "platform/win32/sdk.h"
+#else
 #include "platform/oaidl.h"
 
 // {B196B283-BAB4-101A-B69C-00AA00341D07}
@@ -73,3 +76,5 @@ struct IProvideClassInfo : IUnknown {
   protected:
     ~IProvideClassInfo() = default;
 };
+
+#endif  // _WIN32

@@ -3,6 +3,9 @@
 // BSTR is used by one thread at a time.
 #pragma once
 
+#ifdef _WIN32
+#include "platform/win32/sdk.h"
+#else
 #include "platform/oaidl.h"
 
 // --- Automation strings ------------------------------------------------------------------
@@ -102,3 +105,5 @@ struct TLIBDATA;
 // Makes a type library from a description in memory, copied, so the description may go away.
 // For a module that wants its own library without loading itself (and for tests).
 HRESULT CreateTypeLibFromData(const TLIBDATA* data, ITypeLib** lib);
+
+#endif  // _WIN32

@@ -28,6 +28,9 @@
 // LoadTypeLib refuses a description that breaks these rules with TYPE_E_INVDATAREAD.
 #pragma once
 
+#ifdef _WIN32
+#error "a Linux extension with no counterpart in the Windows SDK"
+#else
 #include "platform/oaidl.h"
 
 inline constexpr char TLIBDATA_SYMBOL[] = "TalrecGetTypeLibData";
@@ -89,3 +92,5 @@ struct TLIBDATA {
 };
 
 using LPFNGETTYPELIBDATA = const TLIBDATA* (*)();
+
+#endif  // _WIN32

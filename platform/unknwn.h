@@ -3,6 +3,9 @@
 // so that their tables are laid out exactly as a COM caller indexes them.
 #pragma once
 
+#ifdef _WIN32
+#include "platform/win32/sdk.h"
+#else
 #include "platform/windef.h"
 
 // {00000000-0000-0000-C000-000000000046}
@@ -17,3 +20,5 @@ struct IUnknown {
   protected:
     ~IUnknown() = default;  // released through Release, never deleted by a caller
 };
+
+#endif  // _WIN32

@@ -1,6 +1,9 @@
 // The virtual wave device's clock, and the hooks through which tests drive the device.
 #pragma once
 
+#ifdef _WIN32
+#error "a Linux extension with no counterpart in the Windows SDK"
+#else
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -62,3 +65,5 @@ void LoseVirtualDevices();
 bool WaitUntilDevicesIdle(std::chrono::milliseconds limit = std::chrono::seconds(10));
 
 }  // namespace talrec::wave
+
+#endif  // _WIN32

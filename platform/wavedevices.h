@@ -2,6 +2,9 @@
 // command-line tools to list. Read-only: nothing is opened here.
 #pragma once
 
+#ifdef _WIN32
+#error "a Linux extension with no counterpart in the Windows SDK"
+#else
 #include <string>
 #include <vector>
 
@@ -21,3 +24,5 @@ std::vector<WaveDeviceEntry> ListWaveDevices(bool capture);
 std::string SelectedWaveDevice();
 
 }  // namespace talrec::platform
+
+#endif  // _WIN32

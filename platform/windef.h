@@ -2,6 +2,9 @@
 // code compiles unchanged against the real Windows headers one day.
 #pragma once
 
+#ifdef _WIN32
+#include "platform/win32/sdk.h"
+#else
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -13,6 +16,10 @@
 #define STDMETHODCALLTYPE
 #define STDMETHODIMP HRESULT STDMETHODCALLTYPE
 #define STDMETHODIMP_(type) type STDMETHODCALLTYPE
+// A module's exported entry point (DllGetClassObject and the others): C linkage, and here
+// visible outside the module that defines it.
+#define STDAPI extern "C" __attribute__((visibility("default"))) HRESULT STDAPICALLTYPE
+#define STDAPICALLTYPE
 
 using BYTE = std::uint8_t;
 using WORD = std::uint16_t;
@@ -41,6 +48,14 @@ union LARGE_INTEGER {
     LONGLONG QuadPart;
 };
 using PLARGE_INTEGER = LARGE_INTEGER*;
+union ULARGE_INTEGER {
+    struct {
+        DWORD LowPart;
+        DWORD HighPart;
+    } u;
+    ULONGLONG QuadPart;
+};
+using PULARGE_INTEGER = ULARGE_INTEGER*;
 // Pointer-sized integers, as on Win64.
 using UINT_PTR = std::uintptr_t;
 using DWORD_PTR = std::uintptr_t;
@@ -86,6 +101,7 @@ inline constexpr HRESULT DISP_E_NONAMEDARGS = static_cast<HRESULT>(0x80020007u);
 inline constexpr HRESULT DISP_E_BADVARTYPE = static_cast<HRESULT>(0x80020008u);
 inline constexpr HRESULT DISP_E_EXCEPTION = static_cast<HRESULT>(0x80020009u);
 inline constexpr HRESULT DISP_E_OVERFLOW = static_cast<HRESULT>(0x8002000Au);
+inline constexpr HRESULT DISP_E_BADINDEX = static_cast<HRESULT>(0x8002000Bu);
 inline constexpr HRESULT DISP_E_BADPARAMCOUNT = static_cast<HRESULT>(0x8002000Eu);
 inline constexpr HRESULT DISP_E_PARAMNOTOPTIONAL = static_cast<HRESULT>(0x8002000Fu);
 inline constexpr HRESULT TYPE_E_ELEMENTNOTFOUND = static_cast<HRESULT>(0x8002802Bu);
@@ -187,3 +203,5 @@ inline constexpr HRESULT TYPE_E_INVDATAREAD = static_cast<HRESULT>(0x80028018u);
 constexpr HRESULT HRESULT_FROM_WIN32(DWORD code) {
     return code == 0 ? S_OK : static_cast<HRESULT>((code & 0xFFFFu) | 0x80070000u);
 }
+
+#endif  // _WIN32

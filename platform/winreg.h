@@ -26,6 +26,9 @@
 // answer ERROR_INVALID_HANDLE.
 #pragma once
 
+#ifdef _WIN32
+#include "platform/win32/sdk.h"
+#else
 #include "platform/windef.h"
 
 struct HKEY__;
@@ -108,3 +111,5 @@ LSTATUS RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWO
                       LPSTR keyClass, LPDWORD classSize, _FILETIME* lastWriteTime);
 LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameSize,
                       LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD dataSize);
+
+#endif  // _WIN32

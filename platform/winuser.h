@@ -25,6 +25,9 @@
 // until the window's WM_NCDESTROY, after which nothing calls it for that window.
 #pragma once
 
+#ifdef _WIN32
+#include "platform/win32/sdk.h"
+#else
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -89,6 +92,13 @@ struct WNDCLASSA {
     LPCSTR lpszClassName;
 };
 
+// A rectangle in pixels: left and top inside, right and bottom just outside.
+struct RECT {
+    LONG left, top, right, bottom;
+};
+using LPRECT = RECT*;
+using LPCRECT = const RECT*;
+
 // What WM_CREATE carries in lParam: the arguments of CreateWindowExA. Valid during WM_CREATE.
 struct CREATESTRUCTA {
     LPVOID lpCreateParams;
@@ -150,6 +160,19 @@ BOOL IsWindow(HWND hWnd);
 
 // Default handling: WM_CLOSE destroys the window; every other message gives 0.
 LRESULT DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
+
+// Where a window lies in its parent, and whether it is shown. There is no screen: the
+// rectangle is what CreateWindowExA and MoveWindow gave (bRepaint is ignored), and visibility
+// is the WS_VISIBLE style, which ShowWindow sets (any SW_ value but SW_HIDE) or clears.
+// Windows of the calling thread only (ERROR_ACCESS_DENIED otherwise); ShowWindow returns
+// whether the window was visible before, the others FALSE on failure.
+inline constexpr int SW_HIDE = 0;
+inline constexpr int SW_SHOWNORMAL = 1;
+inline constexpr int SW_SHOW = 5;
+BOOL MoveWindow(HWND hWnd, int X, int Y, int nWidth, int nHeight, BOOL bRepaint);
+BOOL GetWindowRect(HWND hWnd, LPRECT lpRect);
+BOOL ShowWindow(HWND hWnd, int nCmdShow);
+BOOL IsWindowVisible(HWND hWnd);
 
 // Reads or replaces a window-data slot (GWLP_USERDATA or GWLP_WNDPROC), from any thread.
 // SetWindowLongPtrA returns the previous value. Both return 0 with ERROR_INVALID_INDEX for
@@ -274,3 +297,5 @@ class MessageLoop {
   private:
     std::shared_ptr<MessageLoopState> state_;
 };
+
+#endif  // _WIN32

@@ -3,9 +3,10 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
-#include "platform/windef.h"
+#include "platform/oaidl.h"
 
 namespace talrec::resources {
 
@@ -15,9 +16,15 @@ inline constexpr UINT IDS_TALRECORDERFORDVRECUP_PPG_CAPTION = 200;
 inline constexpr UINT IDB_TALRECORDERFORDVRECUP = 1;  // toolbox bitmap
 inline constexpr UINT IDD_PROPPAGE_TALRECORDERFORDVRECUP = 200;
 inline constexpr UINT IDR_MANIFEST = 2;
+// TempFolderPass's message for a value that is no folder; "%s" stands for the value. In
+// Korean: it reads as meant where the ANSI code page is 949.
+inline constexpr UINT IDS_TEMPFOLDERPASS_NOT_FOLDER = 201;
 
-// The string with that id, or null when the table has none.
-const char* FindString(UINT id);
+// The string with that id as the table holds it (UTF-16, as a module's string table does),
+// or null when the table has none.
+const OLECHAR* FindString(UINT id);
+// The same in the ANSI code page, as LoadStringA gives it; empty when the table has none.
+std::string LoadAnsiString(UINT id);
 
 struct VersionEntry {
     const char* name;

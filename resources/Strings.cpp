@@ -1,18 +1,34 @@
+#include "framework/afxconv.h"
 #include "resources/Resources.h"
 
 namespace talrec::resources {
 
-const char* FindString(UINT id) {
-    switch (id) {
-        case IDS_TALRECORDERFORDVRECUP:
-            return "TalRecorderForDvRecUp Control";
-        case IDS_TALRECORDERFORDVRECUP_PPG:
-            return "TalRecorderForDvRecUp Property Page";
-        case IDS_TALRECORDERFORDVRECUP_PPG_CAPTION:
-            return "General";
-        default:
-            return nullptr;
+namespace {
+
+struct StringEntry {
+    UINT id;
+    const OLECHAR* text;
+};
+
+constexpr StringEntry kStrings[] = {
+    {IDS_TALRECORDERFORDVRECUP, OLESTR("TalRecorderForDvRecUp Control")},
+    {IDS_TALRECORDERFORDVRECUP_PPG, OLESTR("TalRecorderForDvRecUp Property Page")},
+    {IDS_TALRECORDERFORDVRECUP_PPG_CAPTION, OLESTR("General")},
+    {IDS_TEMPFOLDERPASS_NOT_FOLDER, OLESTR("설정된 값은 디렉토리가 아닙니다 [ %s ]")},
+};
+
+}  // namespace
+
+const OLECHAR* FindString(UINT id) {
+    for (const StringEntry& entry : kStrings) {
+        if (entry.id == id) return entry.text;
     }
+    return nullptr;
+}
+
+std::string LoadAnsiString(UINT id) {
+    const OLECHAR* text = FindString(id);
+    return text != nullptr ? AfxWideToAnsi(text) : std::string();
 }
 
 std::string_view Manifest() {

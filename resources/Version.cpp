@@ -16,12 +16,12 @@ constexpr VersionEntry kEntries[] = {
     {"ProductVersion", "2, 0, 0, 3"},
 };
 
-constexpr DWORD VOS__WINDOWS32 = 0x00000004;
-constexpr DWORD VFT_DLL = 0x00000002;
+constexpr DWORD kFileOsWindows32 = 0x00000004;  // VOS__WINDOWS32
+constexpr DWORD kFileTypeDll = 0x00000002;      // VFT_DLL
 
 constexpr VersionRecord kVersion = {
-    {2, 0, 0, 3}, {2, 0, 0, 3}, VOS__WINDOWS32, VFT_DLL,
-    0x0409,       1252,         kEntries,       sizeof kEntries / sizeof kEntries[0],
+    {2, 0, 0, 3}, {2, 0, 0, 3}, kFileOsWindows32, kFileTypeDll,
+    0x0409,       1252,         kEntries,         sizeof kEntries / sizeof kEntries[0],
 };
 
 }  // namespace

@@ -1,11 +1,10 @@
 #!/usr/bin/env bash
 # Installs the 32-bit Windows cross toolchain and Wine (skipping what is present), then
-# configures build-win32/ with cmake/toolchain-i686-w64-mingw32.cmake and builds it.
+# configures build-win32/ from the top-level CMakeLists with
+# cmake/toolchain-i686-w64-mingw32.cmake and builds the control module
+# build-win32/TalRecorderForDvRecUp.ocx, the test container build-win32/bin/talrec-container.exe
+# and the test-built audio writer build-win32/bin/wmaudsdk.dll.
 #   scripts/build-windows.sh [--build-dir DIR]
-#
-# For now this configures and builds tests/windows alone (the test container): the layers do
-# not build for Windows yet. Once they do, it configures the top-level CMakeLists instead, and
-# the same build makes TalRecorderForDvRecUp.ocx.
 #
 # Packages: the cross compiler and widl; Wine with its 32-bit half (the i386 architecture is
 # added when missing); GStreamer's 32-bit "good" plugins, which Wine's quartz needs to parse a
@@ -63,11 +62,15 @@ if [ "$need_update" = yes ]; then
   apt_retry apt-get update -qq
 fi
 if [ ${#missing[@]} -gt 0 ]; then
-  DEBIAN_FRONTEND=noninteractive apt_retry apt-get install -y -qq --no-install-recommends \
+  apt_retry env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
     -o DPkg::Lock::Timeout=300 "${missing[@]}"
 fi
 
-cmake -G Ninja -S "$top/tests/windows" -B "$build_dir" \
+launcher=()
+if command -v ccache >/dev/null; then
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
+cmake -G Ninja -S "$top" -B "$build_dir" \
   -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchain-i686-w64-mingw32.cmake" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  -DCMAKE_BUILD_TYPE=Release -DTALREC_WERROR=ON "${launcher[@]}" >/dev/null
 cmake --build "$build_dir" -j "$(nproc)"

@@ -4,9 +4,15 @@
 # with cscript and the container scenarios with the test container, unregisters and checks
 # that the entries are gone, then stops the prefix's wineserver. Exit 1 on any failure.
 #   scripts/test-windows.sh [--build-dir DIR] [--ocx FILE] [--progid PROGID]
-#                           [--script FILE.js]... [--scenario FILE]... [--locale NAME]
+#                           [--script FILE.js|FILE.vbs]... [--scenario FILE]... [--locale NAME]
 # Defaults: build-win32/, its TalRecorderForDvRecUp.ocx, the control's ProgID, every
-# tests/windows/scripts/*.js and tests/windows/scenarios/*.scenario, the locale ko_KR.UTF-8.
+# tests/windows/scripts/*.js and *.vbs and tests/windows/scenarios/*.scenario, the locale
+# ko_KR.UTF-8. JScript files run behind tests/windows/harness.js; VBScript files report by
+# themselves.
+#
+# The system folder of the prefix holds no wmaudsdk.dll, so conversions fail as they must
+# without the audio writer; a scenario whose first lines say "# needs: wmaudsdk.dll" runs with
+# the test-built one (build-win32/bin/wmaudsdk.dll) copied there, and it is removed afterwards.
 #
 # Wine takes its ANSI code page from the Unix locale: under ko_KR.UTF-8 it is 949, as on the
 # Korean Windows the control's texts are written for (under "C" it is 1252, and Korean text
@@ -37,12 +43,15 @@ while [ $# -gt 0 ]; do
 done
 [ -n "$ocx" ] || ocx="$build_dir/TalRecorderForDvRecUp.ocx"
 if [ ${#scripts[@]} -eq 0 ]; then
-  for f in "$top"/tests/windows/scripts/*.js; do [ -e "$f" ] && scripts+=("$f"); done
+  for f in "$top"/tests/windows/scripts/*.js "$top"/tests/windows/scripts/*.vbs; do
+    [ -e "$f" ] && scripts+=("$f")
+  done
 fi
 if [ ${#scenarios[@]} -eq 0 ]; then
   for f in "$top"/tests/windows/scenarios/*.scenario; do [ -e "$f" ] && scenarios+=("$f"); done
 fi
 container="$build_dir/bin/talrec-container.exe"
+test_writer="$build_dir/bin/wmaudsdk.dll"
 
 started=$(date +%s)
 passed=0
@@ -59,7 +68,7 @@ check() {  # check NAME COMMAND...: one pass or failure of the stage itself
   fi
 }
 
-for f in "$ocx" "$container"; do
+for f in "$ocx" "$container" "$test_writer"; do
   if [ ! -f "$f" ]; then
     echo "test-windows: $f is missing; build it with scripts/build-windows.sh" >&2
     exit 1
@@ -121,21 +130,39 @@ w regsvr32 /s "$ocx_win" || status=$?
 check "regsvr32 /s registers the control (exit $status)" [ "$status" -eq 0 ]
 clsid=$(reg_default "HKCR\\$progid\\CLSID")
 check "the ProgID $progid names a CLSID ($clsid)" [ -n "$clsid" ]
+independent=${progid%.*}
+check "the version-independent ProgID's CurVer is $progid" \
+  [ "$(reg_default "HKCR\\$independent\\CurVer")" = "$progid" ]
+libid=""
 if [ -n "$clsid" ]; then
   key="HKCR\\CLSID\\$clsid"
   check "InprocServer32 is the module" [ "$(reg_default "$key\\InprocServer32")" = "$ocx_win" ]
   check "ThreadingModel is Apartment" [ "$(reg_value "$key\\InprocServer32" ThreadingModel)" = Apartment ]
+  check "MiscStatus\\1 is 131473" [ "$(reg_default "$key\\MiscStatus\\1")" = 131473 ]
+  check "ToolboxBitmap32 is the module's bitmap 1" \
+    [ "$(reg_default "$key\\ToolboxBitmap32")" = "$ocx_win, 1" ]
+  check "the class is a control" reg_has "$key\\Control"
   check "implemented category safe for scripting" \
     reg_has "$key\\Implemented Categories\\{7DD95801-9882-11CF-9FA9-00AA006C42C4}"
   check "implemented category safe for initializing" \
     reg_has "$key\\Implemented Categories\\{7DD95802-9882-11CF-9FA9-00AA006C42C4}"
+  libid=$(reg_default "$key\\TypeLib")
+  check "the class names its type library ($libid)" [ -n "$libid" ]
+  if [ -n "$libid" ]; then
+    check "the type library is registered for the module" \
+      [ "$({ w reg query "HKCR\\TypeLib\\$libid\\1.0" /s 2>/dev/null || true; } | tr -d '\r' |
+           grep -c 'win32')" -ge 1 ]
+  fi
 fi
 
 [ ${#scripts[@]} -gt 0 ] || echo "test-windows: no JScript files"
 for script in "${scripts[@]}"; do
   name=$(basename "$script")
   joined="$wine_dir/scripts/$name"
-  cat "$top/tests/windows/harness.js" "$script" >"$joined"
+  case "$name" in
+    *.js) cat "$top/tests/windows/harness.js" "$script" >"$joined" ;;
+    *) cp "$script" "$joined" ;;
+  esac
   echo "== cscript $name"
   status=0
   (cd "$wine_dir/scripts" && w cscript //nologo "$name" "$progid") >"$joined.log" 2>/dev/null || status=$?
@@ -145,22 +172,32 @@ done
 
 work_win=$(winepath -w "$wine_dir/work" 2>/dev/null)
 [ ${#scenarios[@]} -gt 0 ] || echo "test-windows: no container scenarios"
+system_writer="$WINEPREFIX/drive_c/windows/system32/wmaudsdk.dll"
 for scenario in "${scenarios[@]}"; do
   name=$(basename "$scenario")
+  rm -f "$system_writer"
+  if head -n 5 "$scenario" | grep -q '^# needs: wmaudsdk.dll'; then
+    cp "$test_writer" "$system_writer"
+  fi
   echo "== talrec-container $name"
   status=0
   w "$container" --scenario "$(winepath -w "$scenario" 2>/dev/null)" --set "work=$work_win" \
     "$progid" >"$wine_dir/$name.log" 2>/dev/null || status=$?
   tr -d '\r' <"$wine_dir/$name.log"
   check "container $name (exit $status)" closing_line_clean "$wine_dir/$name.log" "$status"
+  rm -f "$system_writer"
 done
 
 status=0
 w regsvr32 /s /u "$ocx_win" || status=$?
 check "regsvr32 /s /u unregisters the control (exit $status)" [ "$status" -eq 0 ]
 check "the ProgID is gone" reg_gone "HKCR\\$progid"
+check "the version-independent ProgID is gone" reg_gone "HKCR\\$independent"
 if [ -n "$clsid" ]; then
   check "the CLSID is gone" reg_gone "HKCR\\CLSID\\$clsid"
+fi
+if [ -n "$libid" ]; then
+  check "the type library's registration is gone" reg_gone "HKCR\\TypeLib\\$libid"
 fi
 
 echo "test-windows: took $(($(date +%s) - started)) s"

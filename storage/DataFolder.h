@@ -12,7 +12,7 @@
 std::string ComputeDataFolder();
 
 // 0 when the file at `filePath` was deleted, 1 when it was not (missing, read-only, a folder,
-// held open, or outside the folders a script may touch).
+// held open). The path is taken as given: the dispatch has applied the path rule for scripts.
 LONG DeleteAudioFile(const char* filePath);
 
 // Deletes every file directly in the data folder, whatever its type; sub-folders and their

@@ -70,6 +70,8 @@ HWND CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, D
     }
     auto window = std::make_shared<Window>();
     window->loop = loop->shared_from_this();
+    window->rect = {X, Y, X + nWidth, Y + nHeight};
+    window->visible = (dwStyle & WS_VISIBLE) != 0;
     window->className = FoldClassName(lpClassName);
     HWND handle = AddWindowRecord(window);
     if (handle == nullptr) {
@@ -109,6 +111,33 @@ BOOL DestroyWindow(HWND hWnd) {
     if (!window) return FALSE;
     Destroy(*window);
     return TRUE;
+}
+
+BOOL MoveWindow(HWND hWnd, int X, int Y, int nWidth, int nHeight, BOOL /*bRepaint*/) {
+    std::shared_ptr<Window> window = FindOwnWindow(hWnd, ERROR_ACCESS_DENIED);
+    if (!window) return FALSE;
+    window->rect = {X, Y, X + nWidth, Y + nHeight};
+    return TRUE;
+}
+
+BOOL GetWindowRect(HWND hWnd, LPRECT lpRect) {
+    std::shared_ptr<Window> window = FindOwnWindow(hWnd, ERROR_ACCESS_DENIED);
+    if (!window || lpRect == nullptr) return FALSE;
+    *lpRect = window->rect;
+    return TRUE;
+}
+
+BOOL ShowWindow(HWND hWnd, int nCmdShow) {
+    std::shared_ptr<Window> window = FindOwnWindow(hWnd, ERROR_ACCESS_DENIED);
+    if (!window) return FALSE;
+    const bool was = window->visible;
+    window->visible = nCmdShow != SW_HIDE;
+    return was ? TRUE : FALSE;
+}
+
+BOOL IsWindowVisible(HWND hWnd) {
+    std::shared_ptr<Window> window = FindOwnWindow(hWnd, ERROR_ACCESS_DENIED);
+    return window && window->visible ? TRUE : FALSE;
 }
 
 BOOL IsWindow(HWND hWnd) {

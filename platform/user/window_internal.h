@@ -63,6 +63,8 @@ struct Window {
     // Owner thread only.
     Phase phase = Phase::Creating;
     std::map<UINT_PTR, Timer> timers;
+    RECT rect{};  // in the parent, as created or moved
+    bool visible = false;
 };
 
 // The process's window table. Any thread; each call takes the table's lock briefly and never

@@ -124,7 +124,6 @@ class ControlHarness {
 
     RecordingSink sink;
 
-  private:
     IOleObject* Ole() {
         IOleObject* ole = nullptr;
         control_->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&ole));
@@ -132,6 +131,7 @@ class ControlHarness {
         return ole;
     }
 
+  private:
     CTalRecorderForDvRecUpCtrl* control_;
     IConnectionPoint* point_ = nullptr;
     DWORD cookie_ = 0;

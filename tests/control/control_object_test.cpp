@@ -1,9 +1,12 @@
 // The control object on its own thread: window lifecycle, level messages, the end of a
 // playback, persistence, and sinks that call back while an event is delivered.
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <map>
 
 #include "control/ControlHarness.h"
+#include "platform/comobject.h"
 #include "support/TempDir.h"
 
 using namespace talrec::control;
@@ -167,6 +170,194 @@ TEST_F(ControlTest, SavedStateHoldsTheVersionAndTheExtentOnly) {
     freshPersist->Save(&again, TRUE, TRUE);
     EXPECT_EQ(again.values["_Version"].lVal, 65536);
     freshPersist->Release();
+    persist->Release();
+}
+
+// A container's site that takes the control in place: it records the calls the control makes
+// and gives its own window and a position.
+class RecordingSite final : public ComObject<IOleClientSite, IOleInPlaceSite> {
+  public:
+    explicit RecordingSite(HWND window, bool agree = true) : window_(window), agree_(agree) {}
+    std::vector<std::string> calls;
+
+    HRESULT SaveObject() override { return E_NOTIMPL; }
+    HRESULT GetMoniker(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
+    HRESULT GetContainer(IOleContainer**) override { return E_NOTIMPL; }
+    HRESULT ShowObject() override { return Call("ShowObject"); }
+    HRESULT OnShowWindow(BOOL) override { return S_OK; }
+    HRESULT RequestNewObjectLayout() override { return E_NOTIMPL; }
+    HRESULT GetWindow(HWND* window) override {
+        *window = window_;
+        return Call("GetWindow");
+    }
+    HRESULT ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+    HRESULT CanInPlaceActivate() override {
+        Call("CanInPlaceActivate");
+        return agree_ ? S_OK : S_FALSE;
+    }
+    HRESULT OnInPlaceActivate() override { return Call("OnInPlaceActivate"); }
+    HRESULT OnUIActivate() override { return S_OK; }
+    HRESULT GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** document,
+                             LPRECT position, LPRECT clip, LPOLEINPLACEFRAMEINFO) override {
+        *frame = nullptr;
+        *document = nullptr;
+        *position = *clip = RECT{10, 20, 110, 70};
+        return Call("GetWindowContext");
+    }
+    HRESULT Scroll(SIZE) override { return E_NOTIMPL; }
+    HRESULT OnUIDeactivate(BOOL) override { return S_OK; }
+    HRESULT OnInPlaceDeactivate() override { return Call("OnInPlaceDeactivate"); }
+    HRESULT DiscardUndoState() override { return S_OK; }
+    HRESULT DeactivateAndUndo() override { return S_OK; }
+    HRESULT OnPosRectChange(LPCRECT) override { return S_OK; }
+
+  private:
+    IUnknown* Interface(REFIID riid) override {
+        if (riid == IID_IOleClientSite) return static_cast<IOleClientSite*>(this);
+        if (riid == IID_IOleInPlaceSite) return static_cast<IOleInPlaceSite*>(this);
+        return nullptr;
+    }
+    HRESULT Call(const char* name) {
+        calls.push_back(name);
+        return S_OK;
+    }
+    HWND window_;
+    bool agree_;
+};
+
+TEST_F(ControlTest, ASiteTakesTheControlInPlaceAndBackOut) {
+    WNDCLASSA parentClass{};
+    parentClass.lpfnWndProc = DefWindowProcA;
+    parentClass.lpszClassName = "TalrecTestSiteWindow";
+    RegisterClassA(&parentClass);
+    HWND parent = CreateWindowExA(0, parentClass.lpszClassName, "", 0, 0, 0, 200, 100, nullptr,
+                                  nullptr, nullptr, nullptr);
+    ASSERT_NE(parent, nullptr);
+    ControlHarness control;
+    auto* site = new RecordingSite(parent);
+    IOleObject* ole = control.Ole();
+    ASSERT_EQ(ole->SetClientSite(site), S_OK);
+    ASSERT_EQ(ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, nullptr, 0, nullptr, nullptr), S_OK);
+    EXPECT_EQ(site->calls,
+              (std::vector<std::string>{"CanInPlaceActivate", "OnInPlaceActivate", "GetWindow",
+                                        "GetWindowContext", "ShowObject"}));
+    RECT rect{};
+    ASSERT_TRUE(GetWindowRect(control.Window(), &rect));
+    EXPECT_EQ(std::vector<LONG>({rect.left, rect.top, rect.right, rect.bottom}),
+              std::vector<LONG>({10, 20, 110, 70}));
+    EXPECT_TRUE(IsWindowVisible(control.Window()));
+    VARIANT folder = control.Invoke(DISPID_TEMPFOLDERPASS, {}, DISPATCH_PROPERTYGET);
+    EXPECT_EQ(AfxBstrToAnsi(folder.bstrVal), tmp_ / "data/quorvex/") << "the window was made";
+    VariantClear(&folder);
+
+    IOleInPlaceObject* inPlace = nullptr;
+    ASSERT_EQ(control.Dispatch()->QueryInterface(IID_IOleInPlaceObject,
+                                                 reinterpret_cast<void**>(&inPlace)),
+              S_OK);
+    HWND window = nullptr;
+    EXPECT_EQ(inPlace->GetWindow(&window), S_OK);
+    EXPECT_EQ(window, control.Window());
+    RECT moved{0, 0, 50, 40};
+    EXPECT_EQ(inPlace->SetObjectRects(&moved, &moved), S_OK);
+    GetWindowRect(window, &rect);
+    EXPECT_EQ(rect.right, 50);
+    EXPECT_EQ(ole->Close(OLECLOSE_NOSAVE), S_OK);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(site->calls.back(), "OnInPlaceDeactivate");
+    EXPECT_EQ(inPlace->GetWindow(&window), E_FAIL);
+    inPlace->Release();
+    ole->SetClientSite(nullptr);
+
+    // A site that does not agree gets no window.
+    auto* refusing = new RecordingSite(parent, false);
+    EXPECT_EQ(ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, refusing, 0, nullptr, nullptr),
+              E_FAIL);
+    EXPECT_EQ(control.Window(), nullptr);
+    refusing->Release();
+    site->Release();
+    DestroyWindow(parent);
+}
+
+// A stream over memory, for IPersistStreamInit.
+class MemoryStream final : public ComObject<IStream> {
+  public:
+    std::string bytes;
+    std::size_t at = 0;
+    HRESULT Read(void* data, ULONG size, ULONG* read) override {
+        ULONG n = static_cast<ULONG>(std::min<std::size_t>(size, bytes.size() - at));
+        std::memcpy(data, bytes.data() + at, n);
+        at += n;
+        if (read != nullptr) *read = n;
+        return n == size ? S_OK : S_FALSE;
+    }
+    HRESULT Write(const void* data, ULONG size, ULONG* written) override {
+        bytes.append(static_cast<const char*>(data), size);
+        if (written != nullptr) *written = size;
+        return S_OK;
+    }
+    HRESULT Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER*) override { return E_NOTIMPL; }
+    HRESULT SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
+    HRESULT CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT Commit(DWORD) override { return E_NOTIMPL; }
+    HRESULT Revert() override { return E_NOTIMPL; }
+    HRESULT LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
+    HRESULT UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
+    HRESULT Stat(STATSTG*, DWORD) override { return E_NOTIMPL; }
+    HRESULT Clone(IStream**) override { return E_NOTIMPL; }
+
+  private:
+    IUnknown* Interface(REFIID riid) override {
+        return riid == IID_IStream ? static_cast<IStream*>(this) : nullptr;
+    }
+};
+
+TEST_F(ControlTest, AStreamHoldsTheSameExchangeAndFrozenEventsAreDropped) {
+    ControlHarness control;
+    IPersistStreamInit* persist = nullptr;
+    ASSERT_EQ(control.Dispatch()->QueryInterface(IID_IPersistStreamInit,
+                                                 reinterpret_cast<void**>(&persist)),
+              S_OK);
+    EXPECT_EQ(persist->InitNew(), S_OK);
+    IOleObject* ole = control.Ole();
+    SIZEL extent{5000, 3000};
+    ole->SetExtent(DVASPECT_CONTENT, &extent);
+    EXPECT_EQ(persist->IsDirty(), S_OK);
+    auto* stream = new MemoryStream;
+    ASSERT_EQ(persist->Save(stream, TRUE), S_OK);
+    EXPECT_EQ(persist->IsDirty(), S_FALSE);
+    ULARGE_INTEGER size{};
+    persist->GetSizeMax(&size);
+    EXPECT_EQ(size.QuadPart, stream->bytes.size());
+    EXPECT_EQ(stream->bytes.size(), 16u) << "version, extent, stock mask";
+
+    ControlHarness fresh;
+    IPersistStreamInit* freshPersist = nullptr;
+    fresh.Dispatch()->QueryInterface(IID_IPersistStreamInit,
+                                     reinterpret_cast<void**>(&freshPersist));
+    ASSERT_EQ(freshPersist->Load(stream), S_OK);
+    IOleObject* freshOle = fresh.Ole();
+    SIZEL loaded{};
+    freshOle->GetExtent(DVASPECT_CONTENT, &loaded);
+    EXPECT_EQ(loaded.cx, 5000);
+    EXPECT_EQ(loaded.cy, 3000);
+
+    IOleControl* oleControl = nullptr;
+    ASSERT_EQ(
+        control.Dispatch()->QueryInterface(IID_IOleControl, reinterpret_cast<void**>(&oleControl)),
+        S_OK);
+    ASSERT_EQ(control.CreateWindow(), S_OK);
+    oleControl->FreezeEvents(TRUE);
+    EXPECT_EQ(control.Long(DISPID_RECORDPAUSE), 0);
+    EXPECT_TRUE(control.sink.events.empty());
+    oleControl->FreezeEvents(FALSE);
+    EXPECT_EQ(control.Long(DISPID_RECORDPAUSE), 0);
+    EXPECT_EQ(control.sink.States(), std::vector<std::string>{"record-pause"});
+
+    oleControl->Release();
+    freshPersist->Release();
+    stream->Release();
     persist->Release();
 }
 

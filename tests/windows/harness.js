@@ -16,13 +16,19 @@ var Test = (function () {
         return "0x" + (number >>> 0).toString(16).toUpperCase();
     }
 
+    // Wine's cscript faults writing non-ASCII text to a redirected output (an error's
+    // description comes in the locale's language), so details are printed as ASCII.
+    function ascii(text) {
+        return String(text).replace(/[^\x20-\x7E]/g, "?");
+    }
+
     function report(ok, name, detail) {
         if (ok) {
             passed++;
-            WScript.Echo("ok - " + name);
+            WScript.Echo("ok - " + ascii(name));
         } else {
             failed++;
-            WScript.Echo("FAIL - " + name + (detail === undefined ? "" : ": " + detail));
+            WScript.Echo("FAIL - " + ascii(name) + (detail === undefined ? "" : ": " + ascii(detail)));
         }
     }
 

@@ -50,14 +50,15 @@ bool ParseStep(const std::string& text, Step& step, std::string& error) {
     if (words.empty() || words[0][0] == '#') return true;
     step.verb = words[0];
     static const std::set<std::string> verbs = {
-        "call",   "get",      "put",   "wait", "count",  "pump",     "msgbox", "nomsgbox",
-        "window", "nowindow", "close", "echo", "exists", "noexists", "wav"};
+        "call",     "get",   "put",  "wait",   "count",    "pump", "msgbox", "nomsgbox", "window",
+        "nowindow", "close", "echo", "exists", "noexists", "wav",  "read",   "size"};
     if (verbs.count(step.verb) == 0) {
         error = "unknown step \"" + step.verb + "\"";
         return false;
     }
     for (size_t i = 1; i < words.size(); ++i) {
-        const bool takesResult = step.verb == "call" || step.verb == "get" || step.verb == "put";
+        const bool takesResult = step.verb == "call" || step.verb == "get" || step.verb == "put" ||
+                                 step.verb == "read" || step.verb == "size" || step.verb == "wav";
         if (takesResult && (words[i] == "=>" || words[i] == "->")) {
             if (i + 1 >= words.size()) {
                 error = "nothing after " + words[i];
@@ -83,7 +84,10 @@ bool ParseStep(const std::string& text, Step& step, std::string& error) {
     if (step.verb == "count") {
         ok = count == 3 && (step.args[1] == ">=" || step.args[1] == "<=" || step.args[1] == "==");
     }
-    if (step.verb == "pump" || step.verb == "exists" || step.verb == "noexists") ok = count == 1;
+    if (step.verb == "pump" || step.verb == "exists" || step.verb == "noexists" ||
+        step.verb == "read" || step.verb == "size") {
+        ok = count == 1;
+    }
     if (step.verb == "wav") ok = count == 4;
     if (step.verb == "msgbox") ok = count <= 1;
     if (step.verb == "nomsgbox" || step.verb == "window" || step.verb == "nowindow" ||

@@ -21,13 +21,16 @@
 //                           a file or folder is there (is not there)
 //   wav PATH CHANNELS RATE BITS
 //                           PATH is a PCM WAV file with a 44-byte header of that format whose
-//                           RIFF and data sizes match the file's size
+//                           RIFF and data sizes match the file's size; its result is the
+//                           number of data bytes
+//   read PATH               the file's contents as the result
+//   size PATH               the file's size in bytes as the result
 //   echo TEXT...            prints the words
 //
-// call, get and put may end in "=> EXPECT": the result equals EXPECT; "=> ~TEXT" contains
-// it; "=> *TEXT" ends with it; "=> !error" the call fails; "=> !ok" succeeds with any result.
-// Without one, the step only has to succeed. "-> VAR" keeps the result; ${VAR} in a later word
-// is replaced by it; the container's --set NAME=VALUE gives a variable before the first step.
+// call, get, put, read, size and wav may end in "=> EXPECT": the result equals EXPECT; "=> ~TEXT"
+// contains it; "=> *TEXT" ends with it; "=> !error" the call fails; "=> !ok" succeeds with any
+// result. Without one, the step only has to succeed. "-> VAR" keeps the result; ${VAR} in a later
+// word is replaced by it; the container's --set NAME=VALUE gives a variable before the first step.
 #pragma once
 
 #include <string>

@@ -247,6 +247,11 @@ class Runner {
             return;
         }
         Say(what + " -> " + text);
+        Result(step, what, text);
+    }
+
+    // A step's result: kept in its variable, checked against its expectation.
+    void Result(const Step& step, const std::string& what, const std::string& text) {
         if (!step.store.empty()) vars_[step.store] = text;
         if (!step.hasExpect) {
             Check(true, what + " succeeds");
@@ -256,6 +261,24 @@ class Runner {
                 Matches(text, expect),
                 what + " => " + expect + (Matches(text, expect) ? "" : " (got \"" + text + "\")"));
         }
+    }
+
+    // read PATH / size PATH: the file's contents or its size as the step's result.
+    void FileResult(const Step& step) {
+        const std::string path = Expand(step.args[0]);
+        FILE* file = _wfopen(Widen(path).c_str(), L"rb");
+        if (file == nullptr) {
+            Check(false, step.verb + " " + path + ": cannot open");
+            return;
+        }
+        std::string contents;
+        char buffer[4096];
+        size_t got;
+        while ((got = fread(buffer, 1, sizeof buffer, file)) > 0) contents.append(buffer, got);
+        fclose(file);
+        const std::string text = step.verb == "size" ? std::to_string(contents.size()) : contents;
+        Say(step.verb + " " + path + " -> " + text);
+        Result(step, step.verb + " " + path, text);
     }
 
     void Wait(const Step& step) {
@@ -355,6 +378,9 @@ class Runner {
         Check(problem.empty(),
               what + (problem.empty() ? ", " + std::to_string(size - 44) + " data bytes"
                                       : ": " + problem));
+        if (problem.empty() && (step.hasExpect || !step.store.empty())) {
+            Result(step, what + " data bytes", std::to_string(size - 44));
+        }
     }
 
     HWND ControlWindow() const {
@@ -395,6 +421,8 @@ class Runner {
             Check(there == (step.verb == "exists"), path + (there ? " exists" : " does not exist"));
         } else if (step.verb == "wav") {
             WavCheck(step);
+        } else if (step.verb == "read" || step.verb == "size") {
+            FileResult(step);
         } else if (step.verb == "echo") {
             std::string line;
             for (const std::string& arg : step.args)
