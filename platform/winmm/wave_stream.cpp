@@ -422,11 +422,13 @@ void Stream::Lose(std::unique_lock<std::mutex>& l) {
     lost_ = true;
     if (endpointStarted_) endpoint_->Stop();
     running_ = endpointStarted_ = false;
+    // Said before the buffers go back, so that an owner who sees them back sees the line too.
+    if (!line.empty()) {
+        l.unlock();
+        OutputDebugStringA(line.c_str());
+        l.lock();
+    }
     HandBackAll(l);
-    if (line.empty()) return;
-    l.unlock();
-    OutputDebugStringA(line.c_str());
-    l.lock();
 }
 
 // Device thread. Runs the owner's callback with mu_ released, so that it may call back in.
