@@ -33,7 +33,7 @@ namespace talrec::platform {
 struct HttpRequest {
     std::string method;  // "GET", "HEAD", ...
     std::string target;  // as sent: path and query, not decoded
-    std::vector<std::pair<std::string, std::string>> headers;  // in order, names as sent
+    std::vector<std::pair<std::string, std::string> > headers;  // in order, names as sent
 
     // The first header of that name (compared without regard to case), or nullopt.
     std::optional<std::string> Header(const std::string& name) const;
@@ -42,7 +42,7 @@ struct HttpRequest {
 struct HttpResponse {
     int status = 200;
     // Headers besides Content-Length, Connection and Server, which the server sets.
-    std::vector<std::pair<std::string, std::string>> headers;
+    std::vector<std::pair<std::string, std::string> > headers;
     std::string body;
     // When set, the body is this slice of a file instead: opened when the response is sent,
     // without following a symbolic link, and read a piece at a time. A file that cannot be

@@ -1,7 +1,7 @@
 #include "storage/ScriptPaths.h"
 
-#include "platform/grantedfolders.h"
 #include "platform/fileapi.h"
+#include "platform/grantedfolders.h"
 #include "storage/DataFolder.h"
 
 bool IsScriptPathAllowed(const std::string& path) {

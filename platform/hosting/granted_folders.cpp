@@ -1,8 +1,7 @@
-#include "platform/grantedfolders.h"
-
 #include <mutex>
 
 #include "platform/fileapi.h"
+#include "platform/grantedfolders.h"
 
 namespace talrec::platform {
 namespace {

@@ -424,10 +424,9 @@ DWORD SpoolWriteWav(HSPOOL s, LPCSTR path, const WAVEFORMATEX& format, std::uint
     // Opened as the framework's file layer opens a WAV file for writing (no sharing; a
     // read-only file, a folder, a pipe or a file another handle holds is refused), so that a
     // spooled recording's stop fails where one held in memory fails.
-    const HANDLE file =
-        CreateFileA(path, GENERIC_WRITE, 0, nullptr,
-                    (flags & SPOOL_WRITE_NEW) ? CREATE_NEW : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                    nullptr);
+    const HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr,
+                                    (flags & SPOOL_WRITE_NEW) ? CREATE_NEW : CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return GetLastError();
     const int fd = talrec::kernel::DescriptorOf(file);
     auto fail = [file](int err) {

@@ -5,8 +5,8 @@
 #include <limits>
 #include <string>
 
-#include "platform/oleauto.h"
 #include "platform/ole/com_text.h"
+#include "platform/oleauto.h"
 
 namespace {
 

@@ -1,5 +1,6 @@
 // Private contract of the window services: the loop state, the window records and the table
-// that maps handles to them. Only the window services (platform/user/) and the loopback server (platform/http/) include it.
+// that maps handles to them. Only the window services (platform/user/) and the loopback server
+// (platform/http/) include it.
 #pragma once
 
 #include <atomic>

@@ -116,7 +116,7 @@ TEST(WaveLayout, RejectedFilesLeaveTheSoundUnchanged) {
 
 TEST(WaveLayout, DataSizeIsBoundByWholeFramesAndByTheFile) {
     const Bytes samples = Counting(64);
-    Header h;  // block align 4
+    Header h;         // block align 4
     h.dataSize = 10;  // two whole frames; the two bytes after them are not read
     const Bytes ten = h.Build(samples);
     CMemFile file(ten.data(), static_cast<UINT>(ten.size()));

@@ -31,7 +31,8 @@ TEST_F(WaveFileTools, SavedFileOpensInFfprobeAndSox) {
     w.Save(path.c_str());
 
     EXPECT_EQ(Line("ffprobe -v error -show_entries stream=channels,sample_rate,bits_per_sample,"
-                   "duration -of csv=p=0 '" + path + "'"),
+                   "duration -of csv=p=0 '" +
+                   path + "'"),
               "11025,2,8,0.004535");
     EXPECT_EQ(Line("sox --i -c '" + path + "'"), "2");
     EXPECT_EQ(Line("sox --i -r '" + path + "'"), "11025");

@@ -11,8 +11,8 @@
 #include <thread>
 
 #include "audio/WaveManager.h"
-#include "support/wave_test_util.h"
 #include "support/TempDir.h"
+#include "support/wave_test_util.h"
 #include "wave_in_window.h"
 #include "wave_manager_table.h"
 

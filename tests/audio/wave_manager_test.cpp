@@ -9,8 +9,8 @@
 #include <utility>
 
 #include "audio/WaveManager.h"
-#include "support/wave_test_util.h"
 #include "support/TempDir.h"
+#include "support/wave_test_util.h"
 #include "wave_in_window.h"
 #include "wave_manager_table.h"
 

@@ -1,11 +1,12 @@
 // The connection point: delivery order, failing sinks, cookies and reference counts.
+#include "framework/comconnect.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "framework/comconnect.h"
 #include "platform/oleauto.h"
 
 namespace {

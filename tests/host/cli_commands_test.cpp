@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <filesystem>
 
-#include "host/cli_terminal.h"
 #include "host/HostFixture.h"
+#include "host/cli_terminal.h"
 
 namespace talrec::test {
 namespace {

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/ole/typelib/typelib_data.h"
 #include "platform/oleauto.h"
 #include "platform/registry/registry_util.h"
-#include "platform/ole/typelib/typelib_data.h"
 
 namespace {
 

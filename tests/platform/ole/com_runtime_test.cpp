@@ -4,8 +4,8 @@
 #include <string>
 
 #include "platform/objbase.h"
-#include "platform/oleauto.h"
 #include "platform/ole/com_runtime_state.h"
+#include "platform/oleauto.h"
 #include "platform/winreg.h"
 #include "tests/platform/ole/com_testenv.h"
 #include "tests/platform/ole/com_testmodule.h"
