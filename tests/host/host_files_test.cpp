@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "host/HostFixture.h"
 
@@ -105,3 +106,29 @@ TEST_F(HostTest, RecordingOntoAFileWithoutWriteBitsFailsAndLeavesIt) {
 }
 
 }  // namespace
+
+// Failures a script sees only through their missing effect are named on host.debug, before
+// the reply of the call that met them; the results and states stay as they are.
+TEST_F(HostTest, AnInputThatDoesNotOpenAndAFileThatCannotBePlayedAreNamedOnTheDebugOutput) {
+    const auto debugTexts = [](const HostProcess::Reply& r) {
+        std::string texts;
+        for (const auto& n : r.notifications) {
+            if (n["method"] == "host.debug") texts += n["params"][0].get<std::string>() + "\n";
+        }
+        return texts;
+    };
+    env_["TALREC_WAVE_DEVICE"] = "alsa:nosuchpcm";
+    auto host = Start();
+    auto start = host->Call("recStart", Args(File("take.wav")));
+    EXPECT_EQ(start.result(), 0);
+    EXPECT_EQ(start.states(), States{"record-start"});
+    EXPECT_NE(debugTexts(start).find("nosuchpcm"), std::string::npos) << start.reply;
+    EXPECT_EQ(host->Call("recStop").states(), States{"record-stop"});
+
+    const std::string text = File("notes.txt");
+    std::ofstream(text) << "not a sound\n";
+    auto play = host->Call("playStart", Args(text));
+    EXPECT_EQ(play.states(), States{"play-start"});
+    EXPECT_NE(debugTexts(play).find("notes.txt"), std::string::npos) << play.reply;
+    ExpectStillAnswers(*host);
+}
