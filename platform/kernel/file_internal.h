@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <mutex>
+#include <string>
 
 #include "platform/fileapi.h"
 
@@ -50,5 +51,8 @@ class ShareLock {
 // The descriptor behind a file handle of CreateFileA, for the kernel's own bulk copies
 // (copy_file_range); -1 when the handle is not an open file. Valid while the handle is open.
 int DescriptorOf(HANDLE file);
+
+// The user's home folder ($HOME when absolute, else the password database's), or empty.
+std::string HomeFolder();
 
 }  // namespace talrec::kernel

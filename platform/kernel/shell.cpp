@@ -6,11 +6,11 @@
 #include <cstring>
 #include <string>
 
+#include "platform/kernel/file_internal.h"
 #include "platform/shlobj.h"
 
-namespace {
-
-std::string HomeFolder() {
+// The user's home: $HOME when it is absolute, else the password database's entry.
+std::string talrec::kernel::HomeFolder() {
     const char* home = std::getenv("HOME");
     if (home != nullptr && home[0] == '/') return home;
     if (const passwd* pw = getpwuid(getuid()); pw != nullptr && pw->pw_dir != nullptr) {
@@ -19,10 +19,12 @@ std::string HomeFolder() {
     return {};
 }
 
+namespace {
+
 std::string ApplicationDataFolder() {
     const char* xdg = std::getenv("XDG_DATA_HOME");
     if (xdg != nullptr && xdg[0] == '/') return xdg;  // relative values are ignored, as XDG says
-    std::string home = HomeFolder();
+    std::string home = talrec::kernel::HomeFolder();
     return home.empty() ? std::string() : home + "/.local/share";
 }
 

@@ -1,7 +1,6 @@
 // Recording spools: the spool folder, the header of a spool file, and recovery.
 #include <dirent.h>
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +11,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "platform/kernel/file_internal.h"
 #include "platform/kernel/spool_internal.h"
 
 namespace talrec::platform::spool {
@@ -43,15 +43,6 @@ bool ReadAt(int fd, std::uint64_t offset, void* out, std::size_t bytes) {
         done += static_cast<std::size_t>(n);
     }
     return true;
-}
-
-std::string HomeFolder() {
-    const char* home = std::getenv("HOME");
-    if (home != nullptr && home[0] == '/') return home;
-    if (const passwd* pw = getpwuid(getuid()); pw != nullptr && pw->pw_dir != nullptr) {
-        return pw->pw_dir;
-    }
-    return {};
 }
 
 // Creates one folder 0700 unless it is there; false with errno set otherwise.
@@ -125,7 +116,7 @@ std::string Folder() {
     if (state != nullptr && state[0] == '/') {
         base = state;  // a relative value is ignored, as XDG says
     } else {
-        const std::string home = HomeFolder();
+        const std::string home = talrec::kernel::HomeFolder();
         if (home.empty()) return {};
         base = home + "/.local/state";
     }
