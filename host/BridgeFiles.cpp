@@ -61,11 +61,11 @@ bool ParseRange(const std::string& header, std::uint64_t size, std::uint64_t& fi
     unsatisfiable = false;
     const std::string prefix = "bytes=";
     if (header.compare(0, prefix.size(), prefix) != 0) return false;
-    std::string spec = header.substr(prefix.size());
-    if (spec.find(',') != std::string::npos) return false;
-    std::size_t dash = spec.find('-');
+    std::string range = header.substr(prefix.size());
+    if (range.find(',') != std::string::npos) return false;
+    std::size_t dash = range.find('-');
     if (dash == std::string::npos) return false;
-    std::string a = spec.substr(0, dash), b = spec.substr(dash + 1);
+    std::string a = range.substr(0, dash), b = range.substr(dash + 1);
     auto number = [](const std::string& text, std::uint64_t& out) {
         if (text.empty() || text.size() > 19 ||
             !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
