@@ -194,16 +194,24 @@ TEST_F(BridgeTest, FiftyConnectionsRecordEachIntoItsOwnFile) {
     constexpr int kCount = 50;
     std::vector<std::unique_ptr<WsClient>> clients;
     for (int i = 0; i < kCount; ++i) clients.push_back(Connect());
-    std::vector<std::chrono::steady_clock::time_point> started(kCount);
+    // Each recording's length must lie between what the client saw of it at least (start
+    // answered to stop sent) and at most (start sent to stop answered); a slow build stretches
+    // both bounds alike.
+    using Clock = std::chrono::steady_clock;
+    std::vector<Clock::time_point> startSent(kCount), startDone(kCount), stopSent(kCount),
+        stopDone(kCount);
     for (int i = 0; i < kCount; ++i) {
-        started[i] = std::chrono::steady_clock::now();
+        startSent[i] = Clock::now();
         std::string path = Data() + "/take" + std::to_string(i) + ".wav";
         ASSERT_EQ(clients[i]->Call("recStart", {path}).states(),
                   (std::vector<std::string>{"record-start"}));
+        startDone[i] = Clock::now();
     }
     for (int i = 0; i < kCount; ++i) {
-        std::this_thread::sleep_until(started[i] + 1s);
+        std::this_thread::sleep_until(startSent[i] + 1s);
+        stopSent[i] = Clock::now();
         auto reply = clients[i]->Call("recStop");
+        stopDone[i] = Clock::now();
         EXPECT_EQ(reply.states(), (std::vector<std::string>{"record-stop"})) << i;
         EXPECT_FALSE(clients[i]->levels.empty()) << i;
     }
@@ -214,7 +222,11 @@ TEST_F(BridgeTest, FiftyConnectionsRecordEachIntoItsOwnFile) {
     }
     clients.clear();
     for (int i = 0; i < kCount; ++i) {
-        EXPECT_NEAR(WavSeconds(Data() + "/take" + std::to_string(i) + ".wav"), 1.0, 0.2) << i;
+        const double seconds = WavSeconds(Data() + "/take" + std::to_string(i) + ".wav");
+        const std::chrono::duration<double> least = stopSent[i] - startDone[i];
+        const std::chrono::duration<double> most = stopDone[i] - startSent[i];
+        EXPECT_GE(seconds, least.count() - 0.2) << i;
+        EXPECT_LE(seconds, most.count() + 0.2) << i;
     }
     // Controls are destroyed as their connections close; wait (generously) for the last.
     for (int wait = 0; wait < 300; ++wait) {
