@@ -29,6 +29,9 @@ constexpr auto kResumeLimit = std::chrono::seconds(1);
 constexpr int kResumePollMs = 10;
 constexpr unsigned kPeriodMicros = 25'000;
 constexpr unsigned kBufferMicros = 200'000;
+// Capture's buffer is longer: it adds no delay (frames are taken each period) but holds more
+// through a busy moment, and lets one read take more of what a fast device has ready.
+constexpr unsigned kCaptureBufferMicros = 500'000;
 
 // SimulateAlsaSuspend: every PCM reads, writes and resumes as one suspended for good.
 std::atomic<bool> g_simulateSuspend{false};
@@ -75,7 +78,7 @@ using Pcm = std::unique_ptr<snd_pcm_t, PcmCloser>;
 // Sets the exact format, or WAVERR_BADFORMAT: the plug layer may convert, but a device that
 // would run at another rate, width or channel count is refused.
 MMRESULT Configure(snd_pcm_t* pcm, const WAVEFORMATEX& f, snd_pcm_uframes_t* period,
-                   std::string* why) {
+                   snd_pcm_uframes_t* buffer, std::string* why) {
     snd_pcm_hw_params_t* hw;
     snd_pcm_hw_params_alloca(&hw);
     if (const int err = snd_pcm_hw_params_any(pcm, hw); err < 0) {
@@ -87,11 +90,14 @@ MMRESULT Configure(snd_pcm_t* pcm, const WAVEFORMATEX& f, snd_pcm_uframes_t* per
         snd_pcm_hw_params_set_channels(pcm, hw, f.nChannels) < 0 ||
         snd_pcm_hw_params_set_rate(pcm, hw, f.nSamplesPerSec, 0) < 0)
         return WAVERR_BADFORMAT;
-    unsigned periodUs = kPeriodMicros, bufferUs = kBufferMicros;
+    unsigned periodUs = kPeriodMicros;
+    unsigned bufferUs =
+        snd_pcm_stream(pcm) == SND_PCM_STREAM_CAPTURE ? kCaptureBufferMicros : kBufferMicros;
     snd_pcm_hw_params_set_buffer_time_near(pcm, hw, &bufferUs, nullptr);
     snd_pcm_hw_params_set_period_time_near(pcm, hw, &periodUs, nullptr);
     if (snd_pcm_hw_params(pcm, hw) < 0) return WAVERR_BADFORMAT;
     snd_pcm_hw_params_get_period_size(hw, period, nullptr);
+    snd_pcm_hw_params_get_buffer_size(hw, buffer);
     snd_pcm_sw_params_t* sw;
     snd_pcm_sw_params_alloca(&sw);
     if (const int err = snd_pcm_sw_params_current(pcm, sw); err < 0) {
@@ -112,12 +118,17 @@ MMRESULT Configure(snd_pcm_t* pcm, const WAVEFORMATEX& f, snd_pcm_uframes_t* per
 class AlsaEndpoint : public Endpoint {
   public:
     AlsaEndpoint(Pcm pcm, Direction dir, const WAVEFORMATEX& f, snd_pcm_uframes_t period,
-                 int wakeFd)
+                 snd_pcm_uframes_t buffer, int wakeFd)
         : pcm_(std::move(pcm)),
           dir_(dir),
           rate_(f.nSamplesPerSec),
+          align_(f.nBlockAlign),
           period_(period),
           wakeFd_(wakeFd) {
+        if (dir_ == Direction::Capture) {
+            stageFrames_ = static_cast<DWORD>(std::max<snd_pcm_uframes_t>(buffer, period));
+            stage_.resize(static_cast<std::size_t>(stageFrames_) * align_);
+        }
         const int n = snd_pcm_poll_descriptors_count(pcm_.get());
         fds_.resize(static_cast<std::size_t>(std::max(n, 0)) + 1);
         fds_[0] = {wakeFd_, POLLIN, 0};
@@ -127,6 +138,7 @@ class AlsaEndpoint : public Endpoint {
 
     bool Start() override {
         lastProgress_ = Steady::now();
+        stageBegin_ = stageEnd_ = 0;
         if (dir_ == Direction::Playback) return Recover(snd_pcm_prepare(pcm_.get()));
         if (snd_pcm_state(pcm_.get()) != SND_PCM_STATE_PREPARED &&
             !Recover(snd_pcm_prepare(pcm_.get())))
@@ -135,29 +147,28 @@ class AlsaEndpoint : public Endpoint {
     }
 
     void Stop() override {
+        stageBegin_ = stageEnd_ = 0;  // dropped with the frames the device still holds
         snd_pcm_drop(pcm_.get());
         snd_pcm_prepare(pcm_.get());
     }
 
+    // Device thread. Capture takes what the device holds, up to a whole ALSA buffer, with one
+    // read into the stage, and hands it out in the sizes asked for: a read (and the plug-ins'
+    // work behind it) per device wake-up, not per owner's buffer.
     long Transfer(BYTE* data, DWORD frames) override {
-        const snd_pcm_sframes_t n = g_simulateSuspend ? -ESTRPIPE
-                                    : dir_ == Direction::Capture
-                                        ? snd_pcm_readi(pcm_.get(), data, frames)
-                                        : snd_pcm_writei(pcm_.get(), data, frames);
-        if (n > 0) {
-            lastProgress_ = Steady::now();
-            resumeFailed_ = false;
-            return static_cast<long>(n);
+        if (dir_ == Direction::Playback) return Move(data, frames);
+        if (stageBegin_ == stageEnd_) {
+            if (frames >= stageFrames_) return Move(data, frames);
+            const long n = Move(stage_.data(), stageFrames_);
+            if (n <= 0) return n;
+            stageBegin_ = 0;
+            stageEnd_ = static_cast<DWORD>(n);
         }
-        if (n == -EAGAIN || n == 0) return Stalled() ? -1 : 0;
-        if (n == -EPIPE) xruns_.fetch_add(1, std::memory_order_relaxed);
-        if (!Recover(static_cast<int>(n))) return -1;
-        // A prepared capture starts again; a resumed one runs already.
-        if (dir_ == Direction::Capture && snd_pcm_state(pcm_.get()) == SND_PCM_STATE_PREPARED &&
-            snd_pcm_start(pcm_.get()) < 0)
-            return -1;
-        // A device that recovers but never moves a frame again is gone all the same.
-        return Stalled() ? -1 : 0;
+        const DWORD take = std::min(frames, stageEnd_ - stageBegin_);
+        std::memcpy(data, stage_.data() + static_cast<std::size_t>(stageBegin_) * align_,
+                    static_cast<std::size_t>(take) * align_);
+        stageBegin_ += take;
+        return static_cast<long>(take);
     }
 
     DWORD Pending() override {
@@ -188,6 +199,28 @@ class AlsaEndpoint : public Endpoint {
     DWORD Xruns() const override { return xruns_.load(std::memory_order_relaxed); }
 
   private:
+    // Device thread: one read or write of the PCM, with its recovery.
+    long Move(BYTE* data, DWORD frames) {
+        const snd_pcm_sframes_t n = g_simulateSuspend ? -ESTRPIPE
+                                    : dir_ == Direction::Capture
+                                        ? snd_pcm_readi(pcm_.get(), data, frames)
+                                        : snd_pcm_writei(pcm_.get(), data, frames);
+        if (n > 0) {
+            lastProgress_ = Steady::now();
+            resumeFailed_ = false;
+            return static_cast<long>(n);
+        }
+        if (n == -EAGAIN || n == 0) return Stalled() ? -1 : 0;
+        if (n == -EPIPE) xruns_.fetch_add(1, std::memory_order_relaxed);
+        if (!Recover(static_cast<int>(n))) return -1;
+        // A prepared capture starts again; a resumed one runs already.
+        if (dir_ == Direction::Capture && snd_pcm_state(pcm_.get()) == SND_PCM_STATE_PREPARED &&
+            snd_pcm_start(pcm_.get()) < 0)
+            return -1;
+        // A device that recovers but never moves a frame again is gone all the same.
+        return Stalled() ? -1 : 0;
+    }
+
     // Device thread: sleeps until the PCM is ready (when asked), a wake, or the timeout.
     void Poll(bool pcm, int timeoutMs) {
         const nfds_t n = pcm ? fds_.size() : 1;
@@ -239,11 +272,17 @@ class AlsaEndpoint : public Endpoint {
     const Pcm pcm_;
     const Direction dir_;
     const DWORD rate_;
+    const WORD align_;
     const snd_pcm_uframes_t period_;
     const int wakeFd_;  // written by Wake on any thread, read on the device thread
     std::vector<pollfd> fds_;
     Steady::time_point lastProgress_ = Steady::now();  // device thread
     bool resumeFailed_ = false;                        // device thread
+    // Capture's frames read but not yet handed out, [stageBegin_, stageEnd_): device thread.
+    std::vector<BYTE> stage_;
+    DWORD stageFrames_ = 0;
+    DWORD stageBegin_ = 0;
+    DWORD stageEnd_ = 0;
     std::atomic<DWORD> xruns_{0};
 };
 
@@ -266,15 +305,16 @@ MMRESULT OpenAlsa(const std::string& name, Direction dir, const WAVEFORMATEX& fm
         return OpenError(err);
     }
     Pcm pcm(raw);
-    snd_pcm_uframes_t period = 0;
-    if (const MMRESULT r = Configure(pcm.get(), fmt, &period, why); r != MMSYSERR_NOERROR) return r;
+    snd_pcm_uframes_t period = 0, buffer = 0;
+    if (const MMRESULT r = Configure(pcm.get(), fmt, &period, &buffer, why); r != MMSYSERR_NOERROR)
+        return r;
     if (!out) return MMSYSERR_NOERROR;
     const int wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wakeFd < 0) {
         *why = std::strerror(errno);
         return MMSYSERR_NOMEM;
     }
-    *out = std::make_unique<AlsaEndpoint>(std::move(pcm), dir, fmt, period, wakeFd);
+    *out = std::make_unique<AlsaEndpoint>(std::move(pcm), dir, fmt, period, buffer, wakeFd);
     return MMSYSERR_NOERROR;
 }
 
