@@ -1,5 +1,6 @@
 #include "audio/WaveIn.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -129,7 +130,7 @@ int CWaveIn::GetNumSamples() {
                                 format_.GetFormat().nBlockAlign);
     }
     std::lock_guard lock(chunksLock_);
-    return static_cast<int>(chunkFrames_);
+    return static_cast<int>(chunkBytes_ / format_.GetFormat().nBlockAlign);
 }
 
 CWave CWaveIn::GetWave() {
@@ -144,18 +145,13 @@ CWave CWaveIn::GetWave() {
     }
     {
         std::lock_guard lock(chunksLock_);
-        DWORD total = 0;
-        for (const auto& chunk : chunks_) total += chunk->GetNumSamples();
-        const DWORD align = format_.GetFormat().nBlockAlign;
-        BYTE* block = new BYTE[static_cast<std::size_t>(total) * align];
-        std::size_t offset = 0;
-        for (const auto& chunk : chunks_) {
-            const std::size_t bytes =
-                static_cast<std::size_t>(chunk->GetNumSamples()) * chunk->GetSampleSize();
-            if (bytes > 0) std::memcpy(block + offset, chunk->GetBuffer(), bytes);
-            offset += bytes;
+        BYTE* block = new BYTE[chunkBytes_];
+        for (std::size_t offset = 0, i = 0; offset < chunkBytes_; offset += kChunkBytes, ++i) {
+            std::memcpy(block + offset, chunks_[i].get(),
+                        std::min(kChunkBytes, chunkBytes_ - offset));
         }
-        format_.SetBuffer(block, total, false);
+        format_.SetBuffer(block, static_cast<DWORD>(chunkBytes_ / format_.GetFormat().nBlockAlign),
+                          false);
     }
     // The joined recording is moved out rather than copied: nothing reads it in the engine
     // (the next Record empties it, and a second GetWave joins the chunks again), so a copy
@@ -241,20 +237,29 @@ void CWaveIn::OnData(HWAVEIN hwi, WAVEHDR* hdr) {
     if (!stopping_) QueueNext(hwi);
 }
 
-// Device thread: the whole frames of the buffer become a new chunk at the end of the list.
+// Device thread: the whole frames of the buffer go to the end of the chunks.
 void CWaveIn::AddChunk(const WAVEHDR& hdr) {
-    auto chunk = std::make_unique<CWaveBuffer>();
     const WORD align = format_.GetFormat().nBlockAlign;
-    chunk->CopyBuffer(hdr.lpData, hdr.dwBytesRecorded / align, align);
+    const auto* in = reinterpret_cast<const BYTE*>(hdr.lpData);
+    std::size_t bytes = hdr.dwBytesRecorded / align * align;
     std::lock_guard lock(chunksLock_);
-    chunkFrames_ += chunk->GetNumSamples();
-    chunks_.push_back(std::move(chunk));
+    while (bytes > 0) {
+        const std::size_t at = chunkBytes_ % kChunkBytes;
+        if (at == 0 && chunkBytes_ / kChunkBytes == chunks_.size()) {
+            chunks_.push_back(std::make_unique_for_overwrite<BYTE[]>(kChunkBytes));
+        }
+        const std::size_t n = std::min(bytes, kChunkBytes - at);
+        std::memcpy(chunks_.back().get() + at, in, n);
+        chunkBytes_ += n;
+        in += n;
+        bytes -= n;
+    }
 }
 
 void CWaveIn::FreeChunks() {
     std::lock_guard lock(chunksLock_);
     chunks_.clear();
-    chunkFrames_ = 0;
+    chunkBytes_ = 0;
 }
 
 void CWaveIn::DropSpool() {

@@ -4,8 +4,8 @@
 // Where the sound goes. Given a destination (SetDestination), Record makes a recording spool
 // for it, and every returned buffer's frames are appended there and the buffer queued again:
 // memory stays flat however long the recording, and the sound survives a crash. Without a
-// destination, or when the platform makes no spool, each buffer's frames become a chunk in
-// memory. GetWave hands over the sound either way; a spooled one stays in its spool.
+// destination, or when the platform makes no spool, each buffer's frames are appended to
+// chunks in memory. GetWave hands over the sound either way; a spooled one stays in its spool.
 //
 // Threads. Every operation runs on the owner's (user-interface) thread. The capture callback
 // runs on the device's thread: it appends chunks, queues the buffers again, writes
@@ -86,9 +86,12 @@ class CWaveIn {
     std::atomic<HWND> window_{nullptr};
     std::atomic<bool> stopping_{true};
     HWAVEIN handle_ = nullptr;  // owner's thread only
-    std::mutex chunksLock_;     // guards chunks_ and chunkFrames_
-    std::vector<std::unique_ptr<CWaveBuffer>> chunks_;
-    DWORD chunkFrames_ = 0;  // the frames of all chunks
+    // Unspooled sound, in blocks of kChunkBytes filled in order: one allocation per block,
+    // not per buffer.
+    static constexpr std::size_t kChunkBytes = 1 << 20;
+    std::mutex chunksLock_;  // guards chunks_ and chunkBytes_
+    std::vector<std::unique_ptr<BYTE[]>> chunks_;
+    std::size_t chunkBytes_ = 0;  // the bytes of all chunks, whole frames
     std::atomic<MMRESULT> lastError_{MMSYSERR_NOERROR};
     std::atomic<int> currentHeader_{1};
     DWORD bufferBytes_ = 0;

@@ -185,13 +185,14 @@ TEST_F(WaveInClocked, ASecondRecordDiscardsTheFirst) {
 
 // Pauses and continues at arbitrary moments, in real time, from this thread while the
 // callback recycles the buffers: what is captured is the source with no byte lost or repeated.
+// Longer than a memory chunk (1 MiB), so that buffers the pauses cut short straddle its end.
 TEST(WaveIn, PauseAndContinueLoseAndRepeatNoByte) {
-    const std::size_t total = 22050 * 4;  // 4 s of mono sound, counting up
+    const std::size_t total = 22050 * 26;  // 26 s of mono sound, counting up
     std::vector<std::int16_t> s(total);
     for (std::size_t i = 0; i < total; ++i) s[i] = static_cast<std::int16_t>(i * 7 + 1);
     const WAVEFORMATEX f = Pcm(1, 22050, 16);
     auto src = FileSource("counting.wav", f, s);
-    EnvVar speed("TALREC_VIRTUAL_SPEED", "20");
+    EnvVar speed("TALREC_VIRTUAL_SPEED", "60");
     CWaveIn in;
     Prepared(in, f);
     ASSERT_TRUE(in.Open());
