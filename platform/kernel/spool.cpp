@@ -30,6 +30,7 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kWriterTick = 800ms;
 constexpr auto kSyncInterval = 750ms;
 constexpr std::size_t kHalfRing = SPOOL::kRingBytes / 2;
+constexpr std::size_t kOverflowBlock = 64 * 1024;
 // A writer that has found nothing for this many ticks sleeps until the next append.
 constexpr int kIdleTicks = 3;
 // Win32 codes the framework maps to its causes, beyond those of windef.h.
@@ -369,7 +370,13 @@ void SpoolAppend(HSPOOL s, const void* data, DWORD bytes) {
     // The writer is behind: the bytes wait in memory rather than the capture for the disk.
     {
         std::lock_guard lock(s->overflowMu);
-        s->overflow.emplace_back(in, in + bytes);
+        // Appends gather in blocks of kOverflowBlock: one allocation per block, not per buffer.
+        if (s->overflow.empty() ||
+            s->overflow.back().capacity() - s->overflow.back().size() < bytes) {
+            s->overflow.emplace_back();
+            s->overflow.back().reserve(std::max<std::size_t>(bytes, kOverflowBlock));
+        }
+        s->overflow.back().insert(s->overflow.back().end(), in, in + bytes);
         s->overflowing.store(true, std::memory_order_release);
     }
     s->appended.fetch_add(bytes, std::memory_order_release);
