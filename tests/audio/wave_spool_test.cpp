@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -96,7 +97,13 @@ TEST_F(SpoolTest, BytesComeBackInOrderHoweverFastTheyArrive) {
         const auto v = static_cast<std::uint32_t>(i);
         std::memcpy(&data[4 * i], &v, 4);
     }
-    for (std::size_t at = 0; at < data.size(); at += 4096) sp::SpoolAppend(spool, &data[at], 4096);
+    // Appends of uneven sizes, so that they also straddle the blocks the overflow gathers in.
+    const std::size_t sizes[] = {4096, 1000, 7004, 60000};
+    for (std::size_t at = 0, k = 0; at < data.size(); ++k) {
+        const std::size_t n = std::min(sizes[k % 4], data.size() - at);
+        sp::SpoolAppend(spool, &data[at], static_cast<DWORD>(n));
+        at += n;
+    }
     sp::SpoolFlush(spool);
     EXPECT_EQ(sp::SpoolLength(spool), data.size());
     std::vector<BYTE> back(data.size());
