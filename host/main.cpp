@@ -1,45 +1,38 @@
-// talrec: the control's command-line host. One subcommand per job, looked up by name.
+// talrec: the control's command-line host. One subcommand per job, looked up by name in the
+// table below; each subcommand's record (host/Commands.h) says its options and help.
 #include <cstdio>
 #include <cstring>
 
 #include "host/Commands.h"
 
+namespace talrec::host {
+
+std::span<const Command* const> AllCommands() {
+    static constexpr const Command* kCommands[] = {
+        &kDemoCommand,     &kRecordCommand,     &kRecoverCommand, &kPlayCommand,  &kDevicesCommand,
+        &kRegisterCommand, &kUnregisterCommand, &kHostCommand,    &kServeCommand, &kConvertCommand,
+    };
+    return kCommands;
+}
+
+}  // namespace talrec::host
+
 namespace {
-
-struct Command {
-    const char* name;
-    const char* summary;
-    int (*run)(int argc, char** argv);
-};
-
-constexpr Command kCommands[] = {
-    {"demo", "demo                          record 3 s, convert to WMA, play it back", RunDemo},
-    {"record", "record FILE [--seconds N]     record into a WAV file with a level meter",
-     RunRecord},
-    {"recover", "recover [--list] [--into DIR] write the recordings a crash left unsaved",
-     RunRecover},
-    {"play", "play FILE                     play a sound file with its progress", RunPlay},
-    {"devices", "devices                       list the capture and playback devices", RunDevices},
-    {"register", "register [MODULE]             register the control in the user's registry",
-     RunRegister},
-    {"unregister", "unregister [MODULE]           remove the control's registration",
-     RunUnregister},
-    {"host", "host [--allow-dir DIR]...      host the control, JSON-RPC on stdin and stdout",
-     RunHost},
-    {"serve", "serve [--port N]              the browser bridge: a web page drives the control",
-     RunServe},
-    {"convert", "convert SOURCE.wav DEST.wma   convert a WAV file to WMA", RunConvert},
-};
 
 void PrintUsage(std::FILE* out) {
     std::fprintf(out, "usage: talrec COMMAND [ARGS]\n\ncommands:\n");
-    for (const Command& c : kCommands) std::fprintf(out, "  %s\n", c.summary);
+    for (const talrec::host::Command* c : talrec::host::AllCommands()) {
+        std::string line = std::string(c->name) + (*c->synopsis ? " " : "") + c->synopsis;
+        if (line.size() > 44) line += "\n" + std::string(2 + 44, ' ');  // the summary below
+        std::fprintf(out, "  %-44s %s\n", line.c_str(), c->summary);
+    }
     std::fprintf(out, "\n'talrec COMMAND --help' describes a command.\n");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    using namespace talrec::host;
     if (argc < 2) {
         PrintUsage(stderr);
         return 2;
@@ -49,8 +42,11 @@ int main(int argc, char** argv) {
         PrintUsage(stdout);
         return 0;
     }
-    for (const Command& c : kCommands) {
-        if (std::strcmp(argv[1], c.name) == 0) return c.run(argc - 2, argv + 2);
+    for (const Command* c : AllCommands()) {
+        if (std::strcmp(argv[1], c->name) != 0) continue;
+        int status = 0;
+        std::optional<Arguments> arguments = ParseCommandLine(*c, argc - 2, argv + 2, status);
+        return arguments ? c->run(*arguments) : status;
     }
     std::fprintf(stderr, "talrec: unknown command '%s'\n", argv[1]);
     PrintUsage(stderr);

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "host/RpcSession.h"
+#include "host/rpc/RpcSession.h"
 #include "platform/oleauto.h"
 #include "platform/oletlbdata.h"
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "host/DebugRoute.h"
+#include "host/common/DebugRoute.h"
 #include "platform/debugapi.h"
 
 namespace talrec::host {

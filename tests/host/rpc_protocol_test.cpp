@@ -2,8 +2,8 @@
 
 #include <sstream>
 
-#include "host/LineReader.h"
-#include "host/RpcProtocol.h"
+#include "host/rpc/LineReader.h"
+#include "host/rpc/RpcProtocol.h"
 
 using namespace talrec::host;
 using nlohmann::json;

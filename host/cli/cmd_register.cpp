@@ -1,0 +1,149 @@
+// talrec register|unregister [MODULE]: calls the control module's self-registration export,
+// as a registration tool does, and prints its result. After a registration it reads back
+// the safety categories of every control the module's type library declares: the module does
+// not report a category it failed to mark (by design), and a control without them is refused
+// by every script host, so the command says so here rather than leave it to the container.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "host/Commands.h"
+#include "host/common/ControlClass.h"
+#include "host/common/StatusText.h"
+#include "platform/codepage.h"
+#include "platform/libloaderapi.h"
+#include "platform/objbase.h"
+#include "platform/oleauto.h"
+
+namespace talrec::host {
+namespace {
+
+// The control module beside the program's install: ../lib/TalRecorderForDvRecUp.ocx.
+std::string DefaultModule() {
+    char program[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, program, MAX_PATH);
+    std::string path = program;
+    std::size_t slash = path.rfind('/');
+    std::string bin = slash == std::string::npos ? "." : path.substr(0, slash);
+    return bin + "/../lib/TalRecorderForDvRecUp.ocx";
+}
+
+// The classes that the module's type library declares as controls; false when the module
+// carries no type library that loads.
+bool ControlClasses(HMODULE library, std::vector<CLSID>& classes) {
+    char path[MAX_PATH] = {};
+    if (GetModuleFileNameA(library, path, MAX_PATH) == 0) return false;
+    OLECHAR wide[MAX_PATH] = {};
+    if (MultiByteToWideChar(CP_ACP, 0, path, -1, wide, MAX_PATH) == 0) return false;
+    ITypeLib* lib = nullptr;
+    if (FAILED(LoadTypeLib(wide, &lib))) return false;
+    for (UINT i = 0; i < lib->GetTypeInfoCount(); ++i) {
+        TYPEKIND kind;
+        ITypeInfo* info = nullptr;
+        if (FAILED(lib->GetTypeInfoType(i, &kind)) || kind != TKIND_COCLASS ||
+            FAILED(lib->GetTypeInfo(i, &info)))
+            continue;
+        TYPEATTR* attr = nullptr;
+        if (SUCCEEDED(info->GetTypeAttr(&attr))) {
+            if ((attr->wTypeFlags & TYPEFLAG_FCONTROL) != 0) classes.push_back(attr->guid);
+            info->ReleaseTypeAttr(attr);
+        }
+        info->Release();
+    }
+    lib->Release();
+    return true;
+}
+
+// Names on standard error every safety category a control of the module is not marked with;
+// true when every control has both.
+bool ControlsAreSafe(HMODULE library) {
+    std::vector<CLSID> classes;
+    if (!ControlClasses(library, classes)) {
+        std::fprintf(stderr, "talrec register: the module's type library cannot be loaded\n");
+        return false;
+    }
+    bool safe = true;
+    for (const CLSID& clsid : classes) {
+        std::optional<std::vector<SafetyMark>> missing = MissingSafetyMarks(clsid);
+        if (!missing) {
+            std::fprintf(stderr, "talrec register: the component categories cannot be read\n");
+            return false;
+        }
+        for (const SafetyMark& mark : *missing) {
+            std::fprintf(stderr,
+                         "talrec register: the control %s is not marked %s (category %s); "
+                         "script hosts will refuse it\n",
+                         GuidText(clsid).c_str(), mark.what, GuidText(mark.category).c_str());
+            safe = false;
+        }
+    }
+    return safe;
+}
+
+int CallExport(const char* command, const char* exportName, const Arguments& arguments) {
+    const std::string module =
+        arguments.Positional().empty() ? DefaultModule() : arguments.Positional()[0];
+    HMODULE library = LoadLibraryA(module.c_str());
+    if (library == nullptr) {
+        std::fprintf(stderr, "talrec %s: cannot load %s\n", command, module.c_str());
+        return 1;
+    }
+    auto entry = reinterpret_cast<HRESULT (*)()>(
+        reinterpret_cast<void*>(GetProcAddress(library, exportName)));
+    if (entry == nullptr) {
+        std::fprintf(stderr, "talrec %s: %s has no %s\n", command, module.c_str(), exportName);
+        FreeLibrary(library);
+        return 1;
+    }
+    CoInitialize(nullptr);
+    HRESULT hr = entry();
+    std::printf("%s: 0x%08X %s\n", exportName, static_cast<unsigned>(hr), StatusText(hr).c_str());
+    std::fflush(stdout);
+    bool ok = SUCCEEDED(hr);
+    if (ok && std::string(command) == "register") ok = ControlsAreSafe(library);
+    CoUninitialize();
+    FreeLibrary(library);
+    return ok ? 0 : 1;
+}
+
+int RunRegister(const Arguments& arguments) {
+    return CallExport("register", "DllRegisterServer", arguments);
+}
+
+int RunUnregister(const Arguments& arguments) {
+    return CallExport("unregister", "DllUnregisterServer", arguments);
+}
+
+}  // namespace
+
+int RegisterInstalledControl() {
+    return RunRegister(Arguments{});
+}
+
+const Command kRegisterCommand = {
+    "register",
+    "[MODULE]",
+    "register the control in the user's registry",
+    "  Calls DllRegisterServer of the control module (default:\n"
+    "  ../lib/TalRecorderForDvRecUp.ocx from this program's folder), then checks that\n"
+    "  every control of the module is marked safe for scripting and for initializing.\n"
+    "  exit: 0 registered, 1 the module failed or a control is not marked, 2 wrong\n"
+    "  arguments\n",
+    {},
+    0,
+    1,
+    RunRegister};
+
+const Command kUnregisterCommand = {
+    "unregister",
+    "[MODULE]",
+    "remove the control's registration",
+    "  Calls DllUnregisterServer of the control module (default:\n"
+    "  ../lib/TalRecorderForDvRecUp.ocx from this program's folder).\n"
+    "  exit: 0 removed, 1 the module failed, 2 wrong arguments\n",
+    {},
+    0,
+    1,
+    RunUnregister};
+
+}  // namespace talrec::host

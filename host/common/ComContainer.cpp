@@ -1,0 +1,220 @@
+#include "host/common/ComContainer.h"
+
+#include <vector>
+
+#include "host/common/ControlClass.h"
+#include "host/common/StatusText.h"
+#include "host/common/VariantJson.h"
+#include "platform/comcat.h"
+#include "platform/objbase.h"
+#include "platform/oleauto.h"
+
+namespace talrec::host {
+namespace {
+
+std::string FirstName(ITypeInfo* info, MEMBERID id) {
+    BSTR name = nullptr;
+    UINT count = 0;
+    std::string out;
+    if (SUCCEEDED(info->GetNames(id, &name, 1, &count)) && count == 1) {
+        out = WideToUtf8(name, SysStringLen(name));
+    }
+    SysFreeString(name);
+    return out;
+}
+
+}  // namespace
+
+std::unique_ptr<ComContainer> ComContainer::Create(const std::string& progId, std::string& error) {
+    std::u16string wide = Utf8ToWide(progId);
+    CLSID clsid;
+    if (FAILED(CLSIDFromProgID(wide.c_str(), &clsid))) {
+        error = "the control " + progId + " is not registered (run 'talrec register')";
+        return nullptr;
+    }
+    // Script hosts refuse a control that is not marked safe for scripting.
+    std::optional<std::vector<SafetyMark>> missing = MissingSafetyMarks(clsid);
+    if (!missing || (!missing->empty() && missing->front().category == CATID_SafeForScripting)) {
+        error = "the control " + progId + " is not marked safe for scripting";
+        return nullptr;
+    }
+    IDispatch* control = nullptr;
+    HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                                  reinterpret_cast<void**>(&control));
+    if (FAILED(hr)) {
+        error = "the control " + progId + " cannot be created: " + StatusText(hr);
+        return nullptr;
+    }
+    return Adopt(control);
+}
+
+std::unique_ptr<ComContainer> ComContainer::Adopt(IDispatch* control) {
+    std::unique_ptr<ComContainer> container(new ComContainer(control));
+    container->LoadTypeDescriptions();
+    return container;
+}
+
+// Reads the event interface's names and the dispatch interface's properties from the
+// control's class description.
+void ComContainer::LoadTypeDescriptions() {
+    IProvideClassInfo* provide = nullptr;
+    ITypeInfo* coclass = nullptr;
+    if (SUCCEEDED(
+            control_->QueryInterface(IID_IProvideClassInfo, reinterpret_cast<void**>(&provide)))) {
+        provide->GetClassInfo(&coclass);
+        provide->Release();
+    }
+    if (coclass != nullptr) {
+        TYPEATTR* attr = nullptr;
+        if (SUCCEEDED(coclass->GetTypeAttr(&attr))) {
+            for (UINT i = 0; i < attr->cImplTypes; ++i) {
+                INT flags = 0;
+                HREFTYPE ref = 0;
+                ITypeInfo* source = nullptr;
+                if (FAILED(coclass->GetImplTypeFlags(i, &flags)) ||
+                    (flags & (IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE)) !=
+                        (IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE) ||
+                    FAILED(coclass->GetRefTypeOfImplType(i, &ref)) ||
+                    FAILED(coclass->GetRefTypeInfo(ref, &source))) {
+                    continue;
+                }
+                TYPEATTR* sourceAttr = nullptr;
+                if (SUCCEEDED(source->GetTypeAttr(&sourceAttr))) {
+                    eventsIid_ = sourceAttr->guid;
+                    for (UINT f = 0; f < sourceAttr->cFuncs; ++f) {
+                        FUNCDESC* desc = nullptr;
+                        if (FAILED(source->GetFuncDesc(f, &desc))) continue;
+                        eventNames_[desc->memid] = FirstName(source, desc->memid);
+                        source->ReleaseFuncDesc(desc);
+                    }
+                    source->ReleaseTypeAttr(sourceAttr);
+                }
+                source->Release();
+            }
+            coclass->ReleaseTypeAttr(attr);
+        }
+        coclass->Release();
+    }
+    ITypeInfo* dispatch = nullptr;
+    if (SUCCEEDED(control_->GetTypeInfo(0, 0, &dispatch)) && dispatch != nullptr) {
+        TYPEATTR* attr = nullptr;
+        if (SUCCEEDED(dispatch->GetTypeAttr(&attr))) {
+            for (UINT v = 0; v < attr->cVars; ++v) {
+                VARDESC* desc = nullptr;
+                if (FAILED(dispatch->GetVarDesc(v, &desc))) continue;
+                properties_.insert(desc->memid);
+                dispatch->ReleaseVarDesc(desc);
+            }
+            dispatch->ReleaseTypeAttr(attr);
+        }
+        dispatch->Release();
+    }
+}
+
+ComContainer::~ComContainer() {
+    if (point_ != nullptr) {
+        point_->Unadvise(cookie_);
+        point_->Release();
+    }
+    DestroyControlWindow();
+    control_->Release();
+}
+
+HRESULT ComContainer::Connect(EventSink::Handler handler) {
+    IConnectionPointContainer* points = nullptr;
+    HRESULT hr =
+        control_->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&points));
+    if (FAILED(hr)) return hr;
+    hr = points->FindConnectionPoint(eventsIid_, &point_);
+    points->Release();
+    if (FAILED(hr)) return hr;
+    auto* sink = new EventSink(eventsIid_, eventNames_, std::move(handler));
+    hr = point_->Advise(static_cast<IDispatch*>(sink), &cookie_);
+    sink->Release();
+    return hr;
+}
+
+HRESULT ComContainer::CreateControlWindow() {
+    IOleObject* object = nullptr;
+    HRESULT hr = control_->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&object));
+    if (FAILED(hr)) return hr;
+    hr = object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, nullptr, 0, nullptr, nullptr);
+    object->Release();
+    return hr;
+}
+
+HRESULT ComContainer::DestroyControlWindow() {
+    IOleObject* object = nullptr;
+    HRESULT hr = control_->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&object));
+    if (FAILED(hr)) return hr;
+    hr = object->Close(OLECLOSE_NOSAVE);
+    object->Release();
+    return hr;
+}
+
+CallResult ComContainer::Call(const std::string& name, const nlohmann::json& params, LCID lcid) {
+    CallResult out;
+    DISPID id = DISPID_UNKNOWN;
+    if (name.size() > 1 && name[0] == '#') {
+        try {
+            id = std::stoi(name.substr(1));
+        } catch (const std::exception&) {
+            out.hr = DISP_E_UNKNOWNNAME;
+        }
+    } else {
+        std::u16string wide = Utf8ToWide(name);
+        LPOLESTR names[] = {wide.data()};
+        out.hr = control_->GetIDsOfNames(IID_NULL, names, 1, lcid, &id);
+    }
+    if (FAILED(out.hr)) {
+        out.message = "unknown name " + name;
+        return out;
+    }
+    out.dispid = id;
+
+    std::vector<VARIANT> args;  // last argument first, as automation passes them
+    for (auto it = params.rbegin(); it != params.rend(); ++it) {
+        std::optional<VARIANT> value = JsonToVariant(*it);
+        if (!value) {
+            for (VARIANT& arg : args) VariantClear(&arg);
+            out.badParams = true;
+            out.message = "arguments must be strings, numbers, booleans or null";
+            return out;
+        }
+        args.push_back(*value);
+    }
+    DISPID putId = DISPID_PROPERTYPUT;
+    DISPPARAMS dp{args.empty() ? nullptr : args.data(), nullptr, static_cast<UINT>(args.size()), 0};
+    WORD flags = DISPATCH_METHOD;
+    if (properties_.count(id) != 0) {
+        if (args.empty()) {
+            flags = DISPATCH_PROPERTYGET;
+        } else {
+            flags = DISPATCH_PROPERTYPUT;
+            dp.rgdispidNamedArgs = &putId;
+            dp.cNamedArgs = 1;
+        }
+    }
+    VARIANT result;
+    VariantInit(&result);
+    EXCEPINFO excep{};
+    UINT argErr = 0;
+    out.hr = control_->Invoke(id, IID_NULL, lcid, flags, &dp, &result, &excep, &argErr);
+    for (VARIANT& arg : args) VariantClear(&arg);
+    if (SUCCEEDED(out.hr)) {
+        out.result = VariantToJson(result);
+    } else if (out.hr == DISP_E_EXCEPTION) {
+        out.message = excep.bstrDescription != nullptr
+                          ? WideToUtf8(excep.bstrDescription, SysStringLen(excep.bstrDescription))
+                          : StatusText(out.hr);
+    } else {
+        out.message = StatusText(out.hr);
+    }
+    SysFreeString(excep.bstrSource);
+    SysFreeString(excep.bstrDescription);
+    SysFreeString(excep.bstrHelpFile);
+    VariantClear(&result);
+    return out;
+}
+
+}  // namespace talrec::host
