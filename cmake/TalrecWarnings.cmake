@@ -1,6 +1,7 @@
-# Warnings on for every target of the project. TALREC_WERROR makes them fatal: scripts/test.sh
-# and .ci/run turn it on; a plain configure leaves it off, so that a compiler with warnings of
-# its own still builds the tree.
+# Warnings on for every target of the project. TALREC_WERROR makes them fatal: CI's build
+# stages turn it on (scripts/test.sh --werror); a plain configure, scripts/demo.sh and
+# scripts/test.sh leave it off, so that a compiler with warnings of its own still builds the
+# tree and the test command reuses what the demo built.
 option(TALREC_WERROR "Treat compiler warnings as errors" OFF)
 add_compile_options(-Wall -Wextra -Wpedantic)
 if(TALREC_WERROR)

@@ -11,5 +11,5 @@ while [ $# -gt 0 ]; do
     *) echo "demo.sh: unknown option $1" >&2; exit 2 ;;
   esac
 done
-"$top/scripts/setup.sh" --build-dir "$build_dir"
+"$top/scripts/setup.sh" --build-dir "$build_dir" --product
 exec "$build_dir/bin/talrec" demo
