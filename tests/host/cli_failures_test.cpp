@@ -116,6 +116,40 @@ TEST_F(CliFailures, RegisterNamesTheSafetyCategoriesTheControlLacks) {
     EXPECT_EQ(r.status, 0) << "marked again: " << r.err;
 }
 
+// Every command reads its command line through the one parser: a wrong one exits 2 with the
+// fault named and the usage line, --help exits 0 with it, before anything is done.
+TEST_F(CliFailures, EveryCommandLineIsReadAgainstItsCommand) {
+    const struct {
+        const char* args;
+        int status;
+        const char* says;
+    } kCases[] = {
+        {"serve --port", 2, "talrec serve: --port needs a value"},
+        {"serve --port=http", 2, "--port takes a number from 0 to 65535"},
+        {"record", 2, "usage: talrec record FILE [--seconds N]"},
+        {"record a.wav b.wav", 2, "unexpected argument b.wav"},
+        {"record --seconds=0 a.wav", 2, "--seconds takes a positive number"},
+        {"recover --bogus", 2, "unknown option --bogus"},
+        {"host --no-window=yes", 2, "--no-window takes no value"},
+        {"devices extra", 2, "unexpected argument extra"},
+        {"convert only-one.wav", 2, "usage: talrec convert SOURCE.wav DEST.wma"},
+    };
+    for (const auto& c : kCases) {
+        const Result r = Talrec(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << c.args << ": " << r.err;
+        EXPECT_EQ(r.out, "") << c.args;
+    }
+    const std::string list = Talrec("--help").out;
+    for (const char* command : {"demo", "record", "recover", "play", "devices", "register",
+                                "unregister", "host", "serve", "convert"}) {
+        const Result r = Talrec(std::string(command) + " --help");
+        EXPECT_EQ(r.status, 0) << command;
+        EXPECT_EQ(r.out.rfind(std::string("usage: talrec ") + command, 0), 0u) << r.out;
+        EXPECT_NE(list.find(std::string("  ") + command), std::string::npos) << list;
+    }
+}
+
 TEST_F(CliFailures, HostWithoutARegisteredControlExits3) {
     EXPECT_EQ(Talrec("host").status, 3) << "an empty registry";
     ASSERT_EQ(Talrec("register").status, 0);
