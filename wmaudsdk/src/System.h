@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "platform/windef.h"
+#include "platform/codepage.h"
 
 // The file name FFmpeg's file protocol opens for a caller's UTF-16 name; false when the name
 // has no form in that encoding (the caller answers ERROR_NO_UNICODE_TRANSLATION).
