@@ -1,0 +1,12 @@
+// The installed control, created by its ProgID, converts with the installed writer: the
+// container's recording and a tone; a source that does not exist still fails.
+Test.run(function (args) {
+    var control = new ActiveXObject(args(0));
+    var folder = control.GetDataFolder() + "\\";
+    Test.equal("ConvertWavToWMA of the recording",
+               control.ConvertWavToWMA(folder + "take.wav", folder + "take-js.wma"), 0);
+    Test.equal("ConvertWavToWMA of the tone",
+               control.ConvertWavToWMA(folder + "tone.wav", folder + "tone.wma"), 0);
+    Test.equal("ConvertWavToWMA of a missing file",
+               control.ConvertWavToWMA(folder + "missing.wav", folder + "missing.wma"), -1);
+});
