@@ -1,5 +1,5 @@
 // The installed control, created by its ProgID, converts with the installed writer: the
-// container's recording and a tone; a source that does not exist still fails.
+// container's recording and a tone.
 Test.run(function (args) {
     var control = new ActiveXObject(args(0));
     var folder = control.GetDataFolder() + "\\";
@@ -7,6 +7,4 @@ Test.run(function (args) {
                control.ConvertWavToWMA(folder + "take.wav", folder + "take-js.wma"), 0);
     Test.equal("ConvertWavToWMA of the tone",
                control.ConvertWavToWMA(folder + "tone.wav", folder + "tone.wma"), 0);
-    Test.equal("ConvertWavToWMA of a missing file",
-               control.ConvertWavToWMA(folder + "missing.wav", folder + "missing.wma"), -1);
 });
