@@ -14,6 +14,14 @@
 # without the audio writer; a scenario whose first lines say "# needs: wmaudsdk.dll" runs with
 # the test-built one (build-win32/bin/wmaudsdk.dll) copied there, and it is removed afterwards.
 #
+# Then the installer, build-win32/talrec-setup.exe, in a prefix of its own: "/S" installs and
+# registers; the container records a take (tests/windows/install/convert.scenario) and a
+# JScript converts it and a tone with the installed writer (convert.js); ffprobe reads each WMA
+# as wmav2, 22050 Hz, stereo, as long as its WAV; the Linux writer's conversion of the tone
+# (talrec convert of the Linux build, --linux-build DIR, default build/) decodes to the same
+# level within 1 dB; the uninstaller's "/S" leaves no file or key the install added; and a
+# wmaudsdk.dll that was in the system folder before an install and uninstall stays as it was.
+#
 # Wine takes its ANSI code page from the Unix locale: under ko_KR.UTF-8 it is 949, as on the
 # Korean Windows the control's texts are written for (under "C" it is 1252, and Korean text
 # through an ANSI call such as MessageBoxA comes out as "???"). The locale is compiled with
@@ -30,6 +38,7 @@ progid="TALRECORDERFORDV.TalRecorderForDvCtrl.1"
 scripts=()
 scenarios=()
 locale_name=ko_KR.UTF-8
+linux_build="$top/build"
 while [ $# -gt 0 ]; do
   case "$1" in
     --build-dir) build_dir=$(realpath -m "$2"); shift 2 ;;
@@ -38,6 +47,7 @@ while [ $# -gt 0 ]; do
     --script) scripts+=("$(realpath -m "$2")"); shift 2 ;;
     --scenario) scenarios+=("$(realpath -m "$2")"); shift 2 ;;
     --locale) locale_name=$2; shift 2 ;;
+    --linux-build) linux_build=$(realpath -m "$2"); shift 2 ;;
     *) echo "test-windows.sh: unknown option $1" >&2; exit 2 ;;
   esac
 done
@@ -52,6 +62,7 @@ if [ ${#scenarios[@]} -eq 0 ]; then
 fi
 container="$build_dir/bin/talrec-container.exe"
 test_writer="$build_dir/bin/wmaudsdk.dll"
+setup="$build_dir/talrec-setup.exe"
 
 started=$(date +%s)
 passed=0
@@ -68,13 +79,17 @@ check() {  # check NAME COMMAND...: one pass or failure of the stage itself
   fi
 }
 
-for f in "$ocx" "$container" "$test_writer"; do
+for f in "$ocx" "$container" "$test_writer" "$setup"; do
   if [ ! -f "$f" ]; then
     echo "test-windows: $f is missing; build it with scripts/build-windows.sh" >&2
     exit 1
   fi
 done
 command -v wine >/dev/null || { echo "test-windows: wine is not installed" >&2; exit 1; }
+# The 32-bit build runs in 32-bit Linux processes, which some kernels (virtual machines without
+# 32-bit support) cannot start at all.
+wine --version >/dev/null 2>&1 || {
+  echo "test-windows: wine cannot start: this kernel does not run 32-bit programs" >&2; exit 1; }
 
 wine_dir="$build_dir/wine"
 rm -rf "$wine_dir"
@@ -109,11 +124,16 @@ reg_gone() { ! reg_has "$1"; }
 
 # The prefix's wineserver (and so every Wine process of this run) ends with the script.
 trap 'wineserver -k 2>/dev/null || true' EXIT
-t0=$(date +%s)
-timeout 300 wineboot --init >/dev/null 2>&1
-w reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null
-wineserver -k || true  # the next command starts a server that reads the null driver
-echo "test-windows: Wine prefix ready in $(($(date +%s) - t0)) s"
+fresh_prefix() {  # fresh_prefix DIR: a new prefix there is the current one (the last one's
+  # server ends by itself)
+  export WINEPREFIX=$1
+  local t0=$SECONDS
+  timeout 300 wineboot --init >/dev/null 2>&1
+  w reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null
+  wineserver -k || true  # the next command starts a server that reads the null driver
+  echo "test-windows: Wine prefix ready in $((SECONDS - t0)) s"
+}
+fresh_prefix "$wine_dir/prefix"
 
 # A run's output is checked for its closing "N passed, N failed" line: Wine's cscript exits 0
 # on a script error (and on a missing script), so the exit status alone proves nothing. A run
@@ -155,8 +175,8 @@ if [ -n "$clsid" ]; then
   fi
 fi
 
-[ ${#scripts[@]} -gt 0 ] || echo "test-windows: no JScript files"
-for script in "${scripts[@]}"; do
+run_script() {  # run_script FILE: cscript runs it (JScript behind the harness)
+  local script=$1 name joined status=0
   name=$(basename "$script")
   joined="$wine_dir/scripts/$name"
   case "$name" in
@@ -164,27 +184,32 @@ for script in "${scripts[@]}"; do
     *) cp "$script" "$joined" ;;
   esac
   echo "== cscript $name"
-  status=0
   (cd "$wine_dir/scripts" && w cscript //nologo "$name" "$progid") >"$joined.log" 2>/dev/null || status=$?
   tr -d '\r' <"$joined.log"
   check "cscript $name (exit $status)" closing_line_clean "$joined.log" "$status"
-done
+}
+run_scenario() {  # run_scenario FILE: the test container runs it
+  local name status=0
+  name=$(basename "$1")
+  echo "== talrec-container $name"
+  w "$container" --scenario "$(winepath -w "$1" 2>/dev/null)" --set "work=$work_win" \
+    "$progid" >"$wine_dir/$name.log" 2>/dev/null || status=$?
+  tr -d '\r' <"$wine_dir/$name.log"
+  check "container $name (exit $status)" closing_line_clean "$wine_dir/$name.log" "$status"
+}
+
+[ ${#scripts[@]} -gt 0 ] || echo "test-windows: no JScript files"
+for script in "${scripts[@]}"; do run_script "$script"; done
 
 work_win=$(winepath -w "$wine_dir/work" 2>/dev/null)
 [ ${#scenarios[@]} -gt 0 ] || echo "test-windows: no container scenarios"
 system_writer="$WINEPREFIX/drive_c/windows/system32/wmaudsdk.dll"
 for scenario in "${scenarios[@]}"; do
-  name=$(basename "$scenario")
   rm -f "$system_writer"
   if head -n 5 "$scenario" | grep -q '^# needs: wmaudsdk.dll'; then
     cp "$test_writer" "$system_writer"
   fi
-  echo "== talrec-container $name"
-  status=0
-  w "$container" --scenario "$(winepath -w "$scenario" 2>/dev/null)" --set "work=$work_win" \
-    "$progid" >"$wine_dir/$name.log" 2>/dev/null || status=$?
-  tr -d '\r' <"$wine_dir/$name.log"
-  check "container $name (exit $status)" closing_line_clean "$wine_dir/$name.log" "$status"
+  run_scenario "$scenario"
   rm -f "$system_writer"
 done
 
@@ -199,6 +224,63 @@ fi
 if [ -n "$libid" ]; then
   check "the type library's registration is gone" reg_gone "HKCR\\TypeLib\\$libid"
 fi
+
+# The installer, in a prefix of its own.
+# Every key the install may add, each with "yes" or "no": there or not.
+key_states() {
+  local key
+  for key in "HKCR\\CLSID\\$clsid" "HKCR\\$progid" "HKCR\\$independent" "HKCR\\TypeLib\\$libid" \
+    'HKCR\Component Categories\{7DD95801-9882-11CF-9FA9-00AA006C42C4}' \
+    'HKCR\Component Categories\{7DD95802-9882-11CF-9FA9-00AA006C42C4}' "$uninstall_key"; do
+    if reg_has "$key"; then echo "yes $key"; else echo "no $key"; fi
+  done
+}
+# wma_like WMA WAV: wmav2, 22050 Hz, 2 channels, the WAV's duration within 0.1 s.
+wma_like() {
+  local got want=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$2")
+  got=$(ffprobe -v error -show_entries stream=codec_name,sample_rate,channels:format=duration \
+    -of csv=p=0 "$1" | paste -sd,)
+  awk -F, -v w="$want" '{ print "  " $0 " (WAV " w " s)"
+    exit !($1 == "wmav2" && $2 == 22050 && $3 == 2 && ($4 - w) ^ 2 < 0.01) }' <<<"$got"
+}
+mean_volume() {  # mean_volume FILE: its mean level in dB; nothing when it cannot be read
+  { ffmpeg -nostdin -i "$1" -af volumedetect -f null - 2>&1 || true; } | sed -n 's/.*mean_volume: \(.*\) dB/\1/p'
+}
+fresh_prefix "$wine_dir/installed"
+system="$WINEPREFIX/drive_c/windows/system32"
+installed="$WINEPREFIX/drive_c/Program Files/talrec"
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\talrec'
+version=$(sed -n 's/^project(talrec VERSION \([0-9.]*\).*/\1/p' "$top/CMakeLists.txt")
+before=$(key_states)
+check "talrec-setup.exe /S" w "$(winepath -w "$setup")" /S
+check "the control is installed under Program Files" [ -f "$installed/TalRecorderForDvRecUp.ocx" ]
+check "the shipped writer is in the system folder" cmp -s "$system/wmaudsdk.dll" "$build_dir/wmaudsdk.dll"
+check "Add/Remove Programs lists version $version" [ "$(reg_value "$uninstall_key" DisplayVersion)" = "$version" ]
+
+run_scenario "$top/tests/windows/install/convert.scenario"
+data=$(find "$WINEPREFIX/drive_c/users" -type d -path '*/LocalLow/quorvex' | head -n 1)
+ffmpeg -nostdin -v error -f lavfi -i sine=frequency=440:duration=2.5:sample_rate=22050 -ac 2 \
+  -c:a pcm_s16le "$data/tone.wav"
+run_script "$top/tests/windows/install/convert.js"
+for pair in take.wma:take.wav take-js.wma:take.wav tone.wma:tone.wav; do
+  check "ffprobe reads ${pair%%:*} as its WAV in wmav2" wma_like "$data/${pair%%:*}" "$data/${pair#*:}"
+done
+export TALREC_REGISTRY="$wine_dir/linux-registry"
+"$linux_build/bin/talrec" register >/dev/null &&
+  "$linux_build/bin/talrec" convert "$data/tone.wav" "$wine_dir/tone-linux.wma" || true
+windows_level=$(mean_volume "$data/tone.wma")
+linux_level=$(mean_volume "$wine_dir/tone-linux.wma")
+check "the tone's level from Windows ($windows_level dB) is Linux's ($linux_level dB) within 1 dB" \
+  awk -v a="$windows_level" -v b="$linux_level" 'BEGIN { exit !(a != "" && b != "" && (a - b) ^ 2 <= 1) }'
+
+check "uninstall.exe /S" w "$(winepath -w "$installed/uninstall.exe")" /S
+wineserver -w  # the uninstaller goes on in a copy of itself
+check "the installed files are gone" test ! -e "$installed" -a ! -e "$system/wmaudsdk.dll"
+check "every key the install added is gone, every other as it was" diff <(echo "$before") <(key_states)
+
+cp "$test_writer" "$system/wmaudsdk.dll"
+w "$(winepath -w "$setup")" /S && w "$(winepath -w "$installed/uninstall.exe")" /S && wineserver -w
+check "a wmaudsdk.dll there before the install stays as it was" cmp -s "$system/wmaudsdk.dll" "$test_writer"
 
 echo "test-windows: took $(($(date +%s) - started)) s"
 echo "$passed passed, $failed failed"

@@ -42,7 +42,7 @@ HRESULT StatusFromAvError(int averror) {
 }
 
 HRESULT CAudioWriter::Create(const std::string& path) {
-    const int r = encoder_.CreateFile(path);
+    const int r = encoder_.CreateOutput(path);
     return r < 0 ? StatusFromAvError(r) : S_OK;
 }
 

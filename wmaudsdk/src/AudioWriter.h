@@ -14,13 +14,13 @@ class CAudioWriter final : public ComObject<IWMAudioWriter> {
     CAudioWriter() = default;
     HRESULT Create(const std::string& path);
 
-    HRESULT GetOutputProps(void** props) override;
-    HRESULT SetInputFormat(const void* format) override;
-    HRESULT SetOutputFormat(DWORD channels, DWORD samplesPerSec, DWORD bitsPerSec,
-                            DWORD reserved) override;
-    HRESULT SetAttribute(const void* attribute) override;
-    HRESULT Write(const BYTE* data, DWORD count) override;
-    HRESULT Finish() override;
+    HRESULT STDMETHODCALLTYPE GetOutputProps(void** props) override;
+    HRESULT STDMETHODCALLTYPE SetInputFormat(const void* format) override;
+    HRESULT STDMETHODCALLTYPE SetOutputFormat(DWORD channels, DWORD samplesPerSec, DWORD bitsPerSec,
+                                              DWORD reserved) override;
+    HRESULT STDMETHODCALLTYPE SetAttribute(const void* attribute) override;
+    HRESULT STDMETHODCALLTYPE Write(const BYTE* data, DWORD count) override;
+    HRESULT STDMETHODCALLTYPE Finish() override;
 
   private:
     ~CAudioWriter() override = default;

@@ -104,7 +104,7 @@ void Encoder::Abandon() {
     stream_ = nullptr;
 }
 
-int Encoder::CreateFile(const std::string& path) {
+int Encoder::CreateOutput(const std::string& path) {
     int r = avformat_alloc_output_context2(&formatContext_, nullptr, "asf", nullptr);
     if (r < 0) return r;
     // The name is a file name, never a protocol URL.

@@ -34,7 +34,7 @@ class Encoder {
     Encoder& operator=(const Encoder&) = delete;
 
     // Each returns 0 or a negative AVERROR code.
-    int CreateFile(const std::string& path);  // creates the file (nothing written yet)
+    int CreateOutput(const std::string& path);  // creates the file (nothing written yet)
     // Checks that the input can be converted to the default output.
     static bool CanConvert(const InputFormat& in);
     int Start(const InputFormat& in, const OutputFormat& out);  // opens codec, writes header

@@ -1,78 +1,20 @@
 // The component's one export.
-#include <dlfcn.h>
-#include <iconv.h>
-#include <langinfo.h>
-
-#include <cstring>
 #include <new>
 #include <string>
+#include <type_traits>
 
 #include "AudioWriter.h"
+#include "System.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/avutil.h>
-#include <libswresample/swresample.h>
-}
-
-namespace {
-
-// The name in the bytes the file system holds: the character set of the process's locale, as
-// the caller's own (ANSI) strings are; the untouched "C" locale counts as UTF-8. Characters the
-// set cannot hold fail the conversion.
-bool NativeName(const char16_t* name, std::string& out) {
-    const char* codeset = nl_langinfo(CODESET);
-    const std::string charset = (codeset == nullptr || std::strcmp(codeset, "ANSI_X3.4-1968") == 0)
-                                    ? std::string("UTF-8")
-                                    : std::string(codeset);
-    iconv_t cd = iconv_open(charset.c_str(), "UTF-16LE");
-    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-    size_t units = 0;
-    while (name[units] != 0) ++units;
-    std::string in(units * 2, '\0');
-    for (size_t i = 0; i < units; ++i) {
-        in[2 * i] = static_cast<char>(name[i] & 0xFF);
-        in[2 * i + 1] = static_cast<char>(name[i] >> 8);
-    }
-    out.assign(units * 4 + 4, '\0');
-    char* src = in.data();
-    size_t srcLeft = in.size();
-    char* dst = out.data();
-    size_t dstLeft = out.size();
-    const size_t r = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
-    iconv_close(cd);
-    if (r == static_cast<size_t>(-1)) return false;
-    out.resize(out.size() - dstLeft);
-    return true;
-}
-
-// FFmpeg and the libraries under it stay loaded once this component has been: some of them
-// allocate at load and never free, so unloading them with each conversion would lose that
-// memory every time. The component itself still unloads.
-__attribute__((constructor)) void KeepFfmpegLoaded() {
-    void* const entries[] = {
-        reinterpret_cast<void*>(&avcodec_version), reinterpret_cast<void*>(&avformat_version),
-        reinterpret_cast<void*>(&swresample_version), reinterpret_cast<void*>(&avutil_version)};
-    for (void* entry : entries) {
-        Dl_info info{};
-        if (dladdr(entry, &info) != 0 && info.dli_fname != nullptr) {
-            dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);  // never closed
-        }
-    }
-}
-
-}  // namespace
-
-extern "C" __attribute__((visibility("default"))) HRESULT WMAudioCreateWriter(
-    const char16_t* fileName, IWMAudioWriter** writer) {
+// Exported by name (wmaudsdk.def on Windows, default visibility elsewhere).
+STDAPI WMAudioCreateWriter(LPCWSTR fileName, IWMAudioWriter** writer) {
     if (writer == nullptr) return E_POINTER;
     *writer = nullptr;
     if (fileName == nullptr || fileName[0] == 0) return E_INVALIDARG;
     auto* created = new (std::nothrow) CAudioWriter();
     if (created == nullptr) return E_OUTOFMEMORY;
     std::string name;
-    if (!NativeName(fileName, name)) {
+    if (!FileSystemName(fileName, name)) {
         created->Release();
         return static_cast<HRESULT>(0x80070000u | ERROR_NO_UNICODE_TRANSLATION);
     }
