@@ -1,13 +1,19 @@
-// The control's two dispatch interfaces as tables: every member's dispatch identifier, its
-// name in the control's own dispatch table and in the type library, its parameters and
-// result. The dispatch table, the event firing and the type library are all built from
-// these, so the numbers and names stand in one place.
+// The control's two dispatch interfaces as tables, the one source of the scripting surface:
+// every member's dispatch identifier, its name in the control's own dispatch table and in the
+// type library, its parameters, result, handler and description. The dispatch table and its
+// dispatch, the event firing, the type library (and the IDL checked against it) and the web
+// client's member list and types (host/bridge/web/members.*, written by talrec_members) are all
+// built from these, so adding a member is one row here and one handler.
 #pragma once
 
 #include <cstddef>
 #include <span>
+#include <string>
+#include <variant>
 
 #include "platform/oaidl.h"
+
+class CTalRecorderForDvRecUpCtrl;
 
 namespace talrec::control {
 
@@ -30,6 +36,13 @@ struct Param {
 
 enum class Kind { Method, Property };
 
+// What a handler answers: nothing, an integer or a string, as the member's result type says.
+using Result = std::variant<std::monostate, LONG, std::string>;
+// A member's handler on the control, on the container's user-interface thread. `args` holds the
+// arguments coerced to the member's parameter types, in the table's order, path arguments
+// already checked against the path rule.
+using Handler = Result (CTalRecorderForDvRecUpCtrl::*)(std::span<VARIANT> args);
+
 struct Member {
     DISPID id;
     const char* name;         // in the control's dispatch table
@@ -39,6 +52,11 @@ struct Member {
     std::span<const Param> params;
     // What the member returns, with no event, when one of its path arguments is refused.
     LONG refused = 0;
+    Handler handler = nullptr;  // a method, or a property's getter; null for events
+    Handler setter = nullptr;   // a property's setter
+    // For the people who script the control: what it does, its results, the state string it
+    // fires and how it differs from its near-twin. The web client's types carry it.
+    const char* doc = "";
 };
 
 // _DTalRecorderForDvRecUp: 22 methods and the property TempFolderPass (dispid 3), in the

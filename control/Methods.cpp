@@ -1,4 +1,5 @@
-// The scripting methods of _DTalRecorderForDvRecUp. Each handler checks at most one
+// The scripting methods of _DTalRecorderForDvRecUp: the dispatch, which finds each member's
+// handler in the member table, and the handlers. Each handler checks at most one
 // precondition, hands the request on, fires its state string before it returns, and
 // returns a small result code: 0 passed on, -1 no manager yet (or a refused path or failed
 // conversion), -2 already recording, 1 a deletion failed (or a refused path).
@@ -6,6 +7,7 @@
 #include <vector>
 
 #include "control/Interfaces.h"
+#include "control/StateStrings.h"
 #include "control/TalRecorderCtrl.h"
 #include "convert/WmaConverter.h"
 #include "framework/afxconv.h"
@@ -18,6 +20,7 @@
 #include "storage/ScriptPaths.h"
 
 using namespace talrec::control;
+namespace states = talrec::states;
 
 namespace {
 
@@ -43,18 +46,19 @@ std::string Text(const VARIANT& arg) {
     return AfxBstrToAnsi(arg.bstrVal);
 }
 
-void ReturnLong(VARIANT* result, LONG value) {
+// Hands a handler's answer to the caller: an integer as VT_I4, a string as a new BSTR (never
+// null; out of memory raises), nothing as nothing.
+void Return(VARIANT* result, Result value) {
     if (result == nullptr) return;
-    result->vt = VT_I4;
-    result->lVal = value;
-}
-
-void ReturnString(VARIANT* result, const std::string& value) {
-    if (result == nullptr) return;
-    BSTR text = AfxAllocBstr(value);
-    if (text == nullptr) throw std::bad_alloc();
-    result->vt = VT_BSTR;
-    result->bstrVal = text;
+    if (const LONG* number = std::get_if<LONG>(&value)) {
+        result->vt = VT_I4;
+        result->lVal = *number;
+    } else if (const std::string* text = std::get_if<std::string>(&value)) {
+        BSTR bstr = AfxAllocBstr(*text);
+        if (bstr == nullptr) throw std::bad_alloc();
+        result->vt = VT_BSTR;
+        result->bstrVal = bstr;
+    }
 }
 
 }  // namespace
@@ -74,197 +78,170 @@ bool CTalRecorderForDvRecUpCtrl::PathsAllowed(const Member& member, std::span<VA
 
 HRESULT CTalRecorderForDvRecUpCtrl::InvokeMember(const AFX_DISPMAP_ENTRY& entry, WORD flags,
                                                  std::span<VARIANT> args, VARIANT* result) {
+    const Member* member = FindDispatchMember(entry.id);
+    if (member == nullptr) return DISP_E_MEMBERNOTFOUND;
     // recStart keeps its argument as the file name first, whatever follows.
     if (entry.id == DISPID_RECSTART) fileName_ = Text(args[0]);
     // The path rule, in this one place for every member whose table entry marks a path: a
     // path outside the folders a script may use is refused with the member's own failure
     // result, and nothing happens.
-    if (const Member* member = FindDispatchMember(entry.id);
-        member != nullptr && !PathsAllowed(*member, args)) {
-        ReturnLong(result, member->refused);
+    if (!PathsAllowed(*member, args)) {
+        Return(result, member->refused);
         return S_OK;
     }
-    switch (entry.id) {
-        case DISPID_SETPCMFORMAT:
-            ReturnLong(result, 0);
-            break;  // the format is fixed
-        case DISPID_RECORDTIMEOUT:
-            recordTimeOut_ = args[0].lVal;  // kept, read by nothing: recording has no limit
-            ReturnLong(result, 0);
-            break;
-        case DISPID_TEMPFOLDERPASS:
-            if (flags == DISPATCH_PROPERTYPUT) {
-                SetTempFolderPass(Text(args[0]));
-            } else {
-                ReturnString(result, dataFolder_);
-            }
-            break;
-        case DISPID_RECSTART:
-            ReturnLong(result, BeginRecording(fileName_));
-            break;
-        case DISPID_GETERRORSTRING:
-            ReturnString(result, args[0].lVal == 0 ? "Succeeded" : "Failed");
-            break;
-        case DISPID_RECSTOP:
-        case DISPID_RECORDSTOP:
-            ReturnLong(result, RecordStop());
-            break;
-        case DISPID_RECORDTOTALFILENAME:
-            ReturnString(result, fileName_);
-            break;
-        case DISPID_RECORDFILENAME:
-            ReturnString(result, RecordFileName());
-            break;
-        case DISPID_PLAYSTART:
-        case DISPID_PLAYSTARTFILE:
-            ReturnLong(result, BeginPlaying(Text(args[0])));
-            break;
-        case DISPID_PLAYSTOP_SILENT:
-            ReturnLong(result, PlayStopSilently());
-            break;
-        case DISPID_GETDATAFOLDER:
-            ReturnString(result, ComputeDataFolder());
-            break;
-        case DISPID_RECORDSTARTFILE:
-            ReturnLong(result, BeginRecording(Text(args[0])));
-            break;
-        case DISPID_RECPAUSE:
-        case DISPID_RECORDPAUSE:
-            ReturnLong(result, RecordPause());
-            break;
-        case DISPID_RECORDCONTINUE:
-            ReturnLong(result, RecordContinue());
-            break;
-        case DISPID_PLAYSTOP:
-            ReturnLong(result, PlayStop());
-            break;
-        case DISPID_PLAYPAUSE:
-            ReturnLong(result, PlayPause());
-            break;
-        case DISPID_PLAYCONTINUE:
-            ReturnLong(result, PlayContinue());
-            break;
-        case DISPID_CONVERTWAVTOWMA:
-            ReturnLong(result, ConvertWavToWMA(Text(args[0]), Text(args[1])));
-            break;
-        case DISPID_DELETEAUDIOFILEALL:
-            ReturnLong(result, DeleteAudioFileALL());
-            break;
-        case DISPID_DELETEAUDIOFILE: {
-            std::string path = Text(args[0]);
-            ReturnLong(result, DeleteAudioFile(path.c_str()));
-            break;
-        }
-        default:
-            return DISP_E_MEMBERNOTFOUND;
-    }
+    Handler handler = flags == DISPATCH_PROPERTYPUT ? member->setter : member->handler;
+    if (handler == nullptr) return DISP_E_MEMBERNOTFOUND;
+    Return(result, (this->*handler)(args));
     return S_OK;
+}
+
+Result CTalRecorderForDvRecUpCtrl::GetTempFolderPass(Args) {
+    return dataFolder_;
+}
+
+Result CTalRecorderForDvRecUpCtrl::SetPcmFormat(Args) {
+    return 0;  // the format is fixed
+}
+
+Result CTalRecorderForDvRecUpCtrl::RecordTimeOut(Args args) {
+    recordTimeOut_ = args[0].lVal;  // kept, read by nothing: recording has no limit
+    return 0;
+}
+
+Result CTalRecorderForDvRecUpCtrl::RecStart(Args) {
+    return BeginRecording(fileName_);  // the dispatch has stored the path
+}
+
+Result CTalRecorderForDvRecUpCtrl::RecordStartFile(Args args) {
+    return BeginRecording(Text(args[0]));
+}
+
+Result CTalRecorderForDvRecUpCtrl::GetErrorString(Args args) {
+    return std::string(args[0].lVal == 0 ? "Succeeded" : "Failed");
+}
+
+Result CTalRecorderForDvRecUpCtrl::RecordTotalFileName(Args) {
+    return fileName_;
+}
+
+Result CTalRecorderForDvRecUpCtrl::GetDataFolder(Args) {
+    return ComputeDataFolder();
+}
+
+Result CTalRecorderForDvRecUpCtrl::DeleteAudioFileALL(Args) {
+    return ::DeleteAudioFileALL();
+}
+
+Result CTalRecorderForDvRecUpCtrl::DeleteAudioFile(Args args) {
+    return ::DeleteAudioFile(Text(args[0]).c_str());
 }
 
 LONG CTalRecorderForDvRecUpCtrl::BeginRecording(const std::string& path) {
     if (!manager_) return -1;
     if (manager_->state == RecordPaused) {
         manager_->ResumeRecording();  // goes on into the file it was started with
-        FireRecorderStateNotify("record-resume");
+        FireRecorderStateNotify(states::kRecordResume);
         return 0;
     }
     if (manager_->state == Recording) return -2;
     player_.Close();
     manager_->StartRecording(path);
-    FireRecorderStateNotify("record-start");
+    FireRecorderStateNotify(states::kRecordStart);
     return 0;
 }
 
 // A file error of the save leaves here as the framework's exception: no state string.
-LONG CTalRecorderForDvRecUpCtrl::RecordStop() {
+Result CTalRecorderForDvRecUpCtrl::RecordStop(Args) {
     if (!manager_) return -1;
     manager_->StopRecording();
-    FireRecorderStateNotify("record-stop");
+    FireRecorderStateNotify(states::kRecordStop);
     return 0;
 }
 
-LONG CTalRecorderForDvRecUpCtrl::RecordPause() {
+Result CTalRecorderForDvRecUpCtrl::RecordPause(Args) {
     if (!manager_) return -1;
     manager_->TogglePauseRecording();
-    FireRecorderStateNotify("record-pause");  // in both directions of the toggle
+    FireRecorderStateNotify(states::kRecordPause);  // in both directions of the toggle
     return 0;
 }
 
-LONG CTalRecorderForDvRecUpCtrl::RecordContinue() {
+Result CTalRecorderForDvRecUpCtrl::RecordContinue(Args) {
     if (!manager_) return -1;
     manager_->ResumeRecording();
-    FireRecorderStateNotify("record-resume");
+    FireRecorderStateNotify(states::kRecordResume);
     return 0;
 }
 
 // Before the window exists there is no manager, and no timer to report the end of a
 // playback: the call is refused like the recording methods.
-LONG CTalRecorderForDvRecUpCtrl::BeginPlaying(const std::string& path) {
+Result CTalRecorderForDvRecUpCtrl::PlayStart(Args args) {
     if (!manager_) return -1;
+    const std::string path = Text(args[0]);
     if (manager_->state == Recording) manager_->StopRecording();  // written, no "record-stop"
     if (player_.GetMode() == MCI_MODE_PAUSE) {
         player_.Play();
-        FireRecorderStateNotify("play-resume");
+        FireRecorderStateNotify(states::kPlayResume);
         return 0;
     }
     fileName_ = path;
     player_.Close();
     player_.Open(path.c_str());
     player_.Play();
-    FireRecorderStateNotify("play-start");
+    FireRecorderStateNotify(states::kPlayStart);
     return 0;
 }
 
-LONG CTalRecorderForDvRecUpCtrl::PlayStopSilently() {
+Result CTalRecorderForDvRecUpCtrl::PlayStopSilently(Args) {
     player_.Close();
     return 0;
 }
 
-LONG CTalRecorderForDvRecUpCtrl::PlayStop() {
+Result CTalRecorderForDvRecUpCtrl::PlayStop(Args) {
     player_.Close();
-    FireRecorderStateNotify("play-stop");
+    FireRecorderStateNotify(states::kPlayStop);
     return 0;
 }
 
-LONG CTalRecorderForDvRecUpCtrl::PlayPause() {
+Result CTalRecorderForDvRecUpCtrl::PlayPause(Args) {
     player_.Pause();
-    FireRecorderStateNotify("play-pause");
+    FireRecorderStateNotify(states::kPlayPause);
     return 0;
 }
 
-LONG CTalRecorderForDvRecUpCtrl::PlayContinue() {
+Result CTalRecorderForDvRecUpCtrl::PlayContinue(Args) {
     player_.Play();
-    FireRecorderStateNotify("play-resume");
+    FireRecorderStateNotify(states::kPlayResume);
     return 0;
 }
 
 // The file-name part of the last path given: what follows the last separator (a separator
 // byte inside a multibyte character does not count); empty when the only separator is the
 // first character.
-std::string CTalRecorderForDvRecUpCtrl::RecordFileName() const {
+Result CTalRecorderForDvRecUpCtrl::RecordFileName(Args) {
     const char* text = fileName_.c_str();
     const char* last = AfxStrRChrMB(text, PATH_SEPARATOR);
     if (last == nullptr) return fileName_;
-    if (last == text) return {};
+    if (last == text) return std::string();
     return std::string(last + 1);
 }
 
 // The setter stores nothing: an existing folder marks the control modified, anything else
 // is shown in a message box, the string table's text in the ANSI code page with the value in
 // place of its "%s".
-void CTalRecorderForDvRecUpCtrl::SetTempFolderPass(const std::string& value) {
+Result CTalRecorderForDvRecUpCtrl::SetTempFolderPass(Args args) {
+    const std::string value = Text(args[0]);
     DWORD attributes = GetFileAttributesA(value.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         SetModifiedFlag();
-        return;
+        return {};
     }
     std::string text =
         talrec::resources::LoadAnsiString(talrec::resources::IDS_TEMPFOLDERPASS_NOT_FOLDER);
     if (std::size_t at = text.find("%s"); at != std::string::npos) text.replace(at, 2, value);
     AfxMessageBox(text.c_str(), MB_OK);
+    return {};
 }
 
-LONG CTalRecorderForDvRecUpCtrl::ConvertWavToWMA(const std::string& source,
-                                                 const std::string& dest) {
-    return ConvertWavFile(source.c_str(), dest.c_str()) < 0 ? -1 : 0;
+Result CTalRecorderForDvRecUpCtrl::ConvertWavToWMA(Args args) {
+    return ConvertWavFile(Text(args[0]).c_str(), Text(args[1]).c_str()) < 0 ? -1 : 0;
 }

@@ -3,6 +3,7 @@
 #include "audio/WaveIn.h"
 #include "control/Guids.h"
 #include "control/Interfaces.h"
+#include "control/StateStrings.h"
 #include "framework/afxconv.h"
 #include "platform/mbstring.h"
 #include "platform/mci.h"
@@ -71,7 +72,7 @@ void CTalRecorderForDvRecUpCtrl::OnTimer(UINT_PTR id) {
     if (id == kPollTimer && player_.GetMode() == MCI_MODE_STOP) {
         player_.Close();
         FireNoArgs(EVENTID_EVTPLAYSTOP);
-        FireRecorderStateNotify("play-complete");
+        FireRecorderStateNotify(talrec::states::kPlayComplete);
     }
     COleControl::OnTimer(id);
 }

@@ -20,6 +20,33 @@ class CTalRecorderForDvRecUpCtrl : public COleControl {
     // The module's count of live objects and locks.
     static CModuleLock& Module();
 
+    // The scripting members' handlers, named by the member table (control/Interfaces.cpp),
+    // which the dispatch looks up: one per entry, pairs share theirs. On the container's
+    // user-interface thread; `args` as the table's parameters say.
+    using Args = std::span<VARIANT>;
+    using Result = talrec::control::Result;
+    Result GetTempFolderPass(Args);
+    Result SetTempFolderPass(Args args);
+    Result SetPcmFormat(Args);
+    Result RecordTimeOut(Args args);
+    Result RecStart(Args);
+    Result RecordStartFile(Args args);
+    Result GetErrorString(Args args);
+    Result RecordStop(Args);
+    Result RecordPause(Args);
+    Result RecordContinue(Args);
+    Result RecordTotalFileName(Args);
+    Result RecordFileName(Args);
+    Result PlayStart(Args args);
+    Result PlayStopSilently(Args);
+    Result PlayStop(Args);
+    Result PlayPause(Args);
+    Result PlayContinue(Args);
+    Result GetDataFolder(Args);
+    Result ConvertWavToWMA(Args args);
+    Result DeleteAudioFileALL(Args);
+    Result DeleteAudioFile(Args args);
+
   protected:
     ~CTalRecorderForDvRecUpCtrl() override = default;  // dataFolder, player, fileName, manager
 
@@ -35,19 +62,7 @@ class CTalRecorderForDvRecUpCtrl : public COleControl {
                          VARIANT* result) override;
 
   private:
-    // The scripting methods (one handler per entry; pairs share theirs).
     LONG BeginRecording(const std::string& path);
-    LONG BeginPlaying(const std::string& path);
-    LONG RecordStop();
-    LONG RecordPause();
-    LONG RecordContinue();
-    LONG PlayStopSilently();
-    LONG PlayStop();
-    LONG PlayPause();
-    LONG PlayContinue();
-    std::string RecordFileName() const;
-    void SetTempFolderPass(const std::string& value);
-    LONG ConvertWavToWMA(const std::string& source, const std::string& dest);
 
     static bool PathsAllowed(const talrec::control::Member& member, std::span<VARIANT> args);
 

@@ -1,7 +1,9 @@
 #include "host/bridge/Bridge.h"
 
 #include <cstdio>
+#include <set>
 
+#include "control/StateStrings.h"
 #include "host/bridge/BridgeFiles.h"
 #include "host/bridge/BridgePolicy.h"
 #include "host/bridge/WebAssets.h"
@@ -17,10 +19,10 @@ using platform::HttpResponse;
 
 namespace {
 
-// Dispatch ids of the members that end a recording without "record-stop" when the file
-// cannot be written: recStop and RecordStop.
-constexpr DISPID kRecStop = 6;
-constexpr DISPID kRecordStop = 13;
+namespace states = talrec::states;
+
+// Names are looked up as the type library gives them, as in `talrec host`.
+constexpr LCID kLcid = 0x0409;
 
 HttpResponse Plain(int status, const std::string& text) {
     HttpResponse response;
@@ -37,12 +39,15 @@ HttpResponse Plain(int status, const std::string& text) {
 // what the page sees.
 class RecordingNotice {
   public:
-    explicit RecordingNotice(std::string origin) : origin_(std::move(origin)) {}
+    // `stops`: the dispatch ids of the members that end a recording without "record-stop"
+    // when its file cannot be written (recStop, RecordStop).
+    RecordingNotice(std::string origin, std::set<DISPID> stops)
+        : origin_(std::move(origin)), stops_(std::move(stops)) {}
 
     void OnEvent(const std::string& event, const nlohmann::json& args, const Request* during) {
         if (event != "RecorderStateNotify" || args.empty() || !args[0].is_string()) return;
         const std::string state = args[0].get<std::string>();
-        if (state == "record-start") {
+        if (state == states::kRecordStart) {
             file_ = "(unknown file)";
             if (during != nullptr && !during->params.empty()) {
                 const auto& path = during->params[0];
@@ -50,16 +55,16 @@ class RecordingNotice {
             }
             Say("records into " + file_);
             state_ = State::Recording;
-        } else if (state == "record-pause" && state_ != State::Idle) {
+        } else if (state == states::kRecordPause && state_ != State::Idle) {
             state_ = state_ == State::Recording ? State::Paused : State::Recording;
             Say(state_ == State::Paused ? "paused recording into " + file_
                                         : "resumed recording into " + file_);
-        } else if (state == "record-resume" && state_ == State::Paused) {
+        } else if (state == states::kRecordResume && state_ == State::Paused) {
             state_ = State::Recording;
             Say("resumed recording into " + file_);
-        } else if (state == "record-stop") {
+        } else if (state == states::kRecordStop) {
             Stopped();
-        } else if ((state == "play-start" || state == "play-resume") &&
+        } else if ((state == states::kPlayStart || state == states::kPlayResume) &&
                    state_ == State::Recording) {
             Stopped();  // a playback ends a running recording and writes it
         }
@@ -67,7 +72,7 @@ class RecordingNotice {
 
     // A stop whose file could not be written ends the recording all the same.
     void OnCall(const CallResult& result) {
-        if ((result.dispid == kRecStop || result.dispid == kRecordStop) && FAILED(result.hr)) {
+        if (stops_.count(result.dispid) != 0 && FAILED(result.hr)) {
             Stopped();
         }
     }
@@ -90,6 +95,7 @@ class RecordingNotice {
     }
 
     std::string origin_;
+    std::set<DISPID> stops_;
     std::string file_;
     State state_ = State::Idle;
 };
@@ -202,10 +208,12 @@ void Bridge::OnOpen(std::uint64_t id, const HttpRequest& request) {
     }
     auto client = std::make_unique<Client>();
     client->notice = std::make_unique<RecordingNotice>(
-        request.Header("Origin").value_or("a client without origin"));
+        request.Header("Origin").value_or("a client without origin"),
+        std::set<DISPID>{container->DispatchId("recStop", kLcid),
+                         container->DispatchId("RecordStop", kLcid)});
     platform::LoopServer* server = server_.get();
     client->session = std::make_unique<RpcSession>(
-        std::move(container), 0x0409,
+        std::move(container), kLcid,
         [server, id](const std::string& message) { server->Send(id, message); });
     RecordingNotice* notice = client->notice.get();
     RpcSession* session = client->session.get();

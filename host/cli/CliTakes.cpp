@@ -4,10 +4,13 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "control/StateStrings.h"
 #include "platform/grantedfolders.h"
 
 namespace talrec::host {
 namespace {
+
+namespace states = talrec::states;
 
 using Clock = std::chrono::steady_clock;
 
@@ -80,8 +83,8 @@ TakeResult RecordTake(CliSession& session, const std::string& path, double secon
             level = args[0].get<int>();
             show();
         } else if (name == "RecorderStateNotify" && !args.empty()) {
-            if (args[0] == "record-pause") paused = true, watch.Pause(), level = 0;
-            if (args[0] == "record-resume") paused = false, watch.Start();
+            if (args[0] == states::kRecordPause) paused = true, watch.Pause(), level = 0;
+            if (args[0] == states::kRecordResume) paused = false, watch.Start();
         }
     };
     session.onKey = [&](int key) {
@@ -134,7 +137,7 @@ TakeResult PlayTake(CliSession& session, const std::string& path, double totalSe
     auto show = [&](const std::string& state) {
         double elapsed = watch.Seconds();
         // The clock runs on while the output drains; the end is the file's length.
-        if (totalSeconds >= 0 && (state == "play-complete" || elapsed > totalSeconds)) {
+        if (totalSeconds >= 0 && (state == states::kPlayComplete || elapsed > totalSeconds)) {
             elapsed = totalSeconds;
         }
         display.Show(FormatClock(elapsed) + " / " + total + "  " + state, state, elapsed);
@@ -148,12 +151,12 @@ TakeResult PlayTake(CliSession& session, const std::string& path, double totalSe
     };
     session.onEvent = [&](const std::string& name, const nlohmann::json& args) {
         if (name != "RecorderStateNotify" || args.empty()) return;
-        if (args[0] == "play-pause") paused = true, watch.Pause(), show("paused");
-        if (args[0] == "play-resume") paused = false, watch.Start();
-        if (args[0] == "play-complete") show("play-complete"), finish(kExitOk);
+        if (args[0] == states::kPlayPause) paused = true, watch.Pause(), show("paused");
+        if (args[0] == states::kPlayResume) paused = false, watch.Start();
+        if (args[0] == states::kPlayComplete) show(states::kPlayComplete), finish(kExitOk);
     };
     auto stop = [&](int code) {
-        session.CallNumber("#18", nlohmann::json::array());
+        session.CallNumber("PlayStopOrg", nlohmann::json::array());  // PlayStop, "play-stop"
         show("stopped");
         finish(code);
     };

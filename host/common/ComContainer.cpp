@@ -152,20 +152,24 @@ HRESULT ComContainer::DestroyControlWindow() {
     return hr;
 }
 
-CallResult ComContainer::Call(const std::string& name, const nlohmann::json& params, LCID lcid) {
-    CallResult out;
+DISPID ComContainer::DispatchId(const std::string& name, LCID lcid) const {
     DISPID id = DISPID_UNKNOWN;
     if (name.size() > 1 && name[0] == '#') {
         try {
-            id = std::stoi(name.substr(1));
+            return std::stoi(name.substr(1));
         } catch (const std::exception&) {
-            out.hr = DISP_E_UNKNOWNNAME;
+            return DISPID_UNKNOWN;
         }
-    } else {
-        std::u16string wide = Utf8ToWide(name);
-        LPOLESTR names[] = {wide.data()};
-        out.hr = control_->GetIDsOfNames(IID_NULL, names, 1, lcid, &id);
     }
+    std::u16string wide = Utf8ToWide(name);
+    LPOLESTR names[] = {wide.data()};
+    return SUCCEEDED(control_->GetIDsOfNames(IID_NULL, names, 1, lcid, &id)) ? id : DISPID_UNKNOWN;
+}
+
+CallResult ComContainer::Call(const std::string& name, const nlohmann::json& params, LCID lcid) {
+    CallResult out;
+    const DISPID id = DispatchId(name, lcid);
+    if (id == DISPID_UNKNOWN) out.hr = DISP_E_UNKNOWNNAME;
     if (FAILED(out.hr)) {
         out.message = "unknown name " + name;
         return out;

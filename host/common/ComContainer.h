@@ -38,6 +38,9 @@ class ComContainer {
     HRESULT CreateControlWindow();
     HRESULT DestroyControlWindow();
 
+    // The dispatch id of a member's name, or DISPID_UNKNOWN; looked up as Call looks it up.
+    DISPID DispatchId(const std::string& name, LCID lcid) const;
+
     // Calls a member by name ("#N" is dispatch id N). A property is read with no argument and
     // set with one.
     CallResult Call(const std::string& name, const nlohmann::json& params, LCID lcid);

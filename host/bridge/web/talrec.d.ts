@@ -1,16 +1,13 @@
-// Types of talrec.js, the recorder control through the `talrec serve` bridge.
+// Types of talrec.js, the recorder control through the `talrec serve` bridge. The members and
+// events come from members.d.ts, generated from the control's member table.
+import type {
+  RecorderEventDetails,
+  RecorderEventHandlers,
+  RecorderMembers,
+  RecorderState,
+} from "./members.js";
 
-/** The state strings of RecorderStateNotify. */
-export type RecorderState =
-  | "record-start"
-  | "record-pause"
-  | "record-resume"
-  | "record-stop"
-  | "play-start"
-  | "play-pause"
-  | "play-resume"
-  | "play-stop"
-  | "play-complete";
+export type { RecorderEventDetails, RecorderMembers, RecorderState };
 
 /** An automation error of a call: the HRESULT (signed 32-bit) and its text. */
 export class TalrecError extends Error {
@@ -29,50 +26,18 @@ export interface DataFile {
   duration: number | null;
 }
 
-export interface RecorderEventMap {
-  EvtRecordTimeOut: CustomEvent<undefined>;
-  EvtPlayStop: CustomEvent<undefined>;
-  RecorderStateNotify: CustomEvent<RecorderState>;
-  /** The input level while recording, 0 to 100. */
-  VolumeStatus: CustomEvent<number>;
+export type RecorderEventMap = {
+  [K in keyof RecorderEventDetails]: CustomEvent<RecorderEventDetails[K]>;
+} & {
   /** A message box of the control, with its text. */
   MessageBox: CustomEvent<string>;
   /** The connection has closed; its control is gone. */
   close: CustomEvent<{ code: number; reason: string }>;
-}
+};
 
-/** One control, through one connection. Methods resolve to the control's results. */
+/** One control, through one connection: its members (RecorderMembers), events and files. */
+export interface Recorder extends RecorderMembers, RecorderEventHandlers {}
 export class Recorder extends EventTarget {
-  /** Result codes: 0 passed on, -1 no recorder or refused path or failed, -2 already recording. */
-  SetPcmFormat(format: string): Promise<number>;
-  RecordTimeOut(timeOut: number): Promise<number>;
-  recStart(fullPathName: string): Promise<number>;
-  /** "Succeeded" for 0, "Failed" otherwise. */
-  GetErrorString(errorCode: number): Promise<string>;
-  recStop(): Promise<number>;
-  RecordTotalFileName(): Promise<string>;
-  RecordFileName(): Promise<string>;
-  playStart(fullPathName: string): Promise<number>;
-  playStop(): Promise<number>;
-  GetDataFolder(): Promise<string>;
-  RecordStartFile(filePath: string): Promise<number>;
-  RecordStop(): Promise<number>;
-  RecPause(): Promise<number>;
-  RecordContinue(): Promise<number>;
-  RecordPause(): Promise<number>;
-  PlayStartFile(filePath: string): Promise<number>;
-  PlayStop(): Promise<number>;
-  PlayPause(): Promise<number>;
-  PlayContinue(): Promise<number>;
-  ConvertWavToWMA(source: string, dest: string): Promise<number>;
-  /** 0 when every file was deleted, 1 otherwise. */
-  DeleteAudioFileALL(): Promise<number>;
-  DeleteAudioFile(filePath: string): Promise<number>;
-
-  /** The TempFolderPass property. */
-  getTempFolderPass(): Promise<string>;
-  setTempFolderPass(value: string): Promise<null>;
-
   /** Calls a member by name, or "#N" for dispatch id N. */
   call(method: string, ...params: Array<string | number | boolean | null>): Promise<unknown>;
 
@@ -83,10 +48,6 @@ export class Recorder extends EventTarget {
   /** Closes the connection; the bridge destroys the control. */
   close(): void;
 
-  onEvtRecordTimeOut: (() => void) | null;
-  onEvtPlayStop: (() => void) | null;
-  onRecorderStateNotify: ((state: RecorderState) => void) | null;
-  onVolumeStatus: ((level: number) => void) | null;
   onMessageBox: ((text: string) => void) | null;
   onClose: ((detail: { code: number; reason: string }) => void) | null;
 

@@ -11,19 +11,8 @@
 // e.detail)`) and through the `on<Event>` properties, before the result of the call that raised
 // them. No dependencies; one WebSocket per connection, one control per WebSocket.
 
-const METHODS = [
-  "SetPcmFormat", "RecordTimeOut", "recStart", "GetErrorString", "recStop",
-  "RecordTotalFileName", "RecordFileName", "playStart", "playStop", "GetDataFolder",
-  "RecordStartFile", "RecordStop", "RecPause", "RecordContinue", "RecordPause",
-  "PlayStartFile", "PlayStop", "PlayPause", "PlayContinue", "ConvertWavToWMA",
-  "DeleteAudioFileALL", "DeleteAudioFile",
-];
-
-// Names looked up without regard to case would find another member: PlayStop (dispatch id 18)
-// is called by its id, since "PlayStop" would also match playStop (id 10).
-const CALL_AS = { PlayStop: "#18" };
-
-const EVENTS = ["EvtRecordTimeOut", "EvtPlayStop", "RecorderStateNotify", "VolumeStatus"];
+// The members, as the control's member table gives them (members.js is generated from it).
+import { METHODS, PROPERTIES, EVENTS } from "./members.js";
 
 /** An automation error (or a protocol error) of a call. */
 export class TalrecError extends Error {
@@ -79,14 +68,6 @@ export class Recorder extends EventTarget {
       this.#pending.set(id, { resolve, reject });
       this.#socket.send(JSON.stringify({ jsonrpc: "2.0", id, method, params }));
     });
-  }
-
-  getTempFolderPass() {
-    return this.call("TempFolderPass");
-  }
-
-  setTempFolderPass(value) {
-    return this.call("TempFolderPass", value);
   }
 
   /** The data folder's files: [{ name, size, modified, duration }]. */
@@ -153,14 +134,20 @@ export class Recorder extends EventTarget {
   }
 }
 
-for (const name of METHODS) {
-  const method = CALL_AS[name] ?? name;
-  Object.defineProperty(Recorder.prototype, name, {
-    value: function (...params) {
-      return this.call(method, ...params);
-    },
-    writable: true,
-    configurable: true,
+function define(name, value) {
+  Object.defineProperty(Recorder.prototype, name, { value, writable: true, configurable: true });
+}
+for (const [name, callAs] of METHODS) {
+  define(name, function (...params) {
+    return this.call(callAs, ...params);
+  });
+}
+for (const name of PROPERTIES) {
+  define("get" + name, function () {
+    return this.call(name);
+  });
+  define("set" + name, function (value) {
+    return this.call(name, value);
   });
 }
 
