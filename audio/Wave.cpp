@@ -4,7 +4,7 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/wavheader.h"
+#include "platform/ext/wavformat.h"
 
 using talrec::platform::SpoolRead;
 using talrec::platform::SpoolWriteWav;

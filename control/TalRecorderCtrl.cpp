@@ -4,7 +4,7 @@
 #include "control/Guids.h"
 #include "control/Interfaces.h"
 #include "framework/afxconv.h"
-#include "platform/mbstring.h"
+#include "framework/afxpath.h"
 #include "platform/mci.h"
 #include "platform/oleauto.h"
 #include "resources/Resources.h"

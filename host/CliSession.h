@@ -14,7 +14,8 @@
 
 #include "host/ComContainer.h"
 #include "host/DebugRoute.h"
-#include "platform/consoleinput.h"
+#include "platform/ext/consoleinput.h"
+#include "platform/ext/messageloop.h"
 #include "platform/winuser.h"
 
 namespace talrec::host {

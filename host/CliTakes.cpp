@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "platform/grantedfolders.h"
+#include "platform/ext/grantedfolders.h"
 #include "platform/mci.h"
 
 namespace talrec::host {

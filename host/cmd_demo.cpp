@@ -9,9 +9,9 @@
 #include "convert/WavReader.h"
 #include "host/CliTakes.h"
 #include "host/Commands.h"
+#include "platform/ext/wavedevices.h"
 #include "platform/mmwave.h"
 #include "platform/objbase.h"
-#include "platform/wavedevices.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "host/CliSession.h"
 #include "host/Commands.h"
-#include "platform/wavedevices.h"
+#include "platform/ext/wavedevices.h"
 
 namespace {
 

@@ -17,8 +17,9 @@
 #include "host/LineReader.h"
 #include "host/RpcProtocol.h"
 #include "host/RpcSession.h"
-#include "platform/console.h"
-#include "platform/grantedfolders.h"
+#include "platform/ext/console.h"
+#include "platform/ext/grantedfolders.h"
+#include "platform/ext/messageloop.h"
 #include "platform/objbase.h"
 #include "platform/winuser.h"
 

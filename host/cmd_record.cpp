@@ -8,7 +8,7 @@
 
 #include "host/CliTakes.h"
 #include "host/Commands.h"
-#include "platform/wavheader.h"
+#include "platform/ext/wavformat.h"
 
 namespace {
 

@@ -244,11 +244,4 @@ MMRESULT waveOutReset(HWAVEOUT hwo);
 MMRESULT waveOutGetPosition(HWAVEOUT hwo, LPMMTIME pmmt, UINT cbmmt);
 MMRESULT waveOutGetErrorTextA(MMRESULT mmrError, LPSTR pszText, UINT cchText);
 
-// ---- Platform extensions. ----
-
-// Overruns (capture) or underruns (playback) the device has recovered from since it was
-// opened; the virtual device has none. MMSYSERR_INVALHANDLE / MMSYSERR_INVALPARAM as usual.
-MMRESULT waveInGetXruns(HWAVEIN hwi, DWORD* pdwXruns);
-MMRESULT waveOutGetXruns(HWAVEOUT hwo, DWORD* pdwXruns);
-
 #endif  // _WIN32

@@ -1,4 +1,4 @@
-#include "platform/console.h"
+#include "platform/ext/console.h"
 
 #include <signal.h>
 #include <unistd.h>

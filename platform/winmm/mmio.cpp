@@ -5,6 +5,8 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/ext/mmiostream.h"
+
 struct HMMIO__ {
     std::unique_ptr<IMmioStream> stream;
 };

@@ -12,8 +12,9 @@
 #include <vector>
 
 #include "platform/debugapi.h"
+#include "platform/ext/virtualwave.h"
+#include "platform/ext/wavedevices.h"
 #include "platform/mmwave.h"
-#include "platform/virtualwave.h"
 #include "platform/winmm/wave_probe.h"
 #include "platform/winmm/wave_stream.h"
 

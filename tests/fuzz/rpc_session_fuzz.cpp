@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "host/RpcSession.h"
+#include "platform/ext/oletlbdata.h"
 #include "platform/oleauto.h"
-#include "platform/oletlbdata.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <memory>
 
+#include "platform/ext/wavformat.h"
 #include "platform/mmio.h"
-#include "platform/wavheader.h"
 
 namespace talrec::wave {
 namespace {
