@@ -131,9 +131,9 @@ MMRESULT Open(Direction dir, void** handle, UINT device, LPCWAVEFORMATEX pwfx, D
         Callback cb;
         if (callback == CALLBACK_FUNCTION) {
             if (dir == Direction::Capture) {
-                cb.in = reinterpret_cast<WAVEINPROC>(proc);
+                cb.in = reinterpret_cast<InputCallback>(proc);
             } else {
-                cb.out = reinterpret_cast<WAVEOUTPROC>(proc);
+                cb.out = reinterpret_cast<OutputCallback>(proc);
             }
             cb.handle = h;
             cb.instance = instance;
