@@ -6,6 +6,7 @@
 #include <optional>
 #include <thread>
 
+#include "platform/consoleapi.h"
 #include "platform/ext/console.h"
 #include "platform/ext/hosthooks.h"
 #include "platform/ext/messageloop.h"

@@ -15,7 +15,7 @@
 #include "host/Commands.h"
 #include "host/DebugRoute.h"
 #include "host/RpcSession.h"
-#include "platform/ext/console.h"
+#include "platform/consoleapi.h"
 #include "platform/ext/messageloop.h"
 #include "platform/objbase.h"
 #include "platform/processthreadsapi.h"

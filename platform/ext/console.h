@@ -1,27 +1,11 @@
-// Console services for the command-line hosts: the process's standard streams and its
-// interrupt signals.
+// Console services for the command-line hosts beyond the published ones
+// (platform/consoleapi.h): the process's standard streams.
 #pragma once
 
 #ifdef _WIN32
-#include "platform/win32/sdk.h"
+#error "a Linux extension with no counterpart in the Windows SDK"
 #else
 #include <cstdio>
-
-#include "platform/windef.h"
-
-// Control events, as SetConsoleCtrlHandler reports them: Ctrl-C (SIGINT), and the close of
-// the console or a request to end (SIGTERM, SIGHUP).
-inline constexpr DWORD CTRL_C_EVENT = 0;
-inline constexpr DWORD CTRL_BREAK_EVENT = 1;
-inline constexpr DWORD CTRL_CLOSE_EVENT = 2;
-
-// Called on a thread of the platform's own (never inside a signal handler), once per signal.
-// TRUE: handled; FALSE: the next handler, and at the last the default action (the process
-// ends).
-using PHANDLER_ROUTINE = BOOL (*)(DWORD ctrlType);
-
-// Adds (add TRUE) or removes a handler; handlers run last added first.
-BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add);
 
 namespace talrec::platform {
 

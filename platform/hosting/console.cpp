@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/consoleapi.h"
+
 namespace {
 
 std::mutex g_mutex;  // guards g_handlers and g_started
