@@ -4,39 +4,13 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/wavheader.h"
+#include "platform/ext/wavformat.h"
 
 using talrec::platform::SpoolRead;
 using talrec::platform::SpoolWriteWav;
 
 namespace {
-// Tags the reader expects at fixed offsets: "RIFF" at 0, "WAVEfmt " at 8, "data" at 36.
-constexpr char kRiffTag[4] = {'R', 'I', 'F', 'F'};
-constexpr char kWaveFmtTag[8] = {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '};
-constexpr char kDataTag[4] = {'d', 'a', 't', 'a'};
-
 [[maybe_unused]] const bool g_registered = (AfxClassInit(&CWave::classCWave), true);
-
-// Each field is read into cleared bytes: what a short read leaves out reads as zero.
-WORD ReadLE16(CFile& file) {
-    BYTE bytes[2] = {};
-    file.Read(bytes, sizeof bytes);
-    return static_cast<WORD>(bytes[0] | (bytes[1] << 8));
-}
-
-DWORD ReadLE32(CFile& file) {
-    BYTE bytes[4] = {};
-    file.Read(bytes, sizeof bytes);
-    return static_cast<DWORD>(bytes[0]) | (static_cast<DWORD>(bytes[1]) << 8) |
-           (static_cast<DWORD>(bytes[2]) << 16) | (static_cast<DWORD>(bytes[3]) << 24);
-}
-
-template <std::size_t N>
-bool ReadTag(CFile& file, const char (&expected)[N]) {
-    char tag[N] = {};
-    file.Read(tag, N);
-    return std::memcmp(tag, expected, N) == 0;
-}
 
 [[noreturn]] void ThrowInvalidFile(const CFile& file) {
     AfxThrowFileException(CFileException::invalidFile, -1, file.GetFilePath().c_str());
@@ -57,7 +31,7 @@ const CRuntimeClass* CWave::GetRuntimeClass() const {
     return &classCWave;
 }
 
-CWave::CWave() : format_{WAVE_FORMAT_PCM, 1, 22050, 44100, 2, 16, 0} {}
+CWave::CWave() : format_(MakePcmFormat(1, 22050, 16)) {}
 
 CWave::CWave(const CWave& other)
     : CObject(other),
@@ -116,16 +90,13 @@ void CWave::Serialize(CArchive& ar) {
 }
 
 void CWave::SetFormat(WORD nChannels, DWORD nSamplesPerSec, WORD wBitsPerSample) {
-    const DWORD channelBits = static_cast<DWORD>(nChannels) * wBitsPerSample;
-    const WORD align = static_cast<WORD>(channelBits / 8);
-    samples_.SetNumSamples(0, align);
+    const WAVEFORMATEX format = MakePcmFormat(nChannels, nSamplesPerSec, wBitsPerSample);
+    samples_.SetNumSamples(0, format.nBlockAlign);
     spool_.reset();
-    format_.wFormatTag = WAVE_FORMAT_PCM;
-    format_.nChannels = nChannels;
-    format_.nSamplesPerSec = nSamplesPerSec;
-    format_.nAvgBytesPerSec = static_cast<DWORD>(channelBits * nSamplesPerSec) / 8;
-    format_.nBlockAlign = align;
-    format_.wBitsPerSample = wBitsPerSample;
+    // The extra size stays as it was.
+    const WORD extra = format_.cbSize;
+    format_ = format;
+    format_.cbSize = extra;
 }
 
 DWORD CWave::GetBufferLength() const {
@@ -212,25 +183,17 @@ void CWave::Save(CFile& file) {
 }
 
 void CWave::Load(CFile& file) {
-    if (!ReadTag(file, kRiffTag)) ThrowInvalidFile(file);
-    ReadLE32(file);  // RIFF size: not trusted, not needed
-    if (!ReadTag(file, kWaveFmtTag)) ThrowInvalidFile(file);
-    ReadLE32(file);  // fmt size: the next 16 bytes are the format whatever it says
+    // The header is read into cleared bytes: what a short read leaves out reads as zero.
+    BYTE header[kWavHeaderBytes] = {};
+    file.Read(header, sizeof header);
     WAVEFORMATEX format{};
-    format.wFormatTag = ReadLE16(file);
-    format.nChannels = ReadLE16(file);
-    format.nSamplesPerSec = ReadLE32(file);
-    format.nAvgBytesPerSec = ReadLE32(file);
-    format.nBlockAlign = ReadLE16(file);
-    format.wBitsPerSample = ReadLE16(file);
-    format.cbSize = 0;
-    if (!ReadTag(file, kDataTag)) ThrowInvalidFile(file);
+    DWORD declared = 0;
+    if (!ReadWavHeader(header, &format, &declared)) ThrowInvalidFile(file);
     // Frames are counted in block aligns: a file without a frame size has no frames.
     if (format.nBlockAlign == 0) ThrowInvalidFile(file);
 
     format_ = format;
     spool_.reset();
-    const DWORD declared = ReadLE32(file);
     // The store holds the whole frames that the data size declares and the file holds: a
     // file that ends early gives fewer frames, never storage that no byte of the file filled
     // (and a few header bytes cannot make the reader claim gigabytes).

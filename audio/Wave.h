@@ -22,8 +22,8 @@
 
 #include "audio/WaveBuffer.h"
 #include "framework/afx.h"
+#include "platform/ext/spool.h"
 #include "platform/mmwave.h"
-#include "platform/spool.h"
 
 // A recording spool shared by the capture engine and the sounds made from it; the last owner
 // discards it (its file is removed).

@@ -8,7 +8,7 @@
 #include "control/PropPage.h"
 #include "control/Registration.h"
 #include "control/TalRecorderCtrl.h"
-#include "platform/comobject.h"
+#include "platform/ext/comobject.h"
 #include "platform/objbase.h"
 
 using namespace talrec::control;

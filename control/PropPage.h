@@ -3,7 +3,7 @@
 // dialog's one text as its description, so that a host can show them.
 #pragma once
 
-#include "platform/comobject.h"
+#include "platform/ext/comobject.h"
 #include "platform/oleidl.h"
 
 class CTalRecorderForDvRecUpPropPage final : public ComObject<IPropertyPage> {

@@ -5,7 +5,7 @@
 #include "control/Interfaces.h"
 #include "control/StateStrings.h"
 #include "framework/afxconv.h"
-#include "platform/mbstring.h"
+#include "framework/afxpath.h"
 #include "platform/mci.h"
 #include "platform/oleauto.h"
 #include "resources/Resources.h"

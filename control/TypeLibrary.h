@@ -2,7 +2,7 @@
 // interface, the event interface and the coclass, built from the interface tables.
 #pragma once
 
-#include "platform/oletlbdata.h"
+#include "platform/ext/oletlbdata.h"
 
 namespace talrec::control {
 

@@ -2,18 +2,14 @@
 
 #include <algorithm>
 
+#include "platform/ext/wavformat.h"
+
 namespace {
 
 constexpr FOURCC kWave = mmioFOURCC('W', 'A', 'V', 'E');
 constexpr FOURCC kFmt = mmioFOURCC('f', 'm', 't', ' ');
 constexpr FOURCC kData = mmioFOURCC('d', 'a', 't', 'a');
-constexpr WORD kFormatPcm = 1;
-constexpr size_t kFormatRecordSize = 18;  // WAVEFORMATEX, extra-size field at byte 16
 constexpr LONG kReadStep = 65536;
-
-WORD LoadLE16(const BYTE* p) {
-    return static_cast<WORD>(p[0] | (p[1] << 8));
-}
 
 }  // namespace
 
@@ -71,14 +67,15 @@ bool CWavReader::ReadFormat(const MMCKINFO& chunk) {
         left -= static_cast<DWORD>(step);
     }
     // At least the 18-byte format record, the bytes beyond the chunk zero.
-    if (block.size() < kFormatRecordSize) block.resize(kFormatRecordSize, 0);
-    if (LoadLE16(block.data()) == kFormatPcm) {
+    if (block.size() < kFormatRecordBytes) block.resize(kFormatRecordBytes, 0);
+    const WAVEFORMATEX record = ReadFormatRecord(block.data(), block.size());
+    if (record.wFormatTag == WAVE_FORMAT_PCM) {
         block[16] = 0;
         block[17] = 0;
     } else {
         // The writer learns the block's length only from the extra-size field; make every byte
         // that field claims readable (zero where the chunk ended early).
-        const size_t claimed = kFormatRecordSize + LoadLE16(block.data() + 16);
+        const size_t claimed = kFormatRecordBytes + record.cbSize;
         if (block.size() < claimed) block.resize(claimed, 0);
     }
     formatBlock = std::move(block);

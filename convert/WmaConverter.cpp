@@ -4,10 +4,11 @@
 #include <cstring>
 #include <vector>
 
+#include "framework/afxpath.h"
 #include "platform/codepage.h"
+#include "platform/ext/paths.h"
 #include "platform/fileapi.h"
 #include "platform/handleapi.h"
-#include "platform/mbstring.h"
 
 namespace {
 

@@ -22,7 +22,7 @@
 #include <string>
 
 #include "framework/comconnect.h"
-#include "platform/comobject.h"
+#include "platform/ext/comobject.h"
 #include "platform/oleidl.h"
 #include "platform/winuser.h"
 

@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "platform/comobject.h"
+#include "platform/ext/comobject.h"
 #include "platform/oleauto.h"
 
 namespace {

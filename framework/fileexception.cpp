@@ -1,6 +1,6 @@
 // CFileException: causes, their mapping from Win32 error codes, and their texts.
 #include "framework/afx.h"
-#include "platform/mbstring.h"
+#include "framework/afxpath.h"
 
 namespace {
 

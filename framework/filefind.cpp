@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "platform/mbstring.h"
+#include "framework/afxpath.h"
 
 BOOL CFileFind::FindFile(LPCSTR pattern) {
     Close();

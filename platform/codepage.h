@@ -14,8 +14,6 @@
 #ifdef _WIN32
 #include "platform/win32/sdk.h"
 #else
-#include <string>
-
 #include "platform/windef.h"
 
 // UTF-16 code units, 16 bits wide as on Windows.
@@ -43,9 +41,6 @@ inline constexpr DWORD WC_ERR_INVALID_CHARS = 0x00000080;
 UINT GetACP();
 // There is no separate OEM code page: the same as GetACP.
 UINT GetOEMCP();
-// The iconv name of a code page (CP_ACP and its aliases give the locale's character set), or
-// an empty string for a code page this platform does not know.
-std::string CodePageCharset(UINT CodePage);
 
 // Converts cbMultiByte bytes (-1: up to and including the terminating zero) to UTF-16.
 // cchWideChar 0: returns the number of UTF-16 units needed and writes nothing. Otherwise

@@ -3,10 +3,11 @@
 // device lost while recording). The control's results and events do not change; this only
 // makes the failure visible. On Windows the text reaches a debugger.
 //
-// Here it goes to the hook that the container has set (talrec host makes a host.debug
-// notification of it, the command-line tools a line on standard error), and without a hook
-// to standard error. Any thread may call it, the device threads too; the hook runs on the
-// calling thread, so a container hands the text to its own thread itself.
+// Here it goes to the hook that the container has set (SetDebugOutputHook in
+// platform/ext/hosthooks.h; talrec host makes a host.debug notification of it, the
+// command-line tools a line on standard error), and without a hook to standard error. Any
+// thread may call it, the device threads too; the hook runs on the calling thread, so a
+// container hands the text to its own thread itself.
 #pragma once
 
 #ifdef _WIN32
@@ -15,12 +16,5 @@
 #include "platform/windef.h"
 
 void WINAPI OutputDebugStringA(LPCSTR text);
-
-// Extension for containers: the function that receives every text (a trailing newline
-// removed), with the context given here; null restores standard error. Setting it waits for
-// calls of the previous hook in progress, so the previous context may be freed after it. A
-// hook must not call OutputDebugStringA or SetDebugOutputHook itself.
-using DEBUGOUTPUTHOOK = void (*)(const char* text, void* context);
-void SetDebugOutputHook(DEBUGOUTPUTHOOK hook, void* context);
 
 #endif  // _WIN32

@@ -1,6 +1,5 @@
 // Files and folders with the Win32 names: opening, reading and writing files through handles,
-// attributes, creation and deletion, enumeration, and the resolution of a path to its real
-// location.
+// attributes, creation and deletion, and enumeration.
 //
 // Attributes follow what Windows reports, mapped from POSIX: a folder, or a symbolic link to
 // one, has FILE_ATTRIBUTE_DIRECTORY; an entry with no write permission bit for anyone has
@@ -24,20 +23,8 @@
 #pragma once
 
 #ifdef _WIN32
-#include <string>
-
 #include "platform/win32/sdk.h"
-
-// The extension the Linux branch carries too: a path's real location and containment, for
-// the rule on the paths scripts pass (platform/win32/paths.cpp).
-namespace talrec::platform {
-bool ResolvePath(const std::string& path, std::string& resolved);
-bool PathIsInside(const std::string& path, const std::string& folder);
-}  // namespace talrec::platform
 #else
-#include <string>
-
-#include "platform/mbstring.h"
 #include "platform/windef.h"
 
 inline constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x00000001;
@@ -180,19 +167,5 @@ BOOL DeleteFileA(LPCSTR lpFileName);
 HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData);
 BOOL FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData);
 BOOL FindClose(HANDLE hFindFile);
-
-namespace talrec::platform {
-
-// The real location of a path, for checking where it lies: relative paths are taken from the
-// current folder, "." and ".." and symbolic links are resolved for every part that exists,
-// and the parts that do not exist yet are appended after removing "." and "..". Returns false
-// when the path is empty or cannot be resolved, or when a part is a symbolic link that points
-// nowhere (opening it would create a file wherever it points).
-bool ResolvePath(const std::string& path, std::string& resolved);
-
-// True when `path` (already resolved) is `folder` (already resolved) or lies below it.
-bool PathIsInside(const std::string& path, const std::string& folder);
-
-}  // namespace talrec::platform
 
 #endif  // _WIN32

@@ -17,9 +17,6 @@
 
 #ifdef _WIN32
 #include "platform/win32/sdk.h"
-
-// The extension the Linux branch carries too: how the file of a loadable module ends.
-inline constexpr char MODULE_FILE_EXTENSION[] = ".dll";
 #else
 #include <cstdint>
 
@@ -33,8 +30,6 @@ using FARPROC = std::intptr_t (*)();
 HMODULE LoadLibraryA(LPCSTR lpLibFileName);
 FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 BOOL FreeLibrary(HMODULE hLibModule);
-// How the file of a loadable module ends (".dll" on Windows).
-inline constexpr char MODULE_FILE_EXTENSION[] = ".so";
 // The full path of a loaded library, or of the program for a null module. Returns the length
 // copied; a path that does not fit is cut to nSize - 1 characters, and
 // ERROR_INSUFFICIENT_BUFFER is set.

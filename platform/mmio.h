@@ -14,8 +14,8 @@
 //   caller's business. MMIO_FINDRIFF / MMIO_FINDLIST / MMIO_FINDCHUNK step over chunks (and
 //   their pad bytes) until one matches.
 // - mmioAscend moves to the end of the chunk's data plus its pad byte when cksize is odd.
-// - The byte I/O under a handle is the IMmioStream interface below: files by default, or
-//   any stream a test or fuzz target supplies (mmioOpenStream, mmioSetStreamOpener).
+// - Under a handle is a byte stream: a file by default, or any stream a test or fuzz target
+//   supplies (platform/ext/mmiostream.h).
 // - Handles are used from one thread at a time.
 #pragma once
 
@@ -23,8 +23,6 @@
 #include "platform/win32/sdk.h"
 #else
 #include <cstdio>
-#include <functional>
-#include <memory>
 
 #include "platform/mmwave.h"
 #include "platform/windef.h"
@@ -116,28 +114,5 @@ LONG mmioRead(HMMIO hmmio, HPSTR pch, LONG cch);
 LONG mmioSeek(HMMIO hmmio, LONG lOffset, int iOrigin);
 MMRESULT mmioDescend(HMMIO hmmio, LPMMCKINFO pmmcki, LPCMMCKINFO pmmckiParent, UINT fuDescend);
 MMRESULT mmioAscend(HMMIO hmmio, LPMMCKINFO pmmcki, UINT fuAscend);
-
-// The byte I/O under a handle.
-class IMmioStream {
-  public:
-    virtual ~IMmioStream() = default;
-    // Reads up to size bytes at the current position; returns the count (0 at the end), or -1.
-    virtual long long Read(void* buffer, long long size) = 0;
-    // Moves to an absolute position (which may lie past the end); false when it cannot.
-    virtual bool SeekTo(long long position) = 0;
-    // Current position and total length, or -1 when unknown.
-    virtual long long Position() const = 0;
-    virtual long long Length() const = 0;
-};
-
-// A read-only stream over bytes that the caller keeps alive while the handle is open.
-std::unique_ptr<IMmioStream> MmioMemoryStream(const void* data, size_t size);
-// A handle over any stream; the handle owns the stream and mmioClose destroys it.
-HMMIO mmioOpenStream(std::unique_ptr<IMmioStream> stream);
-// Replaces how mmioOpenA turns a name into a stream (null restores POSIX files); returns the
-// previous opener. An opener returns null to refuse a name. For tests and fuzz targets, which
-// run the production code unchanged over bytes held in memory.
-using MmioStreamOpener = std::function<std::unique_ptr<IMmioStream>(LPCSTR name)>;
-MmioStreamOpener mmioSetStreamOpener(MmioStreamOpener opener);
 
 #endif  // _WIN32

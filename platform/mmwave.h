@@ -167,12 +167,10 @@ struct MMTIME {
 static_assert(sizeof(MMTIME) == 12, "MMTIME is 12 bytes");
 using LPMMTIME = MMTIME*;
 
-// Callback signature given as dwCallback with CALLBACK_FUNCTION. It runs on the device's own
-// thread. The handle is the HWAVEIN or HWAVEOUT of the device.
-using WAVEINPROC = void (*)(HWAVEIN hwi, UINT uMsg, DWORD_PTR dwInstance, DWORD_PTR dwParam1,
-                            DWORD_PTR dwParam2);
-using WAVEOUTPROC = void (*)(HWAVEOUT hwo, UINT uMsg, DWORD_PTR dwInstance, DWORD_PTR dwParam1,
-                             DWORD_PTR dwParam2);
+// The callback given as dwCallback with CALLBACK_FUNCTION has the published signature
+//   void CALLBACK proc(HWAVEIN or HWAVEOUT, UINT uMsg, DWORD_PTR dwInstance, DWORD_PTR dwParam1,
+//                      DWORD_PTR dwParam2)
+// and runs on the device's own thread; the handle is the device's.
 
 // Device capabilities, for listing the devices.
 using MMVERSION = UINT;
@@ -243,12 +241,5 @@ MMRESULT waveOutRestart(HWAVEOUT hwo);
 MMRESULT waveOutReset(HWAVEOUT hwo);
 MMRESULT waveOutGetPosition(HWAVEOUT hwo, LPMMTIME pmmt, UINT cbmmt);
 MMRESULT waveOutGetErrorTextA(MMRESULT mmrError, LPSTR pszText, UINT cchText);
-
-// ---- Platform extensions. ----
-
-// Overruns (capture) or underruns (playback) the device has recovered from since it was
-// opened; the virtual device has none. MMSYSERR_INVALHANDLE / MMSYSERR_INVALPARAM as usual.
-MMRESULT waveInGetXruns(HWAVEIN hwi, DWORD* pdwXruns);
-MMRESULT waveOutGetXruns(HWAVEOUT hwo, DWORD* pdwXruns);
 
 #endif  // _WIN32

@@ -47,11 +47,9 @@ struct IClassFactory : IUnknown {
     ~IClassFactory() = default;
 };
 
-// The two exports every in-process server module has, by these names.
+// The two exports every in-process server module has: DllGetClassObject, DllCanUnloadNow.
 using LPFNGETCLASSOBJECT = HRESULT (*)(REFCLSID clsid, REFIID riid, void** object);
 using LPFNCANUNLOADNOW = HRESULT (*)();
-inline constexpr char DLLGETCLASSOBJECT_NAME[] = "DllGetClassObject";
-inline constexpr char DLLCANUNLOADNOW_NAME[] = "DllCanUnloadNow";
 
 // Counts initialisations of the calling thread: S_OK for the first, S_FALSE for each further
 // one; CoUninitialize undoes one. Nothing else depends on it: this runtime has no apartments,

@@ -71,7 +71,7 @@ HRESULT DispGetParam(DISPPARAMS* params, UINT position, VARTYPE vtTarget, VARIAN
 HRESULT DispGetIDsOfNames(ITypeInfo* info, LPOLESTR* names, UINT count, DISPID* ids);
 
 // --- Type libraries ----------------------------------------------------------------------
-// A type library here is a module's constant description (platform/oletlbdata.h), loaded by
+// A type library here is a module's constant description (platform/ext/oletlbdata.h), loaded by
 // the module's path. Its ITypeInfo objects answer GetTypeAttr, GetFuncDesc, GetVarDesc,
 // GetNames, GetIDsOfNames (names without regard to case, an exact-case match first),
 // GetDocumentation, GetRefTypeOfImplType, GetImplTypeFlags, GetRefTypeInfo and
@@ -100,10 +100,5 @@ HRESULT RegisterTypeLib(ITypeLib* lib, LPCOLESTR path, LPCOLESTR helpDir);
 // and the library's key when no version is left) and the Interface entries that name that
 // library and version. Entries already absent count as removed: S_OK.
 HRESULT UnRegisterTypeLib(REFGUID libid, WORD major, WORD minor, LCID lcid, SYSKIND syskind);
-
-struct TLIBDATA;
-// Makes a type library from a description in memory, copied, so the description may go away.
-// For a module that wants its own library without loading itself (and for tests).
-HRESULT CreateTypeLibFromData(const TLIBDATA* data, ITypeLib** lib);
 
 #endif  // _WIN32

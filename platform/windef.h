@@ -150,9 +150,6 @@ inline constexpr DWORD ERROR_CANT_RESOLVE_FILENAME = 1921;
 DWORD GetLastError();
 void SetLastError(DWORD code);
 
-// Maps an errno value to the Win32 error code that the same failure gives on Windows.
-DWORD Win32ErrorFromErrno(int err);
-
 // Class, interface and category identifiers.
 struct GUID {
     DWORD Data1;

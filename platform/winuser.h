@@ -6,11 +6,11 @@
 // published signatures and handed to WM_CREATE, but they mean nothing: there is no window
 // hierarchy, and destroying a "parent" destroys no other window.
 //
-// Threads. Each thread that creates windows first makes a MessageLoop (below); a window belongs
-// to the loop of the thread that created it, and its procedure only ever runs on that thread.
+// Threads. Each thread that creates windows first makes a MessageLoop
+// (platform/ext/messageloop.h); a window belongs to the loop of the thread that created it, and
+// its procedure only ever runs on that thread.
 // - Callable from any thread: PostMessageA, IsWindow, GetWindowLongPtrA, SetWindowLongPtrA,
-//   RegisterClassA, UnregisterClassA, SetMessageBoxHook, MessageLoop::Post and ::Quit, and a
-//   MessageLoop::Poster.
+//   RegisterClassA, UnregisterClassA.
 // - Only on the window's own thread (elsewhere they fail, setting the error named on them):
 //   DestroyWindow, SendMessageA, SetTimer, KillTimer. CreateWindowExA and PostQuitMessage act
 //   on the calling thread's loop.
@@ -29,9 +29,6 @@
 #include "platform/win32/sdk.h"
 #else
 #include <cstdint>
-#include <functional>
-#include <memory>
-#include <utility>
 
 #include "platform/windef.h"
 
@@ -230,72 +227,10 @@ inline constexpr int IDIGNORE = 5;
 inline constexpr int IDYES = 6;
 inline constexpr int IDNO = 7;
 
-// Shows a message box through the host's hook (SetMessageBoxHook) and returns the hook's
-// answer, on the calling thread. A null text reaches the hook as "", a null caption as "Error"
-// (the default title). Without a hook the text goes to standard error as one line and the
-// result is 0, as for a box that could not be shown.
+// Shows a message box through the host's hook (SetMessageBoxHook, platform/ext/hosthooks.h)
+// and returns the hook's answer, on the calling thread. A null text reaches the hook as "", a
+// null caption as "Error" (the default title). Without a hook the text goes to standard
+// error as one line and the result is 0, as for a box that could not be shown.
 int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
-
-// ---- Platform extensions: what a host needs beyond the published calls. ----
-
-// The host's message box. Runs on the thread that called MessageBoxA, which waits for it; the
-// strings are valid only during the call. Returns one of the ID* results.
-using MessageBoxHook =
-    std::function<int(HWND hWnd, const char* text, const char* caption, UINT type)>;
-
-// Installs the process's message-box hook (an empty function removes it) and returns the one
-// it replaces. Any thread; a box already showing keeps the hook it started with.
-MessageBoxHook SetMessageBoxHook(MessageBoxHook hook);
-
-struct MessageLoopState;
-
-// The message loop of one thread, over an event loop. Constructing it makes it the calling
-// thread's loop (one at a time per thread; a second throws std::logic_error); windows that
-// thread creates belong to it. Posted messages, timer ticks and posted functions all run on
-// this thread, inside Run, one at a time, in the order they were queued (a tick when it falls
-// due).
-class MessageLoop {
-  public:
-    MessageLoop();
-    // On the loop's own thread. Windows of this loop still open are removed without further
-    // messages (their procedures are not called: their objects may be gone already), their
-    // timers are killed, and work still queued is dropped unrun.
-    ~MessageLoop();
-    MessageLoop(const MessageLoop&) = delete;
-    MessageLoop& operator=(const MessageLoop&) = delete;
-
-    // Runs queued work until a quit (Quit, PostQuitMessage or a posted WM_QUIT) and returns its
-    // exit code. On the loop's own thread only, not from inside itself (std::logic_error).
-    // Work queued after the quit stays queued for the next Run. An exception thrown by a
-    // window procedure or posted function leaves Run; the loop can be run again.
-    int Run();
-
-    // Queues fn to run on the loop's thread; any thread. Returns false once the loop is gone
-    // (only through a Poster, which can outlive it).
-    bool Post(std::function<void()> fn);
-
-    // Queues a quit with this exit code after the work queued before it; any thread.
-    void Quit(int exitCode = 0);
-
-    // A copyable way to reach this loop from other threads that may outlive it: after the loop
-    // is destroyed its Post and Quit do nothing and return false.
-    class Poster {
-      public:
-        bool Post(std::function<void()> fn) const;
-        bool Quit(int exitCode = 0) const;
-
-      private:
-        friend class MessageLoop;
-        explicit Poster(std::shared_ptr<MessageLoopState> state) : state_(std::move(state)) {}
-        std::shared_ptr<MessageLoopState> state_;
-    };
-    Poster GetPoster() const { return Poster(state_); }
-
-    // The calling thread's loop, or nullptr.
-    static MessageLoop* Current();
-
-  private:
-    std::shared_ptr<MessageLoopState> state_;
-};
 
 #endif  // _WIN32

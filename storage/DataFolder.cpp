@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "framework/afxpath.h"
 #include "framework/filefind.h"
 #include "platform/mbstring.h"
 #include "platform/shlobj.h"

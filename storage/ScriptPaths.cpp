@@ -1,7 +1,8 @@
 #include "storage/ScriptPaths.h"
 
+#include "platform/ext/grantedfolders.h"
+#include "platform/ext/paths.h"
 #include "platform/fileapi.h"
-#include "platform/grantedfolders.h"
 #include "storage/DataFolder.h"
 
 bool IsScriptPathAllowed(const std::string& path) {

@@ -1,7 +1,7 @@
 // Where the file paths that a script passes may lie. The control is marked safe for
 // scripting, so any page that hosts it may call it; a path to record, play, convert or delete
 // must resolve inside the data folder or inside a folder that the container grants
-// (platform/grantedfolders.h). Paths are resolved first, so ".." and symbolic links cannot lead
+// (platform/ext/grantedfolders.h). Paths are resolved first, so ".." and symbolic links cannot lead
 // outside.
 #pragma once
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/loopserver.h"
+#include "platform/ext/loopserver.h"
 
 namespace talrec::host {
 

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/loopserver.h"
+#include "platform/ext/loopserver.h"
 
 namespace talrec::host {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "platform/console.h"
+#include "platform/ext/console.h"
 
 namespace talrec::host {
 

@@ -6,7 +6,10 @@
 #include <optional>
 #include <thread>
 
-#include "platform/console.h"
+#include "platform/consoleapi.h"
+#include "platform/ext/console.h"
+#include "platform/ext/hosthooks.h"
+#include "platform/ext/messageloop.h"
 #include "platform/objbase.h"
 
 namespace talrec::host {

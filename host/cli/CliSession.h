@@ -15,7 +15,8 @@
 #include "host/common/ComContainer.h"
 #include "host/common/ControlClass.h"
 #include "host/common/DebugRoute.h"
-#include "platform/consoleinput.h"
+#include "platform/ext/consoleinput.h"
+#include "platform/ext/messageloop.h"
 #include "platform/winuser.h"
 
 namespace talrec::host {

@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "control/StateStrings.h"
-#include "platform/grantedfolders.h"
+#include "platform/ext/grantedfolders.h"
 
 namespace talrec::host {
 namespace {

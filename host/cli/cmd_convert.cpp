@@ -5,7 +5,7 @@
 #include "convert/WmaConverter.h"
 #include "host/Commands.h"
 #include "host/common/StatusText.h"
-#include "platform/console.h"
+#include "platform/ext/console.h"
 
 namespace talrec::host {
 namespace {

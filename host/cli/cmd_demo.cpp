@@ -13,7 +13,7 @@
 #include "host/common/MediaInfo.h"
 #include "platform/mmwave.h"
 #include "platform/objbase.h"
-#include "platform/wavedevices.h"
+#include "platform/ext/wavedevices.h"
 
 namespace talrec::host {
 namespace {

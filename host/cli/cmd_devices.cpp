@@ -4,7 +4,7 @@
 
 #include "host/Commands.h"
 #include "host/cli/CliSession.h"
-#include "platform/wavedevices.h"
+#include "platform/ext/wavedevices.h"
 
 namespace talrec::host {
 namespace {

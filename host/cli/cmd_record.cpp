@@ -8,7 +8,7 @@
 
 #include "host/Commands.h"
 #include "host/cli/CliTakes.h"
-#include "platform/wavheader.h"
+#include "platform/ext/wavformat.h"
 
 namespace talrec::host {
 namespace {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "host/Commands.h"
-#include "platform/spool.h"
+#include "platform/ext/spool.h"
 
 namespace talrec::host {
 namespace {

@@ -3,6 +3,8 @@
 #include <cstdio>
 
 #include "platform/debugapi.h"
+#include "platform/ext/hosthooks.h"
+#include "platform/ext/messageloop.h"
 
 namespace talrec::host {
 

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/ext/messageloop.h"
 #include "platform/winuser.h"
 
 namespace talrec::host {

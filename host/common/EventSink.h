@@ -8,7 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "platform/comobject.h"
+#include "platform/ext/comobject.h"
 #include "platform/oaidl.h"
 
 namespace talrec::host {

@@ -1,6 +1,6 @@
 #include "host/common/StatusText.h"
 
-#include "platform/comerror.h"
+#include "platform/ext/comerror.h"
 
 namespace {
 

@@ -1,5 +1,6 @@
 #include "host/rpc/RpcSession.h"
 
+#include "platform/ext/hosthooks.h"
 #include "platform/winuser.h"
 
 namespace talrec::host {

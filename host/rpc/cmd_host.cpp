@@ -18,8 +18,9 @@
 #include "host/rpc/LineReader.h"
 #include "host/rpc/RpcProtocol.h"
 #include "host/rpc/RpcSession.h"
-#include "platform/console.h"
-#include "platform/grantedfolders.h"
+#include "platform/ext/console.h"
+#include "platform/ext/messageloop.h"
+#include "platform/ext/grantedfolders.h"
 #include "platform/objbase.h"
 #include "platform/winuser.h"
 

@@ -1,4 +1,4 @@
-#include "platform/console.h"
+#include "platform/ext/console.h"
 
 #include <signal.h>
 #include <unistd.h>
@@ -7,6 +7,8 @@
 #include <mutex>
 #include <thread>
 #include <vector>
+
+#include "platform/consoleapi.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/consoleinput.h"
+#include "platform/ext/consoleinput.h"
 
 #include <poll.h>
 #include <termios.h>

@@ -1,7 +1,8 @@
 #include <mutex>
 
+#include "platform/ext/grantedfolders.h"
+#include "platform/ext/paths.h"
 #include "platform/fileapi.h"
-#include "platform/grantedfolders.h"
 
 namespace talrec::platform {
 namespace {

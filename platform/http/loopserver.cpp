@@ -1,5 +1,5 @@
 // The loopback server: its listening sockets, the connection table, and stopping.
-#include "platform/loopserver.h"
+#include "platform/ext/loopserver.h"
 
 #include <strings.h>
 

@@ -14,7 +14,7 @@
 #include <optional>
 #include <vector>
 
-#include "platform/loopserver.h"
+#include "platform/ext/loopserver.h"
 
 namespace talrec::platform::http_detail {
 

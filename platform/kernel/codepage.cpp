@@ -171,6 +171,16 @@ int Failed(Outcome outcome) {
     return 0;
 }
 
+// The iconv name of a code page (CP_ACP and its aliases give the locale's character set), or
+// an empty string for a code page this platform does not know.
+std::string CodePageCharset(UINT CodePage) {
+    if (IsAnsi(CodePage)) return LocaleCharset();
+    for (const CodePageName& c : kCodePages) {
+        if (c.codePage == CodePage) return c.charset;
+    }
+    return {};
+}
+
 }  // namespace
 
 UINT GetACP() {
@@ -185,14 +195,6 @@ UINT GetACP() {
 
 UINT GetOEMCP() {
     return GetACP();
-}
-
-std::string CodePageCharset(UINT CodePage) {
-    if (IsAnsi(CodePage)) return LocaleCharset();
-    for (const CodePageName& c : kCodePages) {
-        if (c.codePage == CodePage) return c.charset;
-    }
-    return {};
 }
 
 int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int cbMultiByte,

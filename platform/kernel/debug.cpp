@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/debugapi.h"
+#include "platform/ext/hosthooks.h"
 
 namespace {
 

@@ -16,6 +16,7 @@
 
 #include "platform/handleapi.h"
 #include "platform/kernel/file_internal.h"
+#include "platform/kernel/lasterror.h"
 
 namespace {
 

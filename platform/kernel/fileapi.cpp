@@ -13,7 +13,9 @@
 #include <memory>
 #include <vector>
 
+#include "platform/ext/paths.h"
 #include "platform/kernel/file_internal.h"
+#include "platform/kernel/lasterror.h"
 
 namespace talrec::kernel {
 

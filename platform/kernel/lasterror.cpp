@@ -1,6 +1,6 @@
-#include <cerrno>
+#include "platform/kernel/lasterror.h"
 
-#include "platform/windef.h"
+#include <cerrno>
 
 namespace {
 thread_local DWORD t_lastError = ERROR_SUCCESS;

@@ -28,11 +28,6 @@ unsigned char* _mbsrchr(const unsigned char* str, unsigned int c) {
     return const_cast<unsigned char*>(found);
 }
 
-const char* AfxStrRChrMB(const char* str, char c) {
-    return reinterpret_cast<const char*>(
-        _mbsrchr(reinterpret_cast<const unsigned char*>(str), static_cast<unsigned char>(c)));
-}
-
 const char* CharNextA(const char* s) {
     if (s == nullptr || *s == '\0') return s;
     std::mbstate_t state{};

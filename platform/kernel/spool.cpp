@@ -13,10 +13,11 @@
 #include <ctime>
 
 #include "platform/debugapi.h"
+#include "platform/ext/wavformat.h"
 #include "platform/handleapi.h"
 #include "platform/kernel/file_internal.h"
+#include "platform/kernel/lasterror.h"
 #include "platform/kernel/spool_internal.h"
-#include "platform/wavheader.h"
 
 namespace talrec::platform {
 namespace {

@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/spool.h"
-#include "platform/wavheader.h"
+#include "platform/ext/spool.h"
+#include "platform/ext/wavformat.h"
 
 namespace talrec::platform::spool {
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "platform/comcat.h"
-#include "platform/comobject.h"
+#include "platform/ext/comobject.h"
 #include "platform/ole/com_builtin.h"
 #include "platform/ole/com_text.h"
 #include "platform/registry/registry_util.h"

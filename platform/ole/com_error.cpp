@@ -1,5 +1,5 @@
 // The error table of the platform: every code it publishes, its name and its meaning.
-#include "platform/comerror.h"
+#include "platform/ext/comerror.h"
 
 namespace {
 

@@ -14,6 +14,10 @@
 
 namespace {
 
+// The exports every in-process server module has, by these names.
+constexpr char kGetClassObjectName[] = "DllGetClassObject";
+constexpr char kCanUnloadNowName[] = "DllCanUnloadNow";
+
 struct Module {
     std::string path;
     void* handle = nullptr;
@@ -43,8 +47,8 @@ HRESULT OpenModule(const std::string& path, LPFNGETCLASSOBJECT& entry, void*& ha
     Module m;
     m.path = path;
     m.handle = handle;
-    m.getClassObject = reinterpret_cast<LPFNGETCLASSOBJECT>(dlsym(handle, DLLGETCLASSOBJECT_NAME));
-    m.canUnloadNow = reinterpret_cast<LPFNCANUNLOADNOW>(dlsym(handle, DLLCANUNLOADNOW_NAME));
+    m.getClassObject = reinterpret_cast<LPFNGETCLASSOBJECT>(dlsym(handle, kGetClassObjectName));
+    m.canUnloadNow = reinterpret_cast<LPFNCANUNLOADNOW>(dlsym(handle, kCanUnloadNowName));
     if (m.getClassObject == nullptr) {
         dlclose(handle);
         return CO_E_ERRORINDLL;

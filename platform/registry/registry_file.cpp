@@ -12,6 +12,7 @@
 #include <cstdlib>
 
 #include "platform/debugapi.h"
+#include "platform/kernel/lasterror.h"
 
 namespace talrec::registry {
 

@@ -2,6 +2,7 @@
 #include <boost/asio/post.hpp>
 #include <stdexcept>
 
+#include "platform/ext/messageloop.h"
 #include "platform/user/window_internal.h"
 
 namespace {

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "platform/ext/hosthooks.h"
 #include "platform/winuser.h"
 
 namespace {

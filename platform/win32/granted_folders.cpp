@@ -1,6 +1,6 @@
 // The folders a container grants, on Windows: none. A container there (a browser, a script
 // host) knows nothing of this extension, so scripts get the control's data folder only.
-#include "platform/grantedfolders.h"
+#include "platform/ext/grantedfolders.h"
 
 namespace talrec::platform {
 

@@ -3,6 +3,8 @@
 // it (GetFinalPathNameByHandleA, which follows symbolic links and junctions and gives the
 // names' stored case), and the parts that do not exist yet appended as given. Names compare
 // without regard to case, as the file system does.
+#include "platform/ext/paths.h"
+
 #include <string>
 
 #include "platform/fileapi.h"
@@ -67,7 +69,7 @@ bool ResolvePath(const std::string& path, std::string& resolved) {
            GetFileAttributesA(existing.c_str()) == INVALID_FILE_ATTRIBUTES) {
         std::size_t cut = existing.find_last_of("\\/");
         std::size_t name = cut == std::string::npos || cut < root ? root : cut + 1;
-        rest = PATH_SEPARATOR_STRING + existing.substr(name) + rest;
+        rest = "\\" + existing.substr(name) + rest;
         existing.erase(name > root ? name - 1 : root);
     }
     std::string final = FinalName(existing);

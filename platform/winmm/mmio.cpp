@@ -5,6 +5,9 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/ext/mmiostream.h"
+#include "platform/ext/wavformat.h"
+
 struct HMMIO__ {
     std::unique_ptr<IMmioStream> stream;
 };
@@ -28,11 +31,6 @@ bool ReadExact(IMmioStream& s, void* buffer, long long size) {
         size -= got;
     }
     return true;
-}
-
-DWORD LoadLE32(const BYTE* p) {
-    return static_cast<DWORD>(p[0]) | (static_cast<DWORD>(p[1]) << 8) |
-           (static_cast<DWORD>(p[2]) << 16) | (static_cast<DWORD>(p[3]) << 24);
 }
 
 // Reads the chunk header at the current position into ck. The end is the parent's data end, or

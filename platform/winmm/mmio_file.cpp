@@ -2,6 +2,7 @@
 // handles, and bytes in memory.
 #include <cstring>
 
+#include "platform/ext/mmiostream.h"
 #include "platform/fileapi.h"
 #include "platform/handleapi.h"
 #include "platform/mmio.h"

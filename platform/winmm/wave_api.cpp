@@ -12,8 +12,10 @@
 #include <vector>
 
 #include "platform/debugapi.h"
+#include "platform/ext/virtualwave.h"
+#include "platform/ext/wavedevices.h"
+#include "platform/ext/wavformat.h"
 #include "platform/mmwave.h"
-#include "platform/virtualwave.h"
 #include "platform/winmm/wave_probe.h"
 #include "platform/winmm/wave_stream.h"
 
@@ -129,9 +131,9 @@ MMRESULT Open(Direction dir, void** handle, UINT device, LPCWAVEFORMATEX pwfx, D
         Callback cb;
         if (callback == CALLBACK_FUNCTION) {
             if (dir == Direction::Capture) {
-                cb.in = reinterpret_cast<WAVEINPROC>(proc);
+                cb.in = reinterpret_cast<InputCallback>(proc);
             } else {
-                cb.out = reinterpret_cast<WAVEOUTPROC>(proc);
+                cb.out = reinterpret_cast<OutputCallback>(proc);
             }
             cb.handle = h;
             cb.instance = instance;
@@ -241,9 +243,7 @@ MMRESULT GetCaps(Direction dir, UINT_PTR device, CHAR (&name)[MAXPNAMELEN], DWOR
     *formats = 0;
     *channels = 0;
     for (const auto& sf : kStandardFormats) {
-        const WORD align = static_cast<WORD>(sf.channels * sf.bits / 8);
-        const WAVEFORMATEX f{WAVE_FORMAT_PCM, sf.channels, sf.rate, sf.rate * align,
-                             align,           sf.bits,     0};
+        const WAVEFORMATEX f = MakePcmFormat(sf.channels, sf.rate, sf.bits);
         if (OpenBackend(dir, f, nullptr, false) == MMSYSERR_NOERROR) {
             *formats |= sf.flag;
             *channels = std::max(*channels, sf.channels);

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/ext/wavedevices.h"
 #include "platform/mmwave.h"
-#include "platform/wavedevices.h"
 
 namespace talrec::wave {
 

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "platform/wavedevices.h"
+#include "platform/ext/wavedevices.h"
 #include "platform/winmm/wave_backend.h"
 
 namespace talrec::wave {

@@ -16,10 +16,16 @@
 
 namespace talrec::wave {
 
+// The CALLBACK_FUNCTION callbacks of the two directions (platform/mmwave.h).
+using InputCallback = void (*)(HWAVEIN hwi, UINT uMsg, DWORD_PTR dwInstance, DWORD_PTR dwParam1,
+                               DWORD_PTR dwParam2);
+using OutputCallback = void (*)(HWAVEOUT hwo, UINT uMsg, DWORD_PTR dwInstance, DWORD_PTR dwParam1,
+                                DWORD_PTR dwParam2);
+
 // The callback as the front received it (one of the two, by direction), with the public handle.
 struct Callback {
-    WAVEINPROC in = nullptr;
-    WAVEOUTPROC out = nullptr;
+    InputCallback in = nullptr;
+    OutputCallback out = nullptr;
     void* handle = nullptr;
     DWORD_PTR instance = 0;
 };

@@ -13,7 +13,8 @@
 #include <vector>
 
 #include "audio/WaveIn.h"
-#include "platform/virtualwave.h"
+#include "platform/ext/messageloop.h"
+#include "platform/ext/virtualwave.h"
 #include "platform/winuser.h"
 
 namespace wavetest {

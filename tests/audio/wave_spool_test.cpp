@@ -14,7 +14,8 @@
 
 #include "audio/WaveManager.h"
 #include "platform/debugapi.h"
-#include "platform/spool.h"
+#include "platform/ext/hosthooks.h"
+#include "platform/ext/spool.h"
 #include "support/TempDir.h"
 #include "support/wave_test_util.h"
 #include "wave_in_window.h"

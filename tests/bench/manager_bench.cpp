@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "audio/WaveManager.h"
+#include "platform/ext/messageloop.h"
 #include "platform/winuser.h"
 
 namespace {

@@ -14,6 +14,7 @@
 #include "control/Interfaces.h"
 #include "control/TalRecorderCtrl.h"
 #include "framework/afxconv.h"
+#include "platform/ext/messageloop.h"
 #include "platform/oleauto.h"
 #include "platform/winuser.h"
 

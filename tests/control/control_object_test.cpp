@@ -6,7 +6,8 @@
 #include <map>
 
 #include "control/ControlHarness.h"
-#include "platform/comobject.h"
+#include "platform/ext/comobject.h"
+#include "platform/ext/messageloop.h"
 #include "support/TempDir.h"
 
 using namespace talrec::control;

@@ -7,6 +7,7 @@
 
 #include "RecorderLog.h"
 #include "convert/WmaConverter.h"
+#include "platform/ext/mmiostream.h"
 #include "support/TempDir.h"
 #include "support/WavBytes.h"
 

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/comobject.h"
+#include "platform/ext/comobject.h"
 #include "wmaudsdk/wmaudsdk.h"
 
 namespace {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "convert/WavReader.h"
+#include "platform/ext/mmiostream.h"
 #include "support/TempDir.h"
 #include "support/WavBytes.h"
 

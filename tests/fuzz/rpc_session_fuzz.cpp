@@ -14,7 +14,7 @@
 
 #include "host/rpc/RpcSession.h"
 #include "platform/oleauto.h"
-#include "platform/oletlbdata.h"
+#include "platform/ext/oletlbdata.h"
 
 namespace {
 

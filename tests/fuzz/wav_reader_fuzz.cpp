@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "convert/WavReader.h"
+#include "platform/ext/mmiostream.h"
 
 namespace {
 

@@ -9,6 +9,7 @@
 
 #include "host/common/DebugRoute.h"
 #include "platform/debugapi.h"
+#include "platform/ext/messageloop.h"
 
 namespace talrec::host {
 namespace {

@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "host/HostFixture.h"
-#include "platform/spool.h"
+#include "platform/ext/spool.h"
 
 using namespace talrec::test;
 using namespace std::chrono_literals;

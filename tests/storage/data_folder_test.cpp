@@ -3,7 +3,7 @@
 
 #include <filesystem>
 
-#include "platform/grantedfolders.h"
+#include "platform/ext/grantedfolders.h"
 #include "storage/DataFolder.h"
 #include "storage/ScriptPaths.h"
 #include "support/TempDir.h"

@@ -1,5 +1,5 @@
 // The tests' one builder of WAV files, byte by byte: a well-formed file with the system's own
-// 44-byte header (platform/wavheader.h), and the parts to build any other RIFF file with,
+// 44-byte header (platform/ext/wavformat.h), and the parts to build any other RIFF file with,
 // broken ones included: chunks with declared sizes of their own, format records of any size,
 // and the 44-byte layout field by field.
 #pragma once
@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/wavheader.h"
+#include "platform/ext/wavformat.h"
 
 namespace wavbytes {
 

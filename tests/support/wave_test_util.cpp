@@ -4,7 +4,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "platform/wavheader.h"
+#include "platform/ext/wavformat.h"
 #include "support/TempDir.h"
 
 namespace wavetest {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/debugapi.h"
+#include "platform/ext/hosthooks.h"
 #include "platform/mmwave.h"
 
 namespace wavetest {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "Encoder.h"
-#include "platform/comobject.h"
+#include "platform/ext/comobject.h"
 #include "wmaudsdk/wmaudsdk.h"
 
 // The last Release deletes it; an unfinished file still gets its trailer (Encoder).

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/oletlbdata.h"
+#include "platform/ext/oletlbdata.h"
 
 namespace talrec::com {
 
@@ -52,7 +52,8 @@ struct TlbLibrary {
     std::vector<TlbType> types;
 };
 
-// Copies the description, checking the rules of platform/oletlbdata.h; false when it breaks one.
+// Copies the description, checking the rules of platform/ext/oletlbdata.h; false when it
+// breaks one.
 bool CopyDescription(const TLIBDATA& data, TlbLibrary& out);
 // The library object; *lib holds one reference.
 HRESULT MakeTypeLib(TlbLibrary library, ITypeLib** lib);

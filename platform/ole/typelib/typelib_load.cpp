@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/ext/oletlbdata.h"
 #include "platform/ole/typelib/typelib_data.h"
 #include "platform/oleauto.h"
 #include "platform/registry/registry_util.h"

@@ -2,7 +2,7 @@
 // library's reference count, so a held ITypeInfo keeps its library alive.
 #include <memory>
 
-#include "platform/comobject.h"
+#include "platform/ext/comobject.h"
 #include "platform/ole/typelib/typelib_data.h"
 #include "platform/oleauto.h"
 

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/debugapi.h"
+#include "platform/ext/wavformat.h"
 #include "platform/mci.h"
 #include "platform/mmwave.h"
 #include "platform/winmm/mci/mci_decoder.h"
@@ -44,14 +45,8 @@ std::shared_ptr<MciDevice> Find(MCIDEVICEID id) {
 }
 
 bool OutputTakes(const PcmFormat& f) {
-    const WORD block = static_cast<WORD>(f.FrameBytes());
-    const WAVEFORMATEX wfx{WAVE_FORMAT_PCM,
-                           static_cast<WORD>(f.channels),
-                           static_cast<DWORD>(f.rate),
-                           static_cast<DWORD>(f.rate) * block,
-                           block,
-                           static_cast<WORD>(f.bits),
-                           0};
+    const WAVEFORMATEX wfx = MakePcmFormat(static_cast<WORD>(f.channels),
+                                           static_cast<DWORD>(f.rate), static_cast<WORD>(f.bits));
     return waveOutOpen(nullptr, WAVE_MAPPER, &wfx, 0, 0, WAVE_FORMAT_QUERY) == MMSYSERR_NOERROR;
 }
 

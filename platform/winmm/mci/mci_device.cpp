@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/ext/wavformat.h"
+
 namespace talrec::mci {
 namespace {
 
@@ -216,14 +218,9 @@ MCIERROR MciDevice::StartPlaying(const Command& command) {
 
 // Runs on the device thread.
 MCIERROR MciDevice::OpenOutput() {
-    const WORD block = static_cast<WORD>(format_.FrameBytes());
-    const WAVEFORMATEX wfx{WAVE_FORMAT_PCM,
-                           static_cast<WORD>(format_.channels),
-                           static_cast<DWORD>(format_.rate),
-                           static_cast<DWORD>(format_.rate) * block,
-                           block,
-                           static_cast<WORD>(format_.bits),
-                           0};
+    const WAVEFORMATEX wfx =
+        MakePcmFormat(static_cast<WORD>(format_.channels), static_cast<DWORD>(format_.rate),
+                      static_cast<WORD>(format_.bits));
     HWAVEOUT wave = nullptr;
     const MMRESULT rc =
         waveOutOpen(&wave, WAVE_MAPPER, &wfx, reinterpret_cast<DWORD_PTR>(&MciDevice::WaveCallback),

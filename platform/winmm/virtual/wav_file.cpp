@@ -3,19 +3,11 @@
 #include <algorithm>
 #include <memory>
 
+#include "platform/ext/wavformat.h"
 #include "platform/mmio.h"
-#include "platform/wavheader.h"
 
 namespace talrec::wave {
 namespace {
-
-DWORD Le32(const BYTE* p) {
-    return static_cast<DWORD>(p[0]) | static_cast<DWORD>(p[1]) << 8 |
-           static_cast<DWORD>(p[2]) << 16 | static_cast<DWORD>(p[3]) << 24;
-}
-WORD Le16(const BYTE* p) {
-    return static_cast<WORD>(p[0] | p[1] << 8);
-}
 
 constexpr WORD kExtensible = 0xFFFE;
 
@@ -25,17 +17,11 @@ struct MmioCloser {
 
 // Reads the format record of the "fmt " chunk that the handle stands at the start of.
 bool ReadFormat(HMMIO h, const MMCKINFO& chunk, WAVEFORMATEX* fmt) {
-    BYTE f[16];
+    BYTE f[kPcmFormatBytes];
     if (chunk.cksize < sizeof f ||
         mmioRead(h, reinterpret_cast<HPSTR>(f), sizeof f) != static_cast<LONG>(sizeof f))
         return false;
-    fmt->wFormatTag = Le16(f);
-    fmt->nChannels = Le16(f + 2);
-    fmt->nSamplesPerSec = Le32(f + 4);
-    fmt->nAvgBytesPerSec = Le32(f + 8);
-    fmt->nBlockAlign = Le16(f + 12);
-    fmt->wBitsPerSample = Le16(f + 14);
-    fmt->cbSize = 0;
+    *fmt = ReadFormatRecord(f, sizeof f);
     if (fmt->wFormatTag != WAVE_FORMAT_PCM && fmt->wFormatTag != kExtensible) return false;
     fmt->wFormatTag = WAVE_FORMAT_PCM;
     return true;

@@ -1,7 +1,7 @@
 #include <chrono>
 #include <vector>
 
-#include "platform/virtualwave.h"
+#include "platform/ext/virtualwave.h"
 
 namespace talrec::wave {
 namespace {

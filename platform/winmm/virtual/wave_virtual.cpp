@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/virtualwave.h"
+#include "platform/ext/virtualwave.h"
 #include "platform/winmm/virtual/wav_file.h"
 #include "platform/winmm/wave_backend.h"
 

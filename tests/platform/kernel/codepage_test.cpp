@@ -11,7 +11,7 @@
 #include <string>
 
 #include "framework/afx.h"
-#include "platform/mbstring.h"
+#include "framework/afxpath.h"
 
 // glibc's newlocale keeps the search path it builds from LOCPATH for good; LeakSanitizer
 // would report it as a leak of this program.

@@ -13,6 +13,7 @@
 #include <set>
 
 #include "framework/filefind.h"
+#include "platform/ext/paths.h"
 #include "platform/handleapi.h"
 #include "platform/mbstring.h"
 #include "platform/shlobj.h"

@@ -4,7 +4,7 @@
 #include <set>
 #include <string>
 
-#include "platform/comerror.h"
+#include "platform/ext/comerror.h"
 #include "platform/oleidl.h"
 
 namespace {

@@ -4,10 +4,10 @@
 
 #include <atomic>
 
-#include "platform/comobject.h"
+#include "platform/ext/comobject.h"
+#include "platform/ext/oletlbdata.h"
 #include "platform/objbase.h"
 #include "platform/oleauto.h"
-#include "platform/oletlbdata.h"
 
 namespace {
 

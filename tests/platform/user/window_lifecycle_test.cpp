@@ -1,6 +1,8 @@
 // Window creation and destruction, and the message box.
 #include <string>
 
+#include "platform/ext/hosthooks.h"
+#include "platform/ext/messageloop.h"
 #include "tests/platform/user/window_support.h"
 
 using namespace window_test;

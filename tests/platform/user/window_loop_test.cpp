@@ -2,6 +2,7 @@
 #include <atomic>
 #include <optional>
 
+#include "platform/ext/messageloop.h"
 #include "tests/platform/user/window_support.h"
 
 using namespace window_test;

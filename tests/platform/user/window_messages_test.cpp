@@ -1,5 +1,6 @@
 // Posted messages: delivery from other threads in order, and messages whose window is gone.
 
+#include "platform/ext/messageloop.h"
 #include "tests/platform/user/window_support.h"
 
 using namespace window_test;

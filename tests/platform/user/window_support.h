@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/ext/messageloop.h"
 #include "platform/winuser.h"
 
 namespace window_test {

@@ -1,5 +1,6 @@
 // Window timers: a timer ticks until it is killed and never after.
 
+#include "platform/ext/messageloop.h"
 #include "tests/platform/user/window_support.h"
 
 using namespace window_test;

@@ -8,8 +8,8 @@
 #include <set>
 #include <string>
 
+#include "platform/ext/wavedevices.h"
 #include "platform/mmwave.h"
-#include "platform/wavedevices.h"
 #include "support/wave_test_util.h"
 
 using ::testing::ElementsAre;

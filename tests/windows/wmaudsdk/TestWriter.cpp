@@ -10,7 +10,7 @@
 #include <string>
 #include <type_traits>
 
-#include "platform/comobject.h"
+#include "platform/ext/comobject.h"
 #include "wmaudsdk/wmaudsdk.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/ext/oletlbdata.h"
 #include "platform/oleauto.h"
-#include "platform/oletlbdata.h"
 #include "tests/platform/ole/com_testmodule.h"
 
 namespace {

@@ -13,6 +13,7 @@
 #include <iterator>
 #include <thread>
 
+#include "platform/ext/wavedevices.h"
 #include "platform/mci.h"
 #include "platform/mmwave.h"
 #include "support/wave_test_util.h"

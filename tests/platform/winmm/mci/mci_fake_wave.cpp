@@ -6,10 +6,11 @@
 #include <thread>
 
 #include "platform/mmwave.h"
+#include "platform/winmm/wave_stream.h"
 
 struct HWAVEOUT__ {
     WAVEFORMATEX format{};
-    WAVEOUTPROC callback = nullptr;
+    talrec::wave::OutputCallback callback = nullptr;
     DWORD_PTR instance = 0;
     std::deque<WAVEHDR*> queue;  // guarded by the fake's mutex
     std::size_t headOffset = 0;
@@ -163,7 +164,7 @@ MMRESULT waveOutOpen(LPHWAVEOUT phwo, UINT, LPCWAVEFORMATEX pwfx, DWORD_PTR dwCa
     if (g_refuseOpen) return MMSYSERR_ALLOCATED;
     auto* h = new HWAVEOUT__;
     h->format = *pwfx;
-    h->callback = reinterpret_cast<WAVEOUTPROC>(dwCallback);
+    h->callback = reinterpret_cast<talrec::wave::OutputCallback>(dwCallback);
     h->instance = dwInstance;
     ++g_opens;
     ++g_open;

@@ -10,8 +10,8 @@
 #include <set>
 #include <thread>
 
+#include "platform/ext/virtualwave.h"
 #include "platform/mmwave.h"
-#include "platform/virtualwave.h"
 #include "support/wave_test_util.h"
 
 using namespace std::chrono_literals;

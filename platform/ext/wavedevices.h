@@ -1,5 +1,6 @@
-// The sound devices the wave-audio service can be pointed at (TALREC_WAVE_DEVICE), for the
-// command-line tools to list. Read-only: nothing is opened here.
+// The wave-audio service beyond the published calls: the sound devices it can be pointed at
+// (TALREC_WAVE_DEVICE), for the command-line tools to list, and an open device's recovered
+// overruns and underruns.
 #pragma once
 
 #ifdef _WIN32
@@ -7,6 +8,13 @@
 #else
 #include <string>
 #include <vector>
+
+#include "platform/mmwave.h"
+
+// Overruns (capture) or underruns (playback) the device has recovered from since it was
+// opened; the virtual device has none. MMSYSERR_INVALHANDLE / MMSYSERR_INVALPARAM as usual.
+MMRESULT waveInGetXruns(HWAVEIN hwi, DWORD* pdwXruns);
+MMRESULT waveOutGetXruns(HWAVEOUT hwo, DWORD* pdwXruns);
 
 namespace talrec::platform {
 

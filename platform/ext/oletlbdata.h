@@ -93,4 +93,8 @@ struct TLIBDATA {
 
 using LPFNGETTYPELIBDATA = const TLIBDATA* (*)();
 
+// Makes a type library from a description in memory, copied, so the description may go away.
+// For a module that wants its own library without loading itself (and for tests).
+HRESULT CreateTypeLibFromData(const TLIBDATA* data, ITypeLib** lib);
+
 #endif  // _WIN32

@@ -1,12 +1,10 @@
-// Console services for the command-line hosts: the process's standard streams and its
-// interrupt signals.
+// The console's control handler with its Win32 names: Ctrl-C and the requests to end the
+// process, as the command-line hosts hear them.
 #pragma once
 
 #ifdef _WIN32
 #include "platform/win32/sdk.h"
 #else
-#include <cstdio>
-
 #include "platform/windef.h"
 
 // Control events, as SetConsoleCtrlHandler reports them: Ctrl-C (SIGINT), and the close of
@@ -22,17 +20,5 @@ using PHANDLER_ROUTINE = BOOL (*)(DWORD ctrlType);
 
 // Adds (add TRUE) or removes a handler; handlers run last added first.
 BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add);
-
-namespace talrec::platform {
-
-// Sends what the process writes to standard output (printf, std::cout) to standard error
-// from now on, and returns a stream on the original standard output, for a host whose
-// standard output carries only its protocol. Null when the streams cannot be duplicated.
-std::FILE* TakeStandardOutput();
-
-// Whether a stream is a terminal.
-bool IsTerminal(std::FILE* stream);
-
-}  // namespace talrec::platform
 
 #endif  // _WIN32

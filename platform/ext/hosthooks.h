@@ -1,0 +1,30 @@
+// The hooks through which a container shows its user what the control and the platform have to
+// say beyond results and events: the control's message boxes (MessageBoxA) and the platform's
+// debug output (OutputDebugStringA). Without a hook both go to standard error.
+#pragma once
+
+#ifdef _WIN32
+#error "a Linux extension with no counterpart in the Windows SDK"
+#else
+#include <functional>
+
+#include "platform/windef.h"
+
+// The host's message box. Runs on the thread that called MessageBoxA, which waits for it; the
+// strings are valid only during the call. Returns one of the ID* results (platform/winuser.h).
+using MessageBoxHook =
+    std::function<int(HWND hWnd, const char* text, const char* caption, UINT type)>;
+
+// Installs the process's message-box hook (an empty function removes it) and returns the one
+// it replaces. Any thread; a box already showing keeps the hook it started with.
+MessageBoxHook SetMessageBoxHook(MessageBoxHook hook);
+
+// The debug output's hook (OutputDebugStringA, platform/debugapi.h): the function that
+// receives every text (a trailing newline removed), with the context given here; null
+// restores standard error. Setting it waits for calls of the previous hook in progress, so the
+// previous context may be freed after it. A hook must not call OutputDebugStringA or
+// SetDebugOutputHook itself.
+using DEBUGOUTPUTHOOK = void (*)(const char* text, void* context);
+void SetDebugOutputHook(DEBUGOUTPUTHOOK hook, void* context);
+
+#endif  // _WIN32

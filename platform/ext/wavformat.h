@@ -1,0 +1,117 @@
+// The WAV file format in one place for every reader and writer of this system (the recorded
+// sound, the conversion's reader, the virtual device's source and sink, the tests): its
+// little-endian fields, the PCM format record, the format chunk's record and the 44-byte
+// header this system writes:
+//   "RIFF", 36 + data bytes (+ pad), "WAVEfmt ", 16, format tag, channels, sample rate,
+//   average bytes per second, block align, bits per sample, "data", data bytes.
+// Written only against the format record, so both targets have it.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstring>
+
+#include "platform/mmwave.h"
+
+inline constexpr UINT kWavHeaderBytes = 44;
+// The format record's bytes in a "fmt " chunk: 16 for PCM, 18 with the extra-size field.
+inline constexpr std::size_t kPcmFormatBytes = 16;
+inline constexpr std::size_t kFormatRecordBytes = 18;
+
+inline WORD LoadLE16(const BYTE* p) {
+    return static_cast<WORD>(p[0] | (p[1] << 8));
+}
+inline DWORD LoadLE32(const BYTE* p) {
+    return static_cast<DWORD>(p[0]) | (static_cast<DWORD>(p[1]) << 8) |
+           (static_cast<DWORD>(p[2]) << 16) | (static_cast<DWORD>(p[3]) << 24);
+}
+
+// A PCM format record: block align = channels x bits / 8 and average bytes per second =
+// channels x rate x bits / 8, in unsigned 32 bits with remainders dropped; no extra bytes.
+inline WAVEFORMATEX MakePcmFormat(WORD channels, DWORD samplesPerSec, WORD bitsPerSample) {
+    const DWORD channelBits = static_cast<DWORD>(channels) * bitsPerSample;
+    WAVEFORMATEX format{};
+    format.wFormatTag = WAVE_FORMAT_PCM;
+    format.nChannels = channels;
+    format.nSamplesPerSec = samplesPerSec;
+    format.nAvgBytesPerSec = static_cast<DWORD>(channelBits * samplesPerSec) / 8;
+    format.nBlockAlign = static_cast<WORD>(channelBits / 8);
+    format.wBitsPerSample = bitsPerSample;
+    format.cbSize = 0;
+    return format;
+}
+
+// The format record at the start of a "fmt " chunk's body of `size` bytes, in the 18-byte
+// layout; a field the body does not reach reads as zero (a 16-byte PCM body has no extra size).
+inline WAVEFORMATEX ReadFormatRecord(const BYTE* body, std::size_t size) {
+    BYTE record[kFormatRecordBytes] = {};
+    std::memcpy(record, body, size < sizeof record ? size : sizeof record);
+    WAVEFORMATEX format{};
+    format.wFormatTag = LoadLE16(record);
+    format.nChannels = LoadLE16(record + 2);
+    format.nSamplesPerSec = LoadLE32(record + 4);
+    format.nAvgBytesPerSec = LoadLE32(record + 8);
+    format.nBlockAlign = LoadLE16(record + 12);
+    format.wBitsPerSample = LoadLE16(record + 14);
+    format.cbSize = LoadLE16(record + 16);
+    return format;
+}
+
+// Reads the 44-byte header in the fixed arrangement above: the tags at offsets 0, 8 and 36, and
+// the 16 bytes after the format size taken as the PCM record whatever that size says. The
+// RIFF and format sizes are not checked. False when a tag is not where it belongs.
+inline bool ReadWavHeader(const BYTE (&header)[kWavHeaderBytes], WAVEFORMATEX* format,
+                          DWORD* dataBytes) {
+    if (std::memcmp(header, "RIFF", 4) != 0 || std::memcmp(header + 8, "WAVEfmt ", 8) != 0 ||
+        std::memcmp(header + 36, "data", 4) != 0) {
+        return false;
+    }
+    *format = ReadFormatRecord(header + 20, kPcmFormatBytes);
+    *dataBytes = LoadLE32(header + 40);
+    return true;
+}
+
+// Calls write(const BYTE* bytes, UINT count) once for each item of the header, in file order
+// (13 calls), so that a writer of fields sees each field on its own. pad is the byte that
+// keeps an odd-sized data chunk word-aligned, counted in the RIFF size only.
+template <class Write>
+void WriteWavHeader(const WAVEFORMATEX& format, DWORD dataBytes, Write&& write, DWORD pad = 0) {
+    auto le16 = [&](WORD v) {
+        const BYTE b[2] = {static_cast<BYTE>(v), static_cast<BYTE>(v >> 8)};
+        write(b, 2u);
+    };
+    auto le32 = [&](DWORD v) {
+        const BYTE b[4] = {static_cast<BYTE>(v), static_cast<BYTE>(v >> 8),
+                           static_cast<BYTE>(v >> 16), static_cast<BYTE>(v >> 24)};
+        write(b, 4u);
+    };
+    static constexpr BYTE kRiff[4] = {'R', 'I', 'F', 'F'};
+    static constexpr BYTE kWaveFmt[8] = {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '};
+    static constexpr BYTE kData[4] = {'d', 'a', 't', 'a'};
+    write(kRiff, 4u);
+    le32(kWavHeaderBytes - 8 + dataBytes + pad);
+    write(kWaveFmt, 8u);
+    le32(kPcmFormatBytes);
+    le16(format.wFormatTag);
+    le16(format.nChannels);
+    le32(format.nSamplesPerSec);
+    le32(format.nAvgBytesPerSec);
+    le16(format.nBlockAlign);
+    le16(format.wBitsPerSample);
+    write(kData, 4u);
+    le32(dataBytes);
+}
+
+// The header as one block.
+inline std::array<BYTE, kWavHeaderBytes> WavHeader(const WAVEFORMATEX& format, DWORD dataBytes,
+                                                   DWORD pad = 0) {
+    std::array<BYTE, kWavHeaderBytes> header{};
+    UINT at = 0;
+    WriteWavHeader(
+        format, dataBytes,
+        [&](const BYTE* bytes, UINT count) {
+            for (UINT i = 0; i < count; ++i) header[at++] = bytes[i];
+        },
+        pad);
+    return header;
+}
