@@ -21,7 +21,9 @@ class CTalRecorderForDvRecUpCtrl : public COleControl {
     static CModuleLock& Module();
 
   protected:
-    ~CTalRecorderForDvRecUpCtrl() override = default;  // dataFolder, player, fileName, manager
+    // Closes the player's device (its file with it), then releases dataFolder, player,
+    // fileName and manager.
+    ~CTalRecorderForDvRecUpCtrl() override;
 
     int OnCreate(CREATESTRUCTA* create) override;
     void OnDestroy() override;
