@@ -22,7 +22,7 @@ class CTalRecorderForDvRecUpCtrl : public COleControl {
 
   protected:
     // Closes the player's device (its file with it), then releases dataFolder, player,
-    // fileName and manager.
+    // fileName and manager: a recording still running is kept for recovery by the manager.
     ~CTalRecorderForDvRecUpCtrl() override;
 
     int OnCreate(CREATESTRUCTA* create) override;
