@@ -120,10 +120,11 @@ using LPWIN32_FIND_DATAA = WIN32_FIND_DATAA*;
 // ERROR_SHARING_VIOLATION (see the share modes above), ERROR_INVALID_PARAMETER (bad flags).
 // CREATE_ALWAYS and TRUNCATE_EXISTING empty the file only once the share modes allow the
 // open. On success the last error is ERROR_ALREADY_EXISTS when CREATE_ALWAYS or OPEN_ALWAYS
-// found the file, ERROR_SUCCESS otherwise. Creating with FILE_ATTRIBUTE_READONLY in
-// dwFlagsAndAttributes makes a file without write bits; the other flags, the security
-// attributes and the template are ignored. The handle is closed with CloseHandle and may be
-// used from any thread.
+// found the file, ERROR_SUCCESS otherwise. A file it creates is its owner's alone (0600), as
+// a file made with default security in a user's profile is; with FILE_ATTRIBUTE_READONLY in
+// dwFlagsAndAttributes it has no write bits (0400). A file that exists keeps its mode. The
+// other flags, the security attributes and the template are ignored. The handle is closed with
+// CloseHandle and may be used from any thread.
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                    DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
@@ -163,8 +164,9 @@ BOOL GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFil
 // A symbolic link reports what it points to.
 DWORD GetFileAttributesA(LPCSTR lpFileName);
 
-// Creates one folder (its parent must exist). ERROR_ALREADY_EXISTS when it is there,
-// ERROR_PATH_NOT_FOUND when the parent is missing. Security attributes are ignored.
+// Creates one folder (its parent must exist), its owner's alone (0700). ERROR_ALREADY_EXISTS
+// when it is there (its mode is left), ERROR_PATH_NOT_FOUND when the parent is missing.
+// Security attributes are ignored.
 BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);
 
 // Deletes a file, never a folder or a symbolic link to one (ERROR_ACCESS_DENIED), never a

@@ -225,7 +225,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     flags |= fdMode;
     if (mayCreate) flags |= O_CREAT;
     if (disposition == CREATE_NEW) flags |= O_EXCL;
-    const mode_t mode = (dwFlagsAndAttributes & FILE_ATTRIBUTE_READONLY) != 0 ? 0444 : 0666;
+    const mode_t mode = (dwFlagsAndAttributes & FILE_ATTRIBUTE_READONLY) != 0 ? 0400 : 0600;
     auto file = std::make_shared<OpenFile>();
     file->access = access;
     file->fd = ::open(lpFileName, flags, mode);

@@ -106,7 +106,7 @@ DWORD GetFileAttributesA(LPCSTR lpFileName) {
 
 BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES) {
     if (lpPathName == nullptr || *lpPathName == '\0') return Fail(ERROR_PATH_NOT_FOUND);
-    if (mkdir(lpPathName, 0777) == 0) return TRUE;
+    if (mkdir(lpPathName, 0700) == 0) return TRUE;
     int err = errno;
     if (err == ENOENT || err == ENOTDIR) return Fail(ERROR_PATH_NOT_FOUND);
     return Fail(Win32ErrorFromErrno(err));
