@@ -147,11 +147,14 @@ HRESULT CTalRecorderForDvRecUpCtrl::InvokeMember(const AFX_DISPMAP_ENTRY& entry,
         case DISPID_CONVERTWAVTOWMA:
             ReturnLong(result, ConvertWavToWMA(Text(args[0]), Text(args[1])));
             break;
-        case DISPID_DELETEAUDIOFILEALL:
+        case DISPID_DELETEAUDIOFILEALL: {
+            ScriptFileScope files;
             ReturnLong(result, DeleteAudioFileALL());
             break;
+        }
         case DISPID_DELETEAUDIOFILE: {
             std::string path = Text(args[0]);
+            ScriptFileScope files;
             ReturnLong(result, DeleteAudioFile(path.c_str()));
             break;
         }
@@ -175,10 +178,15 @@ LONG CTalRecorderForDvRecUpCtrl::BeginRecording(const std::string& path) {
     return 0;
 }
 
-// A file error of the save leaves here as the framework's exception: no state string.
+// A file error of the save leaves here as the framework's exception: no state string. The
+// file is written inside the folders scripts may use even if a part of its path has become a
+// link since recStart checked it.
 LONG CTalRecorderForDvRecUpCtrl::RecordStop() {
     if (!manager_) return -1;
-    manager_->StopRecording();
+    {
+        ScriptFileScope files;
+        manager_->StopRecording();
+    }
     FireRecorderStateNotify("record-stop");
     return 0;
 }
@@ -201,7 +209,10 @@ LONG CTalRecorderForDvRecUpCtrl::RecordContinue() {
 // playback: the call is refused like the recording methods.
 LONG CTalRecorderForDvRecUpCtrl::BeginPlaying(const std::string& path) {
     if (!manager_) return -1;
-    if (manager_->state == Recording) manager_->StopRecording();  // written, no "record-stop"
+    if (manager_->state == Recording) {
+        ScriptFileScope files;
+        manager_->StopRecording();  // written, no "record-stop"
+    }
     if (player_.GetMode() == MCI_MODE_PAUSE) {
         player_.Play();
         FireRecorderStateNotify("play-resume");
@@ -251,10 +262,12 @@ std::string CTalRecorderForDvRecUpCtrl::RecordFileName() const {
 
 // The setter stores nothing: an existing folder marks the control modified, anything else
 // is shown in a message box, the string table's text in the ANSI code page with the value in
-// place of its "%s".
+// place of its "%s". A folder outside those scripts may name files in counts as no folder, so
+// that a page cannot probe which folders exist elsewhere.
 void CTalRecorderForDvRecUpCtrl::SetTempFolderPass(const std::string& value) {
     DWORD attributes = GetFileAttributesA(value.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        IsScriptFolderAllowed(value)) {
         SetModifiedFlag();
         return;
     }
@@ -266,5 +279,6 @@ void CTalRecorderForDvRecUpCtrl::SetTempFolderPass(const std::string& value) {
 
 LONG CTalRecorderForDvRecUpCtrl::ConvertWavToWMA(const std::string& source,
                                                  const std::string& dest) {
+    ScriptFileScope files;
     return ConvertWavFile(source.c_str(), dest.c_str()) < 0 ? -1 : 0;
 }

@@ -9,8 +9,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <set>
+#include <thread>
 
 #include "framework/filefind.h"
 #include "platform/handleapi.h"
@@ -18,6 +20,7 @@
 #include "platform/shlobj.h"
 #include "support/TempDir.h"
 
+using talrec::test::Exists;
 using talrec::test::ScopedEnv;
 using talrec::test::TempDir;
 using talrec::test::WriteFile;
@@ -245,6 +248,43 @@ TEST(DeleteFile, RefusesFoldersReadOnlyFilesAndFilesHeldWithoutSharingDeletion) 
 
     EXPECT_FALSE(DeleteFileA((tmp / "open").c_str()));
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+}
+
+// A folder that keeps turning into a link to a folder outside and back while a confined
+// thread creates and deletes files through it: nothing outside is ever made or deleted.
+TEST(PathConfinement, AFolderTurnedIntoALinkNeverLeadsOutside) {
+    TempDir tmp;
+    const std::string root = tmp / "root", outside = tmp / "outside";
+    std::filesystem::create_directories(root + "/real");
+    std::filesystem::create_directory(outside);
+    std::filesystem::create_directory_symlink(outside, root + "/link");
+    WriteFile(outside + "/kept");
+    std::string resolved;
+    ASSERT_TRUE(talrec::platform::ResolvePath(root, resolved));
+    std::atomic<bool> done{false};
+    std::thread swapper([&] {
+        for (const char* name = "/real"; !done; name = name[1] == 'r' ? "/link" : "/real") {
+            std::filesystem::rename(root + name, root + "/sub");
+            std::filesystem::rename(root + "/sub", root + name);
+        }
+    });
+    {
+        talrec::platform::PathConfinement confined({resolved});
+        for (int i = 0; i < 3000; ++i) {
+            const HANDLE h = Open(root + "/sub/made", GENERIC_WRITE, 0, CREATE_ALWAYS);
+            if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+            DeleteFileA((root + "/sub/kept").c_str());
+        }
+        done = true;
+        swapper.join();
+        const HANDLE inside = Open(root + "/real/made", GENERIC_WRITE, 0, CREATE_ALWAYS);
+        EXPECT_NE(inside, INVALID_HANDLE_VALUE);
+        CloseHandle(inside);
+        ExpectRefused(root + "/link/made", GENERIC_WRITE, 0, CREATE_ALWAYS, ERROR_ACCESS_DENIED);
+        EXPECT_FALSE(DeleteFileA((root + "/link/kept").c_str()));
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(outside), {}), 1);
+    EXPECT_TRUE(Exists(outside + "/kept"));
 }
 
 TEST(CreateDirectory, CreatesOneLevelOnly) {
