@@ -1,6 +1,6 @@
 // Recordings through their spool: the bytes come back in order however fast they arrive, a
 // spool that fills its disk or cannot be made leaves the recording in memory with one line
-// said, and a recording that is not written is left for recovery.
+// said, and one held in memory that cannot be written is said to be lost.
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 
@@ -170,41 +170,6 @@ TEST_F(SpoolTest, WithoutASpoolFolderRecordingsStayInMemory) {
     EXPECT_THROW(m.StopRecording(), CFileException);
     ASSERT_EQ(said.Lines().size(), 2u);
     EXPECT_NE(said.Lines()[1].find("missing/c.wav is lost"), std::string::npos) << said.Lines()[1];
-}
-
-// A recording that is not written where it was meant to go is left for recovery at once and
-// said once by name: after a stop that cannot write, and when the manager goes while it records
-// or pauses. A written recording's spool goes, and so does one without sound.
-TEST_F(SpoolTest, ARecordingNotWrittenIsLeftForRecovery) {
-    DebugLines said;
-    {
-        CWaveManager m;
-        Record(m, dir_ / "missing/a.wav", 2000);
-        EXPECT_THROW(m.StopRecording(), CFileException);
-        sp::HSPOOL taken = nullptr;
-        ASSERT_EQ(sp::SpoolOpenOrphan(sp::SpoolFiles().at(0).c_str(), &taken),
-                  sp::SpoolOpen::Opened)
-            << "recovery may take it while the manager lives";
-        sp::SpoolRelease(taken);
-        Record(m, out_ + "/b.wav", 1000);
-        ASSERT_TRUE(m.TogglePauseRecording());
-    }
-    {
-        CWaveManager m;
-        Record(m, out_ + "/c.wav", 1000);
-        ASSERT_TRUE(m.StopRecording());
-        ASSERT_TRUE(m.StartRecording(out_ + "/d.wav"));
-    }
-    const std::vector<std::string> left = sp::SpoolFiles();
-    ASSERT_EQ(left.size(), 2u);
-    EXPECT_FALSE(fs::exists(out_ + "/b.wav"));
-    std::vector<std::string> lines = said.Lines();
-    ASSERT_EQ(lines.size(), 2u);
-    for (std::size_t i = 0; i < 2; ++i) {
-        const std::string name = fs::path(left[i]).stem();
-        EXPECT_NE(lines[i].find("waits for 'talrec recover' as " + name), std::string::npos)
-            << lines[i];
-    }
 }
 
 }  // namespace
