@@ -4,6 +4,7 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/debugapi.h"
 #include "platform/ext/wavformat.h"
 
 using talrec::platform::SpoolRead;
@@ -18,7 +19,41 @@ namespace {
 
 // Spooled sounds are read back in pieces of this size.
 constexpr DWORD kSpoolPiece = 1 << 20;
+// A sound moved into a spool goes in appends of this size, flushed every kSpoolFlushEvery:
+// the spool's ring takes them without holding a second copy of the sound aside.
+constexpr std::size_t kSpoolAppend = 64 * 1024;
+constexpr std::size_t kSpoolFlushEvery = 128 * 1024;
 }  // namespace
+
+bool SpoolForRecovery(const std::string& destination, const WAVEFORMATEX& format,
+                      std::span<const std::span<const BYTE>> pieces) {
+    namespace sp = talrec::platform;
+    std::size_t bytes = 0;
+    for (const auto& piece : pieces) bytes += piece.size();
+    if (bytes == 0) return true;  // nothing to keep
+    sp::HSPOOL spool = sp::SpoolCreate(destination.c_str(), format);
+    if (spool == nullptr) {
+        const std::string text = "the recording meant for " + destination +
+                                 " is lost: it was held in memory, and no recording spool can "
+                                 "be made for it";
+        OutputDebugStringA(text.c_str());
+        return false;
+    }
+    std::size_t sinceFlush = 0;
+    for (const auto& piece : pieces) {
+        for (std::size_t at = 0; at < piece.size(); at += kSpoolAppend) {
+            const std::size_t n = std::min(kSpoolAppend, piece.size() - at);
+            sp::SpoolAppend(spool, piece.data() + at, static_cast<DWORD>(n));
+            if ((sinceFlush += n) >= kSpoolFlushEvery) {
+                sp::SpoolFlush(spool);
+                sinceFlush = 0;
+            }
+        }
+    }
+    sp::SpoolLeave(spool);
+    sp::SpoolDiscard(spool);  // the handle goes, the left file stays
+    return true;
+}
 
 const CRuntimeClass CWave::classCWave = {"CWave", sizeof(CWave), 1, &CWave::CreateObject,
                                          &CObject::classCObject};
@@ -162,6 +197,15 @@ void CWave::Save(LPCSTR lpszPath) {
     CFile file(lpszPath, CFile::modeCreate | CFile::modeWrite | CFile::shareExclusive);
     Save(file);
     file.Close();
+}
+
+void CWave::KeepForRecovery(const std::string& destination) const {
+    if (spool_) {
+        talrec::platform::SpoolLeave(spool_.get());
+        return;
+    }
+    const std::span<const BYTE> sound(samples_.GetBuffer(), GetBufferLength());
+    SpoolForRecovery(destination, format_, {&sound, 1});
 }
 
 void CWave::Save(CFile& file) {

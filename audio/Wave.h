@@ -19,6 +19,8 @@
 #pragma once
 
 #include <memory>
+#include <span>
+#include <string>
 
 #include "audio/WaveBuffer.h"
 #include "framework/afx.h"
@@ -28,6 +30,12 @@
 // A recording spool shared by the capture engine and the sounds made from it; the last owner
 // discards it (its file is removed).
 using WaveSpoolPtr = std::shared_ptr<talrec::platform::SPOOL>;
+
+// Puts a sound held in memory (`pieces`, its bytes in order) into a new recording spool for
+// `destination` and leaves it for `talrec recover` (talrec::platform::SpoolLeave says where).
+// False when no spool can be made; the debug output then says that the sound is lost.
+bool SpoolForRecovery(const std::string& destination, const WAVEFORMATEX& format,
+                      std::span<const std::span<const BYTE>> pieces);
 
 class CWave : public CObject {
   public:
@@ -79,6 +87,10 @@ class CWave : public CObject {
     void Save(LPCSTR lpszPath);
     // Writes the WAV layout at the file's current position.
     void Save(CFile& file);
+    // Keeps the sound for `talrec recover`, for when it could not be written to `destination`,
+    // where it was meant to go: a spooled sound's spool is left for recovery, one held in
+    // memory goes into a new spool (SpoolForRecovery). The sound itself stays as it is.
+    void KeepForRecovery(const std::string& destination) const;
 
   private:
     // Loads a spooled sound into the store and lets the spool go.

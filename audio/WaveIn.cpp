@@ -124,6 +124,20 @@ bool CWaveIn::Close() {
     return true;
 }
 
+void CWaveIn::KeepForRecovery() {
+    if (!Close()) return;  // the device may still append: the spool cannot be let go
+    if (spool_) {
+        talrec::platform::SpoolLeave(spool_.get());
+        return;
+    }
+    std::lock_guard lock(chunksLock_);
+    std::vector<std::span<const BYTE>> pieces;
+    for (std::size_t offset = 0, i = 0; offset < chunkBytes_; offset += kChunkBytes, ++i) {
+        pieces.emplace_back(chunks_[i].get(), std::min(kChunkBytes, chunkBytes_ - offset));
+    }
+    SpoolForRecovery(destination_, format_.GetFormat(), pieces);
+}
+
 int CWaveIn::GetNumSamples() {
     if (spool_) {
         return static_cast<int>(talrec::platform::SpoolLength(spool_.get()) /

@@ -63,6 +63,10 @@ class CWaveIn {
     bool Continue();
     bool Reset();
     bool Close();
+    // Ends capture as Close does and keeps what was captured since Record for `talrec recover`,
+    // for a recording that will not be written to its destination: a spooled one's spool is
+    // left for recovery, one held in memory goes into a new spool (SpoolForRecovery).
+    void KeepForRecovery();
 
     int GetNumSamples();
     // The chunks joined into one sound in the capture format (also kept as the format).

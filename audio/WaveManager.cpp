@@ -4,6 +4,10 @@ CWaveManager::CWaveManager() : state(Idle), window_(nullptr), device_(WAVE_MAPPE
     format_.SetFormat(2, 22050, 16);
 }
 
+CWaveManager::~CWaveManager() {
+    if (state == Recording || state == RecordPaused) waveIn_.KeepForRecovery();
+}
+
 void CWaveManager::SetWindow(HWND hwnd) {
     window_ = hwnd;
     waveIn_.SetWindow(hwnd);
@@ -38,7 +42,12 @@ bool CWaveManager::StopRecording() {
     if (!waveIn_.Close()) return false;
     // The joined recording is moved in, not copied: no caller can see the temporary.
     format_ = waveIn_.GetWave();
-    format_.Save(recordPath_.c_str());
+    try {
+        format_.Save(recordPath_.c_str());
+    } catch (...) {
+        format_.KeepForRecovery(recordPath_);
+        throw;
+    }
     return true;
 }
 

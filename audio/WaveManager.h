@@ -2,7 +2,8 @@
 // keeps the recording in a spool meant for its file (in memory where there is no spool), and
 // writes the WAV file when recording stops; it also offers a wave-output playback of WAV
 // files. The recording's sound, and with it its spool, lasts until the next recording starts
-// or the manager is destroyed. Every operation runs on the host's user-interface thread and takes
+// or the manager is destroyed; a recording that is never written where it was meant to go
+// is left for `talrec recover`. Every operation runs on the host's user-interface thread and takes
 // no lock; the capture engine's callback thread never calls the manager.
 #pragma once
 
@@ -29,7 +30,9 @@ class CWaveManager {
     static constexpr DWORD kCaptureBufferBytes = 4096;
 
     CWaveManager();
-    ~CWaveManager() = default;  // members in reverse order: a running recording is discarded
+    // A recording still running or paused is not written, and not thrown away either: it is
+    // kept for `talrec recover` (CWaveIn::KeepForRecovery). Then the members go in reverse order.
+    ~CWaveManager();
     CWaveManager(const CWaveManager&) = delete;
     CWaveManager& operator=(const CWaveManager&) = delete;
 
@@ -37,7 +40,8 @@ class CWaveManager {
 
     // Each operation does nothing in a state that does not accept it. The new state is
     // written before any device work and stays when that work fails. The file error of
-    // CWave's Save or Load passes through to the caller.
+    // CWave's Save or Load passes through to the caller; a recording whose file cannot be
+    // written is kept for `talrec recover` first (CWave::KeepForRecovery).
     bool StartRecording(const std::string& path);
     bool StopRecording();
     bool TogglePauseRecording();

@@ -129,11 +129,14 @@ Result CTalRecorderForDvRecUpCtrl::GetDataFolder(Args) {
 }
 
 Result CTalRecorderForDvRecUpCtrl::DeleteAudioFileALL(Args) {
+    ScriptFileScope files;
     return ::DeleteAudioFileALL();
 }
 
 Result CTalRecorderForDvRecUpCtrl::DeleteAudioFile(Args args) {
-    return ::DeleteAudioFile(Text(args[0]).c_str());
+    const std::string path = Text(args[0]);
+    ScriptFileScope files;
+    return ::DeleteAudioFile(path.c_str());
 }
 
 LONG CTalRecorderForDvRecUpCtrl::BeginRecording(const std::string& path) {
@@ -150,10 +153,15 @@ LONG CTalRecorderForDvRecUpCtrl::BeginRecording(const std::string& path) {
     return 0;
 }
 
-// A file error of the save leaves here as the framework's exception: no state string.
+// A file error of the save leaves here as the framework's exception: no state string. The
+// file is written inside the folders scripts may use even if a part of its path has become a
+// link since recStart checked it.
 Result CTalRecorderForDvRecUpCtrl::RecordStop(Args) {
     if (!manager_) return -1;
-    manager_->StopRecording();
+    {
+        ScriptFileScope files;
+        manager_->StopRecording();
+    }
     FireRecorderStateNotify(states::kRecordStop);
     return 0;
 }
@@ -177,7 +185,10 @@ Result CTalRecorderForDvRecUpCtrl::RecordContinue(Args) {
 Result CTalRecorderForDvRecUpCtrl::PlayStart(Args args) {
     if (!manager_) return -1;
     const std::string path = Text(args[0]);
-    if (manager_->state == Recording) manager_->StopRecording();  // written, no "record-stop"
+    if (manager_->state == Recording) {
+        ScriptFileScope files;
+        manager_->StopRecording();  // written, no "record-stop"
+    }
     if (player_.GetMode() == MCI_MODE_PAUSE) {
         player_.Play();
         FireRecorderStateNotify(states::kPlayResume);
@@ -227,11 +238,13 @@ Result CTalRecorderForDvRecUpCtrl::RecordFileName(Args) {
 
 // The setter stores nothing: an existing folder marks the control modified, anything else
 // is shown in a message box, the string table's text in the ANSI code page with the value in
-// place of its "%s".
+// place of its "%s". A folder outside those scripts may name files in counts as no folder, so
+// that a page cannot probe which folders exist elsewhere.
 Result CTalRecorderForDvRecUpCtrl::SetTempFolderPass(Args args) {
     const std::string value = Text(args[0]);
     DWORD attributes = GetFileAttributesA(value.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        IsScriptFolderAllowed(value)) {
         SetModifiedFlag();
         return {};
     }
@@ -243,5 +256,6 @@ Result CTalRecorderForDvRecUpCtrl::SetTempFolderPass(Args args) {
 }
 
 Result CTalRecorderForDvRecUpCtrl::ConvertWavToWMA(Args args) {
+    ScriptFileScope files;
     return ConvertWavFile(Text(args[0]).c_str(), Text(args[1]).c_str()) < 0 ? -1 : 0;
 }

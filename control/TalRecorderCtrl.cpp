@@ -50,6 +50,12 @@ CModuleLock& CTalRecorderForDvRecUpCtrl::Module() {
 CTalRecorderForDvRecUpCtrl::CTalRecorderForDvRecUpCtrl()
     : COleControl(ControlIdentity(), Module()), recordTimeOut_(0) {}
 
+// The player sends nothing when it goes, so a file playing or paused is closed here: its
+// device would otherwise play on, and hold the file, with no control left to close it.
+CTalRecorderForDvRecUpCtrl::~CTalRecorderForDvRecUpCtrl() {
+    player_.Close();
+}
+
 // Window creation: a fresh manager (the old one, with any recording it ran, is destroyed),
 // the data folder, and the one-second poll of the player.
 int CTalRecorderForDvRecUpCtrl::OnCreate(CREATESTRUCTA* create) {

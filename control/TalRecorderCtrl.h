@@ -48,7 +48,9 @@ class CTalRecorderForDvRecUpCtrl : public COleControl {
     Result DeleteAudioFile(Args args);
 
   protected:
-    ~CTalRecorderForDvRecUpCtrl() override = default;  // dataFolder, player, fileName, manager
+    // Closes the player's device (its file with it), then releases dataFolder, player,
+    // fileName and manager: a recording still running is kept for recovery by the manager.
+    ~CTalRecorderForDvRecUpCtrl() override;
 
     int OnCreate(CREATESTRUCTA* create) override;
     void OnDestroy() override;

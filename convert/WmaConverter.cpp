@@ -89,8 +89,30 @@ HRESULT CWmaConverter::OpenWriter(LPCSTR source, LPCSTR destination) {
     }
     if (createWriter_ == nullptr) return E_FAIL;
 
-    HRESULT hr = createWriter_(wideName, &writer_);
+    // Where the caller confines the paths it names (a script's call), the destination is made
+    // here under that confinement, its owner's alone, and the writer opens that very file
+    // again by the name the platform gives it: a part of the path swapped for a link after the
+    // check cannot lead the writing elsewhere.
+    HANDLE made = INVALID_HANDLE_VALUE;
+    bool created = false;
+    std::string reopen;
+    WCHAR reopenName[kWideNameCapacity] = {};
+    if (talrec::platform::PathConfinement::Active()) {
+        made = CreateFileA(destination, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (made == INVALID_HANDLE_VALUE) {
+            Diagnostic(" Failed to Create Audio Writer %x\n", static_cast<unsigned>(E_FAIL));
+            return E_FAIL;
+        }
+        created = GetLastError() != ERROR_ALREADY_EXISTS;
+        reopen = talrec::platform::OpenFileName(made);
+        MultiByteToWideChar(CP_ACP, 0, reopen.c_str(), static_cast<int>(reopen.size()) + 1,
+                            reopenName, kWideNameCapacity);
+    }
+    HRESULT hr = createWriter_(reopen.empty() ? wideName : reopenName, &writer_);
+    if (made != INVALID_HANDLE_VALUE) CloseHandle(made);
     if (FAILED(hr)) {
+        if (created) DeleteFileA(destination);  // no writer, no file
         Diagnostic(" Failed to Create Audio Writer %x\n", static_cast<unsigned>(hr));
         return hr;
     }

@@ -9,11 +9,41 @@
 #include "host/Commands.h"
 #include "host/cli/CliTakes.h"
 #include "platform/ext/wavformat.h"
+#include "platform/fileapi.h"
+#include "platform/handleapi.h"
 
 namespace talrec::host {
 namespace {
 
 constexpr Option kOptions[] = {{"--seconds", "N"}};
+
+// Why a WAV file cannot be written at `path`, or empty when it can: checked before recording,
+// so that a take is not made for minutes into a file that will not take it. A file is opened
+// for writing and left as it is; where there is none, one is made and removed again.
+std::string WhyNotWritable(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return "it is a folder";
+    }
+    const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+    const HANDLE file =
+        CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    exists ? OPEN_EXISTING : CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        switch (GetLastError()) {
+            case ERROR_ACCESS_DENIED:
+                return exists ? "the file is read-only or not a plain file"
+                              : "its folder does not let files be made in it";
+            case ERROR_SHARING_VIOLATION:
+                return "another program holds the file";
+            default:
+                return "error " + std::to_string(GetLastError());
+        }
+    }
+    CloseHandle(file);
+    if (!exists) DeleteFileA(path.c_str());
+    return {};
+}
 
 int RunRecord(const Arguments& arguments) {
     InstallInterruptHandler();
@@ -30,6 +60,11 @@ int RunRecord(const Arguments& arguments) {
     NoteWaitingRecordings("record");
     std::string path = GrantedPath(file, "record");
     if (path.empty()) return kExitFailed;
+    if (const std::string why = WhyNotWritable(path); !why.empty()) {
+        std::fprintf(stderr, "talrec record: cannot record into %s: %s\n", path.c_str(),
+                     why.c_str());
+        return kExitFailed;
+    }
     std::string error;
     auto session = CliSession::Open(error);
     if (!session) {
@@ -63,7 +98,9 @@ const Command kRecordCommand = {
     "  Records the sound input into the WAV file FILE (16-bit stereo 22050 Hz),\n"
     "  showing the input level and the elapsed time. Space pauses and resumes,\n"
     "  Enter stops; Ctrl-C and SIGTERM stop too, and what was recorded is written.\n"
-    "  Without --seconds it records until stopped.\n"
+    "  Without --seconds it records until stopped. A FILE that cannot be written\n"
+    "  (a folder, a read-only file, a folder without write access) is refused\n"
+    "  before recording starts.\n"
     "  exit: 0 written, 1 recording failed or nothing recorded, 2 wrong arguments,\n"
     "  3 no control\n",
     kOptions,

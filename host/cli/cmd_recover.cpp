@@ -1,7 +1,8 @@
-// talrec recover [--list] [--into DIR]: writes the recordings that a crashed or killed
-// recorder left in its spool folder into WAV files, and removes their spools. Only spools
-// whose owning process is gone are touched (the owner's lock tells), so a recording in
-// progress elsewhere is never taken.
+// talrec recover [--list] [--into DIR] [--discard NAME]: writes the recordings left in the
+// spool folder (by a recorder that crashed or was killed, or that could not write them where
+// they were meant to go) into WAV files, and removes their spools. Only spools whose owner
+// has let them go are touched (the owner's lock tells), so a recording in progress elsewhere
+// is never taken.
 #include <cctype>
 #include <cstdio>
 #include <ctime>
@@ -18,7 +19,7 @@ namespace {
 using talrec::platform::HSPOOL;
 using talrec::platform::SPOOLINFO;
 
-constexpr Option kOptions[] = {{"--list", nullptr}, {"--into", "DIR"}};
+constexpr Option kOptions[] = {{"--list", nullptr}, {"--into", "DIR"}, {"--discard", "NAME"}};
 
 struct Waiting {
     HSPOOL spool = nullptr;
@@ -44,6 +45,15 @@ std::vector<Waiting> OpenWaiting(bool tidy) {
         waiting.push_back(std::move(w));
     }
     return waiting;
+}
+
+// The name a waiting recording goes by: its spool file's, without the folder and suffix.
+std::string SpoolName(const std::string& file) {
+    std::string name = std::filesystem::path(file).filename().string();
+    const std::string suffix = ".spool";
+    if (name.size() > suffix.size() && name.ends_with(suffix))
+        name.resize(name.size() - suffix.size());
+    return name;
 }
 
 double Seconds(const SPOOLINFO& info) {
@@ -127,21 +137,51 @@ void NoteWaitingRecordings(const char* command) {
 
 namespace {
 
+// Removes the waiting recording of that name without writing it.
+int Discard(const std::string& name) {
+    for (const std::string& file : talrec::platform::SpoolFiles()) {
+        if (SpoolName(file) != SpoolName(name)) continue;
+        HSPOOL spool = nullptr;
+        const auto opened = talrec::platform::SpoolOpenOrphan(file.c_str(), &spool);
+        if (opened == talrec::platform::SpoolOpen::Owned) {
+            std::fprintf(stderr, "talrec recover: %s is still being recorded\n", name.c_str());
+            return 1;
+        }
+        if (opened != talrec::platform::SpoolOpen::Opened) break;
+        SPOOLINFO info;
+        talrec::platform::SpoolGetInfo(spool, &info);
+        talrec::platform::SpoolDiscard(spool);
+        std::printf("discarded %s: %.1f s meant for %s\n", SpoolName(file).c_str(), Seconds(info),
+                    info.destination.c_str());
+        return 0;
+    }
+    std::fprintf(stderr, "talrec recover: no recording waits as %s\n", name.c_str());
+    return 1;
+}
+
 int RunRecover(const Arguments& arguments) {
     const bool list = arguments.Has("--list");
     const std::string into = arguments.Value("--into").value_or("");
+    const std::string discard = arguments.Value("--discard").value_or("");
     std::error_code ec;
     if (!into.empty() && !std::filesystem::is_directory(into, ec)) {
         std::fprintf(stderr, "talrec recover: %s is not a folder\n", into.c_str());
         return 2;
     }
+    if (!discard.empty()) {
+        if (list || !into.empty()) {
+            std::fprintf(stderr, "talrec recover: --discard goes alone\n");
+            return 2;
+        }
+        return Discard(discard);
+    }
     std::vector<Waiting> waiting = OpenWaiting(!list);
-    if (waiting.empty() && !list) std::printf("no unsaved recordings\n");
+    if (waiting.empty()) std::printf(list ? "no recordings wait\n" : "no unsaved recordings\n");
     int status = 0;
     for (const Waiting& w : waiting) {
         if (list) {
-            std::printf("%s  %.1f s  %s\n", w.info.destination.c_str(), Seconds(w.info),
-                        LocalTime(w.info.startTime).c_str());
+            std::printf("%s  %.1f s  %s  %s\n", w.info.destination.c_str(), Seconds(w.info),
+                        LocalTime(w.info.startTime).c_str(), SpoolName(w.info.file).c_str());
             talrec::platform::SpoolRelease(w.spool);
             continue;
         }
@@ -164,16 +204,17 @@ int RunRecover(const Arguments& arguments) {
 
 const Command kRecoverCommand = {
     "recover",
-    "[--list] [--into DIR]",
-    "write the recordings a crash left unsaved",
-    "  Writes each recording left unsaved by a recorder that ended without\n"
-    "  stopping it (a crash, a kill, a power cut) into a WAV file, then removes\n"
-    "  its spool: at the file the recording was meant for, or beside it as\n"
-    "  \"NAME (recovered).wav\" when that file exists; with --into DIR, into DIR\n"
-    "  under the same rule. --list only lists them: destination, length in\n"
-    "  seconds, start time. Recordings still being made are left alone.\n"
-    "  exit: 0 done (or nothing to do), 1 a recording could not be written,\n"
-    "  2 wrong arguments\n",
+    "[--list] [--into DIR] [--discard NAME]",
+    "write the recordings left unsaved",
+    "  Writes each recording left unsaved (its recorder crashed or was ended\n"
+    "  while it recorded, or its file could not be written) into a WAV file, then\n"
+    "  removes its spool: at the file the recording was meant for, or beside it\n"
+    "  as \"FILE (recovered).wav\" when that file exists; with --into DIR, into\n"
+    "  DIR under the same rule. --list only lists them: destination, length in\n"
+    "  seconds, start time, name. --discard NAME removes the one of that name\n"
+    "  unwritten. Recordings still being made are left alone.\n"
+    "  exit: 0 done (or nothing to do), 1 a recording could not be written or\n"
+    "  discarded, 2 wrong arguments\n",
     kOptions,
     0,
     0,

@@ -16,11 +16,11 @@
 // once with OutputDebugStringA. A spool costs a fixed ring of 256 KiB however long the
 // recording, plus whatever the disk has not taken yet.
 //
-// Threads. SpoolCreate, SpoolFlush, SpoolRead, SpoolWriteWav and SpoolDiscard run on the
-// owner's thread (one thread at a time per spool). SpoolAppend runs on one producer thread
-// at a time (the capture callback's); it never waits for the disk and makes no system call
-// while the spool's writer keeps up. SpoolLength may be called from any thread. The owner
-// may discard a spool only once the producer's last append has returned.
+// Threads. SpoolCreate, SpoolFlush, SpoolRead, SpoolWriteWav, SpoolLeave and SpoolDiscard run on
+// the owner's thread (one thread at a time per spool). SpoolAppend runs on one producer thread at a
+// time (the capture callback's); it never waits for the disk and makes no system call while the
+// spool's writer keeps up. SpoolLength may be called from any thread. The owner may discard a spool
+// only once the producer's last append has returned.
 //
 // On Windows there is no spool: SpoolCreate returns null and the recording stays in memory.
 #pragma once
@@ -81,7 +81,16 @@ DWORD SpoolRead(HSPOOL spool, std::uint64_t offset, void* buffer, DWORD bytes);
 DWORD SpoolWriteWav(HSPOOL spool, LPCSTR path, const WAVEFORMATEX& format, std::uint64_t dataBytes,
                     DWORD flags = SPOOL_WRITE_REPLACE);
 
-// Closes the spool and removes its file. Null is ignored.
+// Leaves the recording for recovery, for when it will not be written where it was meant to
+// go (its container ended it, or its stop could not write): once the producer's last append
+// has returned, makes everything appended durable in the file, lets the owner's lock go (so
+// that `talrec recover` lists and writes it even while this process runs) and says once with
+// OutputDebugStringA under which name it waits. The handle stays readable, and SpoolDiscard
+// then closes it and leaves the file. A spool without a whole frame of sound is not left
+// (there is nothing to recover): false, and SpoolDiscard removes it as usual.
+BOOL SpoolLeave(HSPOOL spool);
+
+// Closes the spool and removes its file, unless it was left for recovery. Null is ignored.
 void SpoolDiscard(HSPOOL spool);
 
 // Recovery. The spool files in the spool folder, oldest first (whoever owns them).
@@ -110,6 +119,9 @@ inline DWORD SpoolRead(HSPOOL, std::uint64_t, void*, DWORD) {
 }
 inline DWORD SpoolWriteWav(HSPOOL, LPCSTR, const WAVEFORMATEX&, std::uint64_t, DWORD = 0) {
     return ERROR_INVALID_FUNCTION;
+}
+inline BOOL SpoolLeave(HSPOOL) {
+    return FALSE;
 }
 inline void SpoolDiscard(HSPOOL) {}
 

@@ -2,6 +2,7 @@
 // claims that CreateFileA records and DeleteFileA checks.
 #pragma once
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <mutex>
@@ -46,6 +47,30 @@ class ShareLock {
     std::unique_lock<std::mutex> process_;
     bool flocked_ = false;
     bool ok_ = false;
+};
+
+// Where CreateFileA and DeleteFileA reach the entry that a path names. On a thread without a
+// PathConfinement: the path itself, from the current folder (dir() is AT_FDCWD, confined()
+// false). On a confined thread: the folder that holds the entry, reached as PathConfinement
+// says, and the entry's name in it; the entry itself must be reached without following a
+// link (O_NOFOLLOW, AT_SYMLINK_NOFOLLOW). `followLast`: the path's last part is resolved too.
+class PathAt {
+  public:
+    PathAt() = default;
+    ~PathAt();
+    PathAt(const PathAt&) = delete;
+    PathAt& operator=(const PathAt&) = delete;
+
+    // False with the last error set when the path may not or cannot be reached.
+    bool Locate(const char* path, bool followLast);
+    int dir() const { return dir_; }
+    const char* name() const { return name_.c_str(); }
+    bool confined() const { return confined_; }
+
+  private:
+    int dir_ = AT_FDCWD;
+    std::string name_;
+    bool confined_ = false;
 };
 
 // The descriptor behind a file handle of CreateFileA, for the kernel's own bulk copies

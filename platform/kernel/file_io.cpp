@@ -67,6 +67,20 @@ int talrec::kernel::DescriptorOf(HANDLE file) {
     return found == g_table.end() ? -1 : found->second->fd;
 }
 
+std::string talrec::platform::OpenFileName(HANDLE file) {
+    const int fd = talrec::kernel::DescriptorOf(file);
+    if (fd < 0) return {};
+    // The process's own view of its descriptors, where /proc is there to give it.
+    const std::string name = "/proc/self/fd/" + std::to_string(fd);
+    struct stat byName {};
+    struct stat byFd {};
+    if (::stat(name.c_str(), &byName) != 0 || ::fstat(fd, &byFd) != 0 ||
+        byName.st_dev != byFd.st_dev || byName.st_ino != byFd.st_ino) {
+        return {};
+    }
+    return name;
+}
+
 namespace {
 
 // The open file of a handle that has `access`; null with the last error set otherwise.
@@ -202,10 +216,15 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     const bool mayCreate =
         disposition == CREATE_NEW || disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS;
 
-    // What the name is, before anything is opened: only a regular file is ever opened, so a
-    // pipe cannot block the open and a device never sees one.
+    // Where the name is (from a confined thread: inside the folders it may use, never
+    // through a link), and what it is, before anything is opened: only a regular file is ever
+    // opened, so a pipe cannot block the open and a device never sees one.
+    talrec::kernel::PathAt at;
+    if (!at.Locate(lpFileName, true)) return INVALID_HANDLE_VALUE;
+    const int noFollow = at.confined() ? O_NOFOLLOW : 0;
     struct stat st {};
-    bool existed = ::stat(lpFileName, &st) == 0;
+    bool existed =
+        ::fstatat(at.dir(), at.name(), &st, at.confined() ? AT_SYMLINK_NOFOLLOW : 0) == 0;
     if (existed) {
         if (!S_ISREG(st.st_mode)) return FailOpen(ERROR_ACCESS_DENIED);
         if (disposition == CREATE_NEW) return FailOpen(ERROR_FILE_EXISTS);
@@ -216,7 +235,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
         return FailOpen(OpenError(errno, path));
     }
 
-    int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | noFollow;
     int fdMode = O_RDONLY;
     if ((access & kRead) != 0 && (access & kWrite) != 0) {
         fdMode = O_RDWR;
@@ -226,15 +245,16 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     flags |= fdMode;
     if (mayCreate) flags |= O_CREAT;
     if (disposition == CREATE_NEW) flags |= O_EXCL;
-    const mode_t mode = (dwFlagsAndAttributes & FILE_ATTRIBUTE_READONLY) != 0 ? 0444 : 0666;
+    const mode_t mode = (dwFlagsAndAttributes & FILE_ATTRIBUTE_READONLY) != 0 ? 0400 : 0600;
     auto file = std::make_shared<OpenFile>();
     file->access = access;
-    file->fd = ::open(lpFileName, flags, mode);
+    file->fd = ::openat(at.dir(), at.name(), flags, mode);
     if (file->fd < 0 && errno == EACCES && access == 0) {
         // A handle that only queries needs no read permission.
         fdMode = -1;
-        file->fd = ::open(lpFileName, O_PATH | O_CLOEXEC);
+        file->fd = ::openat(at.dir(), at.name(), O_PATH | O_CLOEXEC | noFollow);
     }
+    if (file->fd < 0 && at.confined() && errno == ELOOP) return FailOpen(ERROR_ACCESS_DENIED);
     if (file->fd < 0) return FailOpen(OpenError(errno, path));
 
     // The name may have changed since it was looked at.

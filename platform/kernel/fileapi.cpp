@@ -108,7 +108,7 @@ DWORD GetFileAttributesA(LPCSTR lpFileName) {
 
 BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES) {
     if (lpPathName == nullptr || *lpPathName == '\0') return Fail(ERROR_PATH_NOT_FOUND);
-    if (mkdir(lpPathName, 0777) == 0) return TRUE;
+    if (mkdir(lpPathName, 0700) == 0) return TRUE;
     int err = errno;
     if (err == ENOENT || err == ENOTDIR) return Fail(ERROR_PATH_NOT_FOUND);
     return Fail(Win32ErrorFromErrno(err));
@@ -116,42 +116,41 @@ BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES) {
 
 BOOL DeleteFileA(LPCSTR lpFileName) {
     if (lpFileName == nullptr || *lpFileName == '\0') return Fail(ERROR_FILE_NOT_FOUND);
+    // From a confined thread the entry is reached inside the folders it may use.
+    talrec::kernel::PathAt at;
+    if (!at.Locate(lpFileName, false)) return FALSE;
+    auto remove = [&at] {
+        return unlinkat(at.dir(), at.name(), 0) == 0 ? TRUE : Fail(Win32ErrorFromErrno(errno));
+    };
     struct stat st {};
-    if (lstat(lpFileName, &st) != 0) {
+    if (fstatat(at.dir(), at.name(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         return Fail(errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : Win32ErrorFromErrno(errno));
     }
     if (S_ISDIR(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
     if (S_ISLNK(st.st_mode)) {
         // A link to a folder is a folder; nothing holds a link itself open.
         struct stat target {};
-        if (stat(lpFileName, &target) == 0 && S_ISDIR(target.st_mode)) {
+        if (fstatat(at.dir(), at.name(), &target, 0) == 0 && S_ISDIR(target.st_mode)) {
             return Fail(ERROR_ACCESS_DENIED);
         }
-        if (unlink(lpFileName) != 0) return Fail(Win32ErrorFromErrno(errno));
-        return TRUE;
+        return remove();
     }
     if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return Fail(ERROR_ACCESS_DENIED);
-    if (!S_ISREG(st.st_mode)) {
-        if (unlink(lpFileName) != 0) return Fail(Win32ErrorFromErrno(errno));
-        return TRUE;
-    }
+    if (!S_ISREG(st.st_mode)) return remove();
     // As Windows does, the file is opened for deletion: that fails while a handle that does
     // not share deletion holds it. The name goes while no one can open the file meanwhile.
     constexpr int kProbe = O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK;
-    int fd = open(lpFileName, O_RDONLY | kProbe);
-    if (fd < 0 && errno == EACCES) fd = open(lpFileName, O_WRONLY | kProbe);
-    if (fd < 0) {
-        if (unlink(lpFileName) != 0) return Fail(Win32ErrorFromErrno(errno));
-        return TRUE;
-    }
+    int fd = openat(at.dir(), at.name(), O_RDONLY | kProbe);
+    if (fd < 0 && errno == EACCES) fd = openat(at.dir(), at.name(), O_WRONLY | kProbe);
+    if (fd < 0) return remove();
     BOOL result = TRUE;
     {
         const talrec::kernel::ShareLock lock(fd);
         if (!lock.ok() || lock.Conflicts(talrec::kernel::kDelete,
                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) {
             result = Fail(ERROR_SHARING_VIOLATION);
-        } else if (unlink(lpFileName) != 0) {
-            result = Fail(Win32ErrorFromErrno(errno));
+        } else {
+            result = remove();
         }
     }
     close(fd);

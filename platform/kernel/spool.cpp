@@ -74,8 +74,9 @@ bool WriteAll(int fd, const BYTE* data, std::size_t bytes, int* err) {
 void SayNoSpool(const std::string& why) {
     static std::atomic<bool> said{false};
     if (said.exchange(true)) return;
-    const std::string text =
-        "recording spool: none (" + why + "); recordings are kept in memory until they stop";
+    const std::string text = "recording spool: none (" + why +
+                             "); recordings are kept in memory until they stop, and one that "
+                             "is not written then is lost unless a spool can be made by then";
     OutputDebugStringA(text.c_str());
 }
 
@@ -473,9 +474,65 @@ DWORD SpoolWriteWav(HSPOOL s, LPCSTR path, const WAVEFORMATEX& format, std::uint
     return ERROR_SUCCESS;
 }
 
+BOOL SpoolLeave(HSPOOL s) {
+    if (s == nullptr || s->orphan) return FALSE;
+    if (s->left) return TRUE;
+    const WAVEFORMATEX& format = s->header.format;
+    if (SpoolLength(s) < std::max<WORD>(format.nBlockAlign, 1)) return FALSE;
+    SpoolFlush(s);
+    StopThreads(s);
+    // Recovery reads the file alone: what the disk would not take while recording is offered
+    // to it once more. The bytes it takes are the tail's own, in order, so reads stay right
+    // whether or not it takes them all.
+    std::uint64_t missing = 0;
+    {
+        std::lock_guard lock(s->tailMu);
+        const std::uint64_t inFile = s->fileBytes.load(std::memory_order_acquire);
+        const std::uint64_t tail = s->memoryTail.size();
+        std::vector<BYTE> piece(std::min<std::uint64_t>(tail, spool::MemoryTail::kBlockBytes));
+        missing = tail;
+        for (std::uint64_t at = 0; at < tail;) {
+            const std::size_t n = s->memoryTail.Read(at, piece.data(), piece.size());
+            const ssize_t w = pwrite(s->fd, piece.data(), n,
+                                     static_cast<off_t>(s->header.headerBytes + inFile + at));
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) break;
+            at += static_cast<std::uint64_t>(w);
+            missing = tail - at;
+        }
+        if (tail > 0 && missing == 0) {  // all in the file now
+            s->fileBytes.store(inFile + tail, std::memory_order_release);
+            s->memoryTail = spool::MemoryTail();
+        }
+    }
+    fdatasync(s->fd);
+    const std::size_t slash = s->file.rfind('/');
+    const std::string folder = s->file.substr(0, slash);
+    if (const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+        fsync(dir);  // the spool's name lasts too
+        close(dir);
+    }
+    flock(s->fd, LOCK_UN);
+    s->left = true;
+
+    const double rate = std::max<DWORD>(format.nAvgBytesPerSec, 1);
+    std::string name = s->file.substr(slash + 1);
+    name.resize(name.size() - (sizeof spool::kSuffix - 1));
+    char seconds[64];
+    std::snprintf(seconds, sizeof seconds, "%.1f s", static_cast<double>(SpoolLength(s)) / rate);
+    std::string text = "recording spool: the recording meant for " + s->header.destination + " (" +
+                       seconds + ") waits for 'talrec recover' as " + name + " in " + folder;
+    if (missing > 0) {
+        std::snprintf(seconds, sizeof seconds, "%.1f s", static_cast<double>(missing) / rate);
+        text += "; its last " + std::string(seconds) + ", which the disk did not take, are lost";
+    }
+    OutputDebugStringA(text.c_str());
+    return TRUE;
+}
+
 void SpoolDiscard(HSPOOL s) {
     if (s == nullptr) return;
-    unlink(s->file.c_str());
+    if (!s->left) unlink(s->file.c_str());
     StopThreads(s);
     close(s->fd);
     delete s;

@@ -85,6 +85,7 @@ struct SPOOL {
     std::string file;
     spool::Header header;
     bool orphan = false;
+    bool left = false;  // left for recovery (SpoolLeave): its file outlives the handle
 
     // The ring from the producer to the writer: the producer writes bytes at head and then
     // publishes head; the writer reads up to head and then publishes tail.

@@ -24,9 +24,12 @@ namespace talrec::wave {
 namespace {
 
 // Handles are keys into this table, never pointers: a stale or foreign handle is looked up
-// and refused.
+// and refused. Never destroyed, as the media devices' table is not: a stream still open at
+// exit (a device its owner did not close) is not torn down while the services it uses shut
+// down, nor under a thread that still drives it.
 std::mutex g_tableMu;
-std::unordered_map<std::uintptr_t, std::shared_ptr<Stream>> g_streams;
+std::unordered_map<std::uintptr_t, std::shared_ptr<Stream>>& g_streams =
+    *new std::unordered_map<std::uintptr_t, std::shared_ptr<Stream>>;
 std::uintptr_t g_nextHandle = 0x1000;
 
 std::shared_ptr<Stream> Find(const void* handle, Direction dir) {

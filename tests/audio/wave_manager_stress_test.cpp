@@ -33,6 +33,7 @@ TEST(WaveManagerStress, RandomSequencesFollowTheTables) {
     EnvVar source("TALREC_VIRTUAL_SOURCE", "tone:440:0.5");
     EnvVar speed("TALREC_VIRTUAL_SPEED", "100");
     talrec::test::TempDir dir;
+    EnvVar state("XDG_STATE_HOME", dir / "state");  // the recordings not written wait there
     const std::string wide = dir / "wide.wav", narrow = dir / "narrow.wav";
     const std::string bad = dir / "bad.wav";
     wavetest::WriteWav(wide, Pcm(2, 22050, 16), wavetest::Counting16(4410));
@@ -85,7 +86,7 @@ TEST(WaveManagerStress, RandomSequencesFollowTheTables) {
             }
             std::this_thread::sleep_for(std::chrono::microseconds(rng() % 2000));
         }
-        // Destroyed in whatever state the sequence ended: a running recording is dropped.
+        // Destroyed in whatever state the sequence ended: a running recording is not written.
         const std::string pending = m->GetRecordPath();
         const bool recording = m->state == Recording || m->state == RecordPaused;
         m.reset();

@@ -1,6 +1,6 @@
 // Recordings through their spool: the bytes come back in order however fast they arrive, a
 // spool that fills its disk or cannot be made leaves the recording in memory with one line
-// said, and a spool lives exactly as long as the recording's sound needs it.
+// said, and one held in memory that cannot be written is said to be lost.
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 
@@ -166,27 +166,11 @@ TEST_F(SpoolTest, WithoutASpoolFolderRecordingsStayInMemory) {
     }
     ASSERT_EQ(said.Lines().size(), 1u);
     EXPECT_NE(said.Lines()[0].find("not-a-folder"), std::string::npos) << said.Lines()[0];
-}
-
-// A recording's spool lasts as long as its sound may be needed: through a stop that could
-// not write the file, until the next recording starts; a recording destroyed while it runs
-// or pauses takes its spool with it.
-TEST_F(SpoolTest, ASpoolLastsUntilTheNextRecordingOrTheEnd) {
-    {
-        CWaveManager m;
-        Record(m, dir_ / "missing/a.wav", 2000);
-        EXPECT_EQ(SpoolCount(), 1u);
-        EXPECT_THROW(m.StopRecording(), CFileException);
-        EXPECT_EQ(SpoolCount(), 1u) << "kept with the sound";
-        const std::vector<std::string> before = sp::SpoolFiles();
-        Record(m, out_ + "/b.wav", 1000);
-        const std::vector<std::string> during = sp::SpoolFiles();
-        ASSERT_EQ(during.size(), 1u);
-        EXPECT_NE(during, before) << "the failed take's spool is gone, the new one is there";
-        ASSERT_TRUE(m.TogglePauseRecording());
-    }
-    EXPECT_EQ(SpoolCount(), 0u);
-    EXPECT_FALSE(fs::exists(out_ + "/b.wav"));
+    // One that cannot be written then has nowhere to wait, and that is said.
+    Record(m, dir_ / "missing/c.wav", 1000);
+    EXPECT_THROW(m.StopRecording(), CFileException);
+    ASSERT_EQ(said.Lines().size(), 2u);
+    EXPECT_NE(said.Lines()[1].find("missing/c.wav is lost"), std::string::npos) << said.Lines()[1];
 }
 
 }  // namespace

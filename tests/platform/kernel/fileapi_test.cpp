@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <set>
+#include <thread>
 
 #include "framework/filefind.h"
 #include "platform/ext/paths.h"
@@ -19,6 +20,7 @@
 #include "platform/shlobj.h"
 #include "support/TempDir.h"
 
+using talrec::test::Exists;
 using talrec::test::ScopedEnv;
 using talrec::test::TempDir;
 using talrec::test::WriteFile;
@@ -246,6 +248,36 @@ TEST(DeleteFile, RefusesFoldersReadOnlyFilesAndFilesHeldWithoutSharingDeletion) 
 
     EXPECT_FALSE(DeleteFileA((tmp / "open").c_str()));
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+}
+
+// A folder that keeps turning into a link to a folder outside and back while a confined
+// thread creates and deletes files through it: nothing outside is ever made or deleted.
+TEST(PathConfinement, AFolderTurnedIntoALinkNeverLeadsOutside) {
+    TempDir tmp;
+    const std::string root = tmp / "root";
+    std::filesystem::create_directories(root + "/real");
+    std::filesystem::create_directory_symlink(tmp.path(), root + "/link");
+    WriteFile(tmp / "kept");
+    std::string resolved;
+    ASSERT_TRUE(talrec::platform::ResolvePath(root, resolved));
+    std::jthread swapper([&](std::stop_token stop) {
+        for (const char* name = "/real"; !stop.stop_requested();
+             name = name[1] == 'r' ? "/link" : "/real") {
+            std::filesystem::rename(root + name, root + "/sub");
+            std::filesystem::rename(root + "/sub", root + name);
+        }
+    });
+    talrec::platform::PathConfinement confined({resolved});
+    for (int i = 0; i < 3000; ++i) {
+        CloseHandle(Open(root + "/sub/made", GENERIC_WRITE, 0, CREATE_ALWAYS));
+        DeleteFileA((root + "/sub/kept").c_str());
+    }
+    swapper.request_stop();
+    swapper.join();
+    EXPECT_FALSE(Exists(tmp / "made"));
+    EXPECT_TRUE(Exists(tmp / "kept"));
+    ExpectRefused(root + "/link/made", GENERIC_WRITE, 0, CREATE_ALWAYS, ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(CloseHandle(Open(root + "/real/made", GENERIC_WRITE, 0, CREATE_ALWAYS)));
 }
 
 TEST(CreateDirectory, CreatesOneLevelOnly) {
