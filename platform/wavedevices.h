@@ -1,5 +1,5 @@
 // The sound devices the wave-audio service can be pointed at (TALREC_WAVE_DEVICE), for the
-// command-line tools to list. Read-only: nothing is opened here.
+// command-line tools to list. Only the selected device is opened, briefly, to see that it does.
 #pragma once
 
 #ifdef _WIN32
@@ -13,7 +13,7 @@ namespace talrec::platform {
 struct WaveDeviceEntry {
     std::string setting;  // the TALREC_WAVE_DEVICE value that selects it: "alsa:NAME", "virtual"
     std::string description;  // one line
-    bool selected = false;    // what the wave mapper opens now
+    bool selected = false;    // what the wave mapper opens now, and it opens
 };
 
 // ALSA's PCM devices of one direction (from the sound system's device hints, when the build
