@@ -4,6 +4,7 @@
 
 #include "host/CliTakes.h"
 #include "host/Commands.h"
+#include "host/TerminalText.h"
 
 namespace {
 
@@ -43,7 +44,7 @@ int RunPlay(int argc, char** argv) {
     if (path.empty()) return kExitFailed;
     double total = MediaSeconds(path);
     if (total < 0) {
-        std::fprintf(stderr, "talrec play: cannot read %s as sound\n", path.c_str());
+        std::fprintf(stderr, "talrec play: cannot read %s as sound\n", TerminalText(path).c_str());
         return kExitFailed;
     }
     std::string error;

@@ -8,6 +8,7 @@
 
 #include "host/CliTakes.h"
 #include "host/Commands.h"
+#include "host/TerminalText.h"
 #include "platform/wavheader.h"
 
 namespace {
@@ -71,11 +72,12 @@ int RunRecord(int argc, char** argv) {
     if (ec || bytes <= kWavHeaderBytes) {
         // The control reports no failure of the input to a script; the platform's debug output
         // (shown above) says what happened, and the file holds the header alone.
-        std::fprintf(stderr, "talrec record: nothing was recorded into %s%s\n", path.c_str(),
+        std::fprintf(stderr, "talrec record: nothing was recorded into %s%s\n",
+                     TerminalText(path).c_str(),
                      session->DebugLines() > 0 ? " (the input failed, see above)" : "");
         return kExitFailed;
     }
-    std::printf("wrote %s: %s recorded, %ju bytes%s\n", path.c_str(),
+    std::printf("wrote %s: %s recorded, %ju bytes%s\n", TerminalText(path).c_str(),
                 FormatClock(take.seconds).c_str(), bytes,
                 take.interrupted ? " (stopped by a signal)" : "");
     return kExitOk;

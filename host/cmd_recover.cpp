@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host/Commands.h"
+#include "host/TerminalText.h"
 #include "platform/spool.h"
 
 namespace {
@@ -136,6 +137,7 @@ void NoteWaitingRecordings(const char* command) {
 }
 
 int RunRecover(int argc, char** argv) {
+    using talrec::host::TerminalText;
     bool list = false;
     std::string into;
     for (int i = 0; i < argc; ++i) {
@@ -150,7 +152,8 @@ int RunRecover(int argc, char** argv) {
             into = argv[++i];
             std::error_code ec;
             if (!std::filesystem::is_directory(into, ec)) {
-                std::fprintf(stderr, "talrec recover: %s is not a folder\n", into.c_str());
+                std::fprintf(stderr, "talrec recover: %s is not a folder\n",
+                             TerminalText(into).c_str());
                 return 2;
             }
         } else {
@@ -164,8 +167,8 @@ int RunRecover(int argc, char** argv) {
     int status = 0;
     for (const Waiting& w : waiting) {
         if (list) {
-            std::printf("%s  %.1f s  %s\n", w.info.destination.c_str(), Seconds(w.info),
-                        LocalTime(w.info.startTime).c_str());
+            std::printf("%s  %.1f s  %s\n", TerminalText(w.info.destination).c_str(),
+                        Seconds(w.info), LocalTime(w.info.startTime).c_str());
             talrec::platform::SpoolRelease(w.spool);
             continue;
         }
@@ -173,12 +176,12 @@ int RunRecover(int argc, char** argv) {
         const std::string path = Recover(w, into, &why);
         if (path.empty()) {
             std::fprintf(stderr, "talrec recover: %s (the recording stays for another try)\n",
-                         why.c_str());
+                         TerminalText(why).c_str());
             talrec::platform::SpoolRelease(w.spool);
             status = 1;
             continue;
         }
-        std::printf("recovered %.1f s into %s\n", Seconds(w.info), path.c_str());
+        std::printf("recovered %.1f s into %s\n", Seconds(w.info), TerminalText(path).c_str());
         talrec::platform::SpoolDiscard(w.spool);
     }
     return status;

@@ -9,6 +9,7 @@
 
 #include "host/Commands.h"
 #include "host/StatusText.h"
+#include "host/TerminalText.h"
 #include "platform/codepage.h"
 #include "platform/comcat.h"
 #include "platform/libloaderapi.h"
@@ -16,6 +17,8 @@
 #include "platform/oleauto.h"
 
 namespace {
+
+using talrec::host::TerminalText;
 
 // The control module beside the program's install: ../lib/TalRecorderForDvRecUp.ocx.
 std::string DefaultModule() {
@@ -117,13 +120,14 @@ int CallExport(const char* command, const char* exportName, int argc, char** arg
     std::string module = argc == 1 ? argv[0] : DefaultModule();
     HMODULE library = LoadLibraryA(module.c_str());
     if (library == nullptr) {
-        std::fprintf(stderr, "talrec %s: cannot load %s\n", command, module.c_str());
+        std::fprintf(stderr, "talrec %s: cannot load %s\n", command, TerminalText(module).c_str());
         return 1;
     }
     auto entry = reinterpret_cast<HRESULT (*)()>(
         reinterpret_cast<void*>(GetProcAddress(library, exportName)));
     if (entry == nullptr) {
-        std::fprintf(stderr, "talrec %s: %s has no %s\n", command, module.c_str(), exportName);
+        std::fprintf(stderr, "talrec %s: %s has no %s\n", command, TerminalText(module).c_str(),
+                     exportName);
         FreeLibrary(library);
         return 1;
     }
