@@ -17,6 +17,7 @@
 #include "host/LineReader.h"
 #include "host/RpcProtocol.h"
 #include "host/RpcSession.h"
+#include "host/TerminalText.h"
 #include "platform/console.h"
 #include "platform/grantedfolders.h"
 #include "platform/objbase.h"
@@ -66,7 +67,8 @@ int RunHost(int argc, char** argv) {
         if ((arg == "--allow-dir" || arg == "--lcid" || arg == "--progid") && i + 1 < argc) {
             std::string value = argv[++i];
             if (arg == "--allow-dir" && !talrec::platform::ContainerGrantFolder(value)) {
-                std::fprintf(stderr, "talrec host: cannot use folder %s\n", value.c_str());
+                std::fprintf(stderr, "talrec host: cannot use folder %s\n",
+                             TerminalText(value).c_str());
                 return 2;
             }
             if (arg == "--lcid") {
@@ -99,9 +101,9 @@ int RunHost(int argc, char** argv) {
         MessageLoop loop;
         // The platform's debug output: a host.debug notification, and a line on stderr; set
         // before the control is made, so that a failure while making it is shown too.
-        DebugRoute debug(loop, [protocol](const std::string& text) {
+        DebugRoute debug(loop, [protocol](const std::string& text, ULONGLONG) {
             WriteLine(protocol, FormatNotification("host.debug", nlohmann::json::array({text})));
-            std::fprintf(stderr, "%s\n", text.c_str());
+            std::fprintf(stderr, "%s\n", TerminalText(text).c_str());
         });
         std::string error;
         std::unique_ptr<ComContainer> container = ComContainer::Create(progId, error);
