@@ -37,6 +37,12 @@ export interface RecorderEventMap {
   VolumeStatus: CustomEvent<number>;
   /** A message box of the control, with its text. */
   MessageBox: CustomEvent<string>;
+  /**
+   * A failure the control does not report through its results or events (an input device that
+   * does not open, a file that cannot be played, why a conversion failed), caused by this
+   * connection's calls or devices: one line of text.
+   */
+  debug: CustomEvent<string>;
   /** The connection has closed; its control is gone. */
   close: CustomEvent<{ code: number; reason: string }>;
 }
@@ -88,6 +94,7 @@ export class Recorder extends EventTarget {
   onRecorderStateNotify: ((state: RecorderState) => void) | null;
   onVolumeStatus: ((level: number) => void) | null;
   onMessageBox: ((text: string) => void) | null;
+  onDebug: ((text: string) => void) | null;
   onClose: ((detail: { code: number; reason: string }) => void) | null;
 
   addEventListener<K extends keyof RecorderEventMap>(
