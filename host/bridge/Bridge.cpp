@@ -8,7 +8,10 @@
 #include "host/bridge/BridgePolicy.h"
 #include "host/bridge/WebAssets.h"
 #include "host/common/ComContainer.h"
+#include "host/common/DebugRoute.h"
+#include "host/common/TerminalText.h"
 #include "host/rpc/RpcSession.h"
+#include "platform/ext/console.h"
 #include "platform/oaidl.h"
 #include "storage/DataFolder.h"
 
@@ -36,7 +39,7 @@ HttpResponse Plain(int status, const std::string& text) {
 
 // Tells standard error whenever a page records, pauses, resumes or stops: recording the
 // microphone is never silent to the user. Follows the control's state strings, so it sees
-// what the page sees.
+// what the page sees. The origin and the file are the page's words: they are shown escaped.
 class RecordingNotice {
   public:
     // `stops`: the dispatch ids of the members that end a recording without "record-stop"
@@ -77,8 +80,13 @@ class RecordingNotice {
         }
     }
 
-    void OnDisconnect() {
-        if (state_ != State::Idle) Say("recording into " + file_ + " discarded: page closed");
+    // The connection ended while recording: the page closed, or the bridge is stopping. What
+    // becomes of the take the control says itself, on the debug output.
+    void OnDisconnect(bool bridgeStopping) {
+        if (state_ != State::Idle) {
+            Say(bridgeStopping ? "was recording into " + file_ + " as the bridge stopped"
+                               : "closed the page while recording into " + file_);
+        }
         state_ = State::Idle;
     }
 
@@ -90,7 +98,7 @@ class RecordingNotice {
         state_ = State::Idle;
     }
     void Say(const std::string& what) {
-        std::fprintf(stderr, "talrec serve: %s %s\n", origin_.c_str(), what.c_str());
+        std::fprintf(stderr, "talrec serve: %s\n", TerminalText(origin_ + " " + what).c_str());
         std::fflush(stderr);
     }
 
@@ -101,6 +109,7 @@ class RecordingNotice {
 };
 
 struct Bridge::Client {
+    std::uint64_t id = 0;
     std::unique_ptr<RpcSession> session;
     std::unique_ptr<RecordingNotice> notice;
 };
@@ -108,13 +117,53 @@ struct Bridge::Client {
 Bridge::Bridge(BridgeOptions options) : options_(std::move(options)) {}
 
 Bridge::~Bridge() {
-    for (auto& [id, client] : clients_) client->notice->OnDisconnect();
-    clients_.clear();
+    // Each control leaves the table before it is destroyed, so that what it says on the way
+    // goes to standard error only.
+    while (!clients_.empty()) {
+        auto node = clients_.extract(clients_.begin());
+        node.mapped()->notice->OnDisconnect(stopping_);
+        Destroy(std::move(node.mapped()));
+    }
+    for (auto& client : closed_) Destroy(std::move(client));
     closed_.clear();
     server_.reset();
 }
 
+void Bridge::Destroy(std::unique_ptr<Client> client) {
+    const DebugOwner owner(client->id);
+    client.reset();
+}
+
+void Bridge::ShowDebug(const std::string& text, ULONGLONG owner) {
+    std::fprintf(stderr, "talrec serve: %s\n", TerminalText(text).c_str());
+    std::fflush(stderr);
+    auto it = owner != 0 ? clients_.find(owner) : clients_.end();
+    if (it != clients_.end()) {
+        it->second->session->Notify("host.debug", nlohmann::json::array({text}));
+    }
+}
+
+void Bridge::ShowWrittenOutput(ULONGLONG owner) {
+    const std::string written = platform::TakeCapturedOutput();
+    std::size_t at = 0;
+    while (at < written.size()) {
+        std::size_t end = written.find('\n', at);
+        if (end == std::string::npos) end = written.size();
+        if (end > at) ShowDebug(written.substr(at, end - at), owner);
+        at = end + 1;
+    }
+}
+
 bool Bridge::Start(std::string& error) {
+    if (MessageLoop::Current() == nullptr) {
+        error = "no message loop on this thread";
+        return false;
+    }
+    if (!debug_) {
+        debug_ = std::make_unique<DebugRoute>(
+            *MessageLoop::Current(),
+            [this](const std::string& text, ULONGLONG owner) { ShowDebug(text, owner); });
+    }
     platform::LoopServerHandlers handlers;
     handlers.onRequest = [this](const HttpRequest& r) { return OnRequest(r); };
     handlers.onUpgrade = [this](const HttpRequest& r) { return OnUpgrade(r); };
@@ -134,10 +183,12 @@ std::uint16_t Bridge::Port() const {
 }
 
 void Bridge::Stop(std::function<void()> done) {
+    stopping_ = true;
     server_->Stop(platform::kCloseGoingAway, std::chrono::seconds(3), std::move(done));
 }
 
-// The three checks, in order: Host (403), Origin (403), token (401).
+// The three checks, in order: Host (403), Origin (403), token (401). An address the bridge
+// does not serve needs no token: it is answered 404 after the first two.
 std::optional<HttpResponse> Bridge::Refusal(const HttpRequest& request, bool needsToken) {
     const std::uint16_t port = server_->Port();
     if (!IsLoopbackHost(request.Header("Host"), port)) return Plain(403, "forbidden host");
@@ -155,7 +206,7 @@ HttpResponse Bridge::OnRequest(const HttpRequest& request) {
     const std::string path(TargetPath(request.target));
     const WebAsset* asset = FindWebAsset(path);
     const bool files = path == "/files" || path.rfind("/files/", 0) == 0;
-    std::optional<HttpResponse> refused = Refusal(request, !asset);
+    std::optional<HttpResponse> refused = Refusal(request, files || path == "/rpc");
     HttpResponse response;
     if (refused) {
         response = std::move(*refused);
@@ -193,20 +244,23 @@ HttpResponse Bridge::OnRequest(const HttpRequest& request) {
 }
 
 std::optional<HttpResponse> Bridge::OnUpgrade(const HttpRequest& request) {
-    if (auto refused = Refusal(request, true)) return refused;
-    if (TargetPath(request.target) != "/rpc") return Plain(404, "not found");
+    const bool rpc = TargetPath(request.target) == "/rpc";
+    if (auto refused = Refusal(request, rpc)) return refused;
+    if (!rpc) return Plain(404, "not found");
     return std::nullopt;
 }
 
 void Bridge::OnOpen(std::uint64_t id, const HttpRequest& request) {
     std::string error;
+    const DebugOwner owner(id);
     std::unique_ptr<ComContainer> container = ComContainer::Create(options_.progId, error);
     if (!container) {
-        std::fprintf(stderr, "talrec serve: %s\n", error.c_str());
+        std::fprintf(stderr, "talrec serve: %s\n", TerminalText(error).c_str());
         server_->Close(id, platform::kCloseInternalError, "the control cannot be created");
         return;
     }
     auto client = std::make_unique<Client>();
+    client->id = id;
     client->notice = std::make_unique<RecordingNotice>(
         request.Header("Origin").value_or("a client without origin"),
         std::set<DISPID>{container->DispatchId("recStop", kLcid),
@@ -220,7 +274,10 @@ void Bridge::OnOpen(std::uint64_t id, const HttpRequest& request) {
     session->onEvent = [notice, session](const std::string& event, const nlohmann::json& args) {
         notice->OnEvent(event, args, session->Current());
     };
-    session->onCall = [notice](const Request&, const CallResult& result) {
+    // After each call, before its reply: what it wrote to standard output (a conversion's
+    // diagnostic lines) is the calling page's.
+    session->onCall = [this, notice, id](const Request&, const CallResult& result) {
+        ShowWrittenOutput(id);
         notice->OnCall(result);
     };
     clients_.emplace(id, std::move(client));
@@ -234,6 +291,8 @@ void Bridge::OnOpen(std::uint64_t id, const HttpRequest& request) {
 void Bridge::OnText(std::uint64_t id, std::string text) {
     auto it = clients_.find(id);
     if (it == clients_.end()) return;
+    ShowWrittenOutput(0);  // written outside any call: nobody's
+    const DebugOwner owner(id);
     ++handling_;
     it->second->session->Handle(text);
     --handling_;
@@ -245,15 +304,18 @@ void Bridge::OnClose(std::uint64_t id, std::uint16_t) {
     if (it == clients_.end()) return;
     std::unique_ptr<Client> client = std::move(it->second);
     clients_.erase(it);
-    client->notice->OnDisconnect();
+    client->notice->OnDisconnect(stopping_);
     if (handling_ > 0) {
         closed_.push_back(std::move(client));  // its own call is still running
+    } else {
+        Destroy(std::move(client));  // its window closed, its control released
     }
-    // Otherwise the control is destroyed here, its window closed and a recording discarded.
 }
 
 void Bridge::Reap() {
-    if (handling_ == 0) closed_.clear();
+    if (handling_ > 0) return;
+    for (auto& client : closed_) Destroy(std::move(client));
+    closed_.clear();
 }
 
 }  // namespace talrec::host

@@ -5,6 +5,10 @@
 //
 // Everything runs on the message loop's thread: the server's handlers, the controls, their
 // events, Start and Stop.
+//
+// The platform's debug output, and what a conversion writes to standard output, go to the
+// connection whose call, window or device wrote them, as `host.debug` notifications, and to no
+// other; every text is also shown on standard error.
 #pragma once
 
 #include <cstdint>
@@ -14,10 +18,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/ext/hosthooks.h"
 #include "platform/ext/loopserver.h"
 
 namespace talrec::host {
 
+class DebugRoute;
 class RpcSession;
 
 struct BridgeOptions {
@@ -36,6 +42,7 @@ class Bridge {
     Bridge& operator=(const Bridge&) = delete;
 
     // On the thread of a MessageLoop; false with `error` set when the port cannot be had.
+    // From here the bridge shows the platform's debug output, until it is destroyed.
     bool Start(std::string& error);
     std::uint16_t Port() const;
     // Closes every connection (their controls destroyed) and then runs `done`.
@@ -52,13 +59,21 @@ class Bridge {
     void OnText(std::uint64_t id, std::string text);
     void OnClose(std::uint64_t id, std::uint16_t code);
     void Reap();
+    // A text for the connection `owner` (when it is still open) and for standard error.
+    void ShowDebug(const std::string& text, ULONGLONG owner);
+    // What the control wrote to standard output since the last look, shown as debug output.
+    void ShowWrittenOutput(ULONGLONG owner);
+    // Destroys a client's control; what it says meanwhile goes to standard error only.
+    static void Destroy(std::unique_ptr<Client> client);
 
     BridgeOptions options_;
+    std::unique_ptr<DebugRoute> debug_;  // ends last, after every control
     std::unique_ptr<platform::LoopServer> server_;
     std::map<std::uint64_t, std::unique_ptr<Client>> clients_;
     // Clients closed while one of their own calls runs; destroyed once it has returned.
     std::vector<std::unique_ptr<Client>> closed_;
     int handling_ = 0;  // depth of calls into a client's session
+    bool stopping_ = false;
 };
 
 }  // namespace talrec::host

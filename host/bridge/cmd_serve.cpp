@@ -1,11 +1,10 @@
 // talrec serve: the browser bridge (host/Bridge.h) on the main thread's message loop. Prints
-// the address to open, writes serve.json for other programs, and on SIGINT or SIGTERM closes
-// every connection, removes serve.json and exits 0.
+// the address to open, writes serve.json for other programs into a folder of the user's own,
+// and on SIGINT or SIGTERM closes every connection, removes its serve.json and exits 0.
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -15,10 +14,13 @@
 #include "host/bridge/BridgePolicy.h"
 #include "host/common/ControlClass.h"
 #include "host/common/DebugRoute.h"
+#include "host/common/TerminalText.h"
 #include "host/rpc/RpcSession.h"
 #include "platform/consoleapi.h"
+#include "platform/ext/console.h"
 #include "platform/ext/messageloop.h"
 #include "platform/objbase.h"
+#include "platform/ext/privatefolder.h"
 #include "platform/processthreadsapi.h"
 #include "platform/winuser.h"
 
@@ -45,46 +47,29 @@ BOOL OnControlEvent(DWORD) {
     return TRUE;
 }
 
-fs::path StateFile() {
+constexpr char kStateFile[] = "serve.json";
+
+// The folder of serve.json: $XDG_RUNTIME_DIR/talrec, else ~/.cache/talrec.
+std::string StateFolder() {
     if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime) {
-        return fs::path(runtime) / "talrec" / "serve.json";
+        return (fs::path(runtime) / "talrec").string();
     }
     const char* home = std::getenv("HOME");
-    return fs::path(home != nullptr ? home : ".") / ".cache" / "talrec" / "serve.json";
+    return (fs::path(home != nullptr ? home : ".") / ".cache" / "talrec").string();
 }
 
-// Written to a private temporary file and renamed, so no reader sees it half written or with
-// other permissions than the owner's.
-bool WriteStateFile(const fs::path& file, const std::string& text, std::string& error) {
-    std::error_code ec;
-    fs::create_directories(file.parent_path(), ec);
-    fs::permissions(file.parent_path(), fs::perms::owner_all, fs::perm_options::replace, ec);
-    fs::path temporary = file;
-    temporary += ".tmp";
-    fs::remove(temporary, ec);
-    {
-        std::ofstream create(temporary, std::ios::binary);
-        if (!create) {
-            error = "cannot write " + temporary.string();
-            return false;
-        }
+// The state another bridge left in the folder, when that bridge still runs.
+std::optional<nlohmann::json> RunningBridge(const talrec::platform::PrivateFolder& folder) {
+    std::optional<std::string> text = folder.Read(kStateFile);
+    if (!text) return std::nullopt;
+    nlohmann::json state = nlohmann::json::parse(*text, nullptr, false);
+    if (!state.is_object() || !state.contains("pid") || !state["pid"].is_number_unsigned() ||
+        !state.contains("port") || !state["port"].is_number_unsigned()) {
+        return std::nullopt;
     }
-    fs::permissions(temporary, fs::perms::owner_read | fs::perms::owner_write,
-                    fs::perm_options::replace, ec);
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << text << "\n";
-    out.close();
-    if (ec || !out) {
-        error = "cannot write " + temporary.string();
-        fs::remove(temporary, ec);
-        return false;
-    }
-    fs::rename(temporary, file, ec);
-    if (ec) {
-        error = "cannot write " + file.string() + ": " + ec.message();
-        return false;
-    }
-    return true;
+    const auto pid = state["pid"].get<unsigned long>();
+    if (pid == GetCurrentProcessId() || !talrec::platform::ProcessRuns(pid)) return std::nullopt;
+    return state;
 }
 
 int RunServe(const Arguments& arguments) {
@@ -113,58 +98,75 @@ int RunServe(const Arguments& arguments) {
     options.token = NewToken();
     NoteWaitingRecordings("serve");
 
+    // The token is written only into a folder no other user can read or change.
+    std::string error;
+    std::unique_ptr<talrec::platform::PrivateFolder> folder =
+        talrec::platform::PrivateFolder::Open(StateFolder(), error);
+    if (!folder) {
+        std::fprintf(stderr,
+                     "talrec serve: %s; remove it, or set XDG_RUNTIME_DIR to a folder of your "
+                     "own\n",
+                     TerminalText(error).c_str());
+        return 1;
+    }
     CoInitialize(nullptr);
-    int status = 0;
-    fs::path stateFile = StateFile();
+    int status = 1;
+    bool wrote = false;
     {
         MessageLoop loop;
-        // The platform's debug output (a device that does not open, a file that cannot be
-        // played) as a line on stderr: a page sees failures only through their missing effect.
-        DebugRoute debug(loop, [](const std::string& text) {
-            std::fprintf(stderr, "talrec serve: %s\n", text.c_str());
-        });
         Bridge bridge(options);
-        std::string error;
-        if (!bridge.Start(error)) {
-            std::fprintf(stderr, "talrec serve: %s\n", error.c_str());
-            CoUninitialize();
-            return 1;
-        }
-        // A box raised outside any call (none is, today) has no page to go to.
-        RpcSession::InstallMessageBoxRoute([](const std::string& text) {
-            std::fprintf(stderr, "talrec serve: message box: %s\n", text.c_str());
-        });
-        const std::string port = std::to_string(bridge.Port());
-        nlohmann::ordered_json state = {{"port", bridge.Port()},
-                                        {"token", options.token},
-                                        {"pid", static_cast<long long>(GetCurrentProcessId())}};
-        // From here a signal stops the loop, so serve.json is removed however the run ends.
-        g_bridge = &bridge;
-        {
-            std::lock_guard lock(g_mutex);
-            g_poster = loop.GetPoster();
-        }
-        if (!WriteStateFile(stateFile, state.dump(), error)) {
-            std::fprintf(stderr, "talrec serve: %s\n", error.c_str());
-            std::lock_guard lock(g_mutex);
-            g_poster.reset();
+        if (bridge.Start(error)) {
+            // A box raised outside any call (none is, today) has no page to go to.
+            RpcSession::InstallMessageBoxRoute([](const std::string& text) {
+                std::fprintf(stderr, "talrec serve: message box: %s\n", TerminalText(text).c_str());
+            });
+            // What the controls write to standard output is the bridge's to hand on; the
+            // address goes to the real standard output.
+            std::FILE* out = talrec::platform::CaptureStandardOutput();
+            if (out == nullptr) out = stdout;
+            nlohmann::ordered_json state = {
+                {"port", bridge.Port()},
+                {"token", options.token},
+                {"pid", static_cast<unsigned long>(GetCurrentProcessId())}};
+            // From here a signal stops the loop, so serve.json is removed however the run ends.
+            g_bridge = &bridge;
+            {
+                std::lock_guard lock(g_mutex);
+                g_poster = loop.GetPoster();
+            }
+            wrote = folder->Write(kStateFile, state.dump() + "\n", error);
+            if (wrote) {
+                std::fprintf(out, "http://127.0.0.1:%u/#token=%s\n",
+                             static_cast<unsigned>(bridge.Port()), options.token.c_str());
+                std::fflush(out);
+                status = loop.Run();
+            } else {
+                std::fprintf(stderr, "talrec serve: %s\n", TerminalText(error).c_str());
+            }
+            {
+                std::lock_guard lock(g_mutex);
+                g_poster.reset();
+            }
             g_bridge = nullptr;
             RpcSession::RemoveMessageBoxRoute();
-            CoUninitialize();
-            return 1;
+        } else if (std::optional<nlohmann::json> other = RunningBridge(*folder);
+                   options.port != 0 && other && (*other)["port"] == options.port) {
+            std::fprintf(stderr,
+                         "talrec serve: a talrec bridge, pid %lu, already listens on "
+                         "127.0.0.1:%u\n",
+                         (*other)["pid"].get<unsigned long>(), static_cast<unsigned>(options.port));
+        } else {
+            std::fprintf(stderr, "talrec serve: %s\n", TerminalText(error).c_str());
         }
-        std::printf("http://127.0.0.1:%s/#token=%s\n", port.c_str(), options.token.c_str());
-        std::fflush(stdout);
-        status = loop.Run();
-        {
-            std::lock_guard lock(g_mutex);
-            g_poster.reset();
-        }
-        g_bridge = nullptr;
-        RpcSession::RemoveMessageBoxRoute();
     }
-    std::error_code ec;
-    fs::remove(stateFile, ec);
+    // Only its own: another bridge may have written its state since.
+    if (wrote) {
+        std::optional<std::string> now = folder->Read(kStateFile);
+        nlohmann::json state = nlohmann::json::parse(now.value_or(""), nullptr, false);
+        if (state.is_object() && state.contains("token") && state["token"] == options.token) {
+            folder->Remove(kStateFile);
+        }
+    }
     CoUninitialize();
     return status;
 }

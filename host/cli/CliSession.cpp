@@ -6,6 +6,7 @@
 #include <optional>
 #include <thread>
 
+#include "host/common/TerminalText.h"
 #include "platform/consoleapi.h"
 #include "platform/ext/console.h"
 #include "platform/ext/hosthooks.h"
@@ -42,9 +43,10 @@ std::unique_ptr<CliSession> CliSession::Open(std::string& error) {
     std::unique_ptr<CliSession> session(new CliSession());
     // Loop thread: a line of its own, also when the meter is being redrawn on a terminal.
     const bool meterInPlace = platform::IsTerminal(stdout);
-    session->debug_ =
-        std::make_unique<DebugRoute>(session->loop_, [meterInPlace](const std::string& text) {
-            std::fprintf(stderr, "%stalrec: %s\n", meterInPlace ? "\n" : "", text.c_str());
+    session->debug_ = std::make_unique<DebugRoute>(
+        session->loop_, [meterInPlace](const std::string& text, ULONGLONG) {
+            std::fprintf(stderr, "%stalrec: %s\n", meterInPlace ? "\n" : "",
+                         TerminalText(text).c_str());
         });
     session->container_ = ComContainer::Create(kControlProgId, error);
     if (!session->container_) return nullptr;
@@ -52,7 +54,7 @@ std::unique_ptr<CliSession> CliSession::Open(std::string& error) {
     // Loop thread: the control's message boxes carry its error texts; they go to stderr.
     SetMessageBoxHook([self](HWND, const char* text, const char*, UINT) {
         self->lastMessage_ = text != nullptr ? text : "";
-        std::fprintf(stderr, "\ntalrec: %s\n", self->lastMessage_.c_str());
+        std::fprintf(stderr, "\ntalrec: %s\n", TerminalText(self->lastMessage_).c_str());
         return IDOK;
     });
     // Loop thread (the control fires its events there).

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "control/StateStrings.h"
+#include "host/common/TerminalText.h"
 #include "platform/ext/grantedfolders.h"
 
 namespace talrec::host {
@@ -44,11 +45,13 @@ std::string GrantedPath(const std::string& path, const char* command) {
     std::filesystem::path full = std::filesystem::absolute(path, ec);
     std::filesystem::path folder = full.parent_path();
     if (ec || !std::filesystem::is_directory(folder, ec)) {
-        std::fprintf(stderr, "talrec %s: no folder %s\n", command, folder.c_str());
+        std::fprintf(stderr, "talrec %s: no folder %s\n", command,
+                     TerminalText(folder.string()).c_str());
         return "";
     }
     if (!platform::ContainerGrantFolder(folder.string())) {
-        std::fprintf(stderr, "talrec %s: cannot use folder %s\n", command, folder.c_str());
+        std::fprintf(stderr, "talrec %s: cannot use folder %s\n", command,
+                     TerminalText(folder.string()).c_str());
         return "";
     }
     return full.string();
@@ -107,7 +110,7 @@ TakeResult RecordTake(CliSession& session, const std::string& path, double secon
     long started = session.CallNumber("recStart", nlohmann::json::array({path}));
     if (started != 0) {
         std::fprintf(stderr, "talrec %s: the control did not start recording into %s (%ld)\n",
-                     command, path.c_str(), started);
+                     command, TerminalText(path).c_str(), started);
         take.exitCode = kExitFailed;
         session.ClearHandlers();
         return take;
@@ -121,7 +124,7 @@ TakeResult RecordTake(CliSession& session, const std::string& path, double secon
     session.ClearHandlers();
     if (stopped != 0 || !std::filesystem::exists(path)) {
         std::fprintf(stderr, "talrec %s: the recording could not be written to %s\n", command,
-                     path.c_str());
+                     TerminalText(path).c_str());
         take.exitCode = kExitFailed;
     }
     return take;
@@ -177,7 +180,7 @@ TakeResult PlayTake(CliSession& session, const std::string& path, double totalSe
     long started = session.CallNumber("playStart", nlohmann::json::array({path}));
     if (started != 0) {
         std::fprintf(stderr, "talrec %s: the control did not start playing %s (%ld)\n", command,
-                     path.c_str(), started);
+                     TerminalText(path).c_str(), started);
         take.exitCode = kExitFailed;
         session.ClearHandlers();
         return take;

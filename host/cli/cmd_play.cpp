@@ -4,6 +4,7 @@
 
 #include "host/Commands.h"
 #include "host/cli/CliTakes.h"
+#include "host/common/TerminalText.h"
 #include "host/common/MediaInfo.h"
 
 namespace talrec::host {
@@ -15,7 +16,7 @@ int RunPlay(const Arguments& arguments) {
     if (path.empty()) return kExitFailed;
     double total = MediaSeconds(path);
     if (total < 0) {
-        std::fprintf(stderr, "talrec play: cannot read %s as sound\n", path.c_str());
+        std::fprintf(stderr, "talrec play: cannot read %s as sound\n", TerminalText(path).c_str());
         return kExitFailed;
     }
     std::string error;

@@ -8,6 +8,7 @@
 
 #include "host/Commands.h"
 #include "host/cli/CliTakes.h"
+#include "host/common/TerminalText.h"
 #include "platform/ext/wavformat.h"
 #include "platform/fileapi.h"
 #include "platform/handleapi.h"
@@ -61,7 +62,7 @@ int RunRecord(const Arguments& arguments) {
     std::string path = GrantedPath(file, "record");
     if (path.empty()) return kExitFailed;
     if (const std::string why = WhyNotWritable(path); !why.empty()) {
-        std::fprintf(stderr, "talrec record: cannot record into %s: %s\n", path.c_str(),
+        std::fprintf(stderr, "talrec record: cannot record into %s: %s\n", TerminalText(path).c_str(),
                      why.c_str());
         return kExitFailed;
     }
@@ -79,11 +80,12 @@ int RunRecord(const Arguments& arguments) {
     if (ec || bytes <= kWavHeaderBytes) {
         // The control reports no failure of the input to a script; the platform's debug output
         // (shown above) says what happened, and the file holds the header alone.
-        std::fprintf(stderr, "talrec record: nothing was recorded into %s%s\n", path.c_str(),
+        std::fprintf(stderr, "talrec record: nothing was recorded into %s%s\n",
+                     TerminalText(path).c_str(),
                      session->DebugLines() > 0 ? " (the input failed, see above)" : "");
         return kExitFailed;
     }
-    std::printf("wrote %s: %s recorded, %ju bytes%s\n", path.c_str(),
+    std::printf("wrote %s: %s recorded, %ju bytes%s\n", TerminalText(path).c_str(),
                 FormatClock(take.seconds).c_str(), bytes,
                 take.interrupted ? " (stopped by a signal)" : "");
     return kExitOk;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "host/Commands.h"
+#include "host/common/TerminalText.h"
 #include "platform/ext/spool.h"
 
 namespace talrec::host {
@@ -144,18 +145,20 @@ int Discard(const std::string& name) {
         HSPOOL spool = nullptr;
         const auto opened = talrec::platform::SpoolOpenOrphan(file.c_str(), &spool);
         if (opened == talrec::platform::SpoolOpen::Owned) {
-            std::fprintf(stderr, "talrec recover: %s is still being recorded\n", name.c_str());
+            std::fprintf(stderr, "talrec recover: %s is still being recorded\n",
+                         TerminalText(name).c_str());
             return 1;
         }
         if (opened != talrec::platform::SpoolOpen::Opened) break;
         SPOOLINFO info;
         talrec::platform::SpoolGetInfo(spool, &info);
         talrec::platform::SpoolDiscard(spool);
-        std::printf("discarded %s: %.1f s meant for %s\n", SpoolName(file).c_str(), Seconds(info),
-                    info.destination.c_str());
+        std::printf("discarded %s: %.1f s meant for %s\n", TerminalText(SpoolName(file)).c_str(),
+                    Seconds(info), TerminalText(info.destination).c_str());
         return 0;
     }
-    std::fprintf(stderr, "talrec recover: no recording waits as %s\n", name.c_str());
+    std::fprintf(stderr, "talrec recover: no recording waits as %s\n",
+                 TerminalText(name).c_str());
     return 1;
 }
 
@@ -165,7 +168,8 @@ int RunRecover(const Arguments& arguments) {
     const std::string discard = arguments.Value("--discard").value_or("");
     std::error_code ec;
     if (!into.empty() && !std::filesystem::is_directory(into, ec)) {
-        std::fprintf(stderr, "talrec recover: %s is not a folder\n", into.c_str());
+        std::fprintf(stderr, "talrec recover: %s is not a folder\n",
+                     TerminalText(into).c_str());
         return 2;
     }
     if (!discard.empty()) {
@@ -180,8 +184,9 @@ int RunRecover(const Arguments& arguments) {
     int status = 0;
     for (const Waiting& w : waiting) {
         if (list) {
-            std::printf("%s  %.1f s  %s  %s\n", w.info.destination.c_str(), Seconds(w.info),
-                        LocalTime(w.info.startTime).c_str(), SpoolName(w.info.file).c_str());
+            std::printf("%s  %.1f s  %s  %s\n", TerminalText(w.info.destination).c_str(),
+                        Seconds(w.info), LocalTime(w.info.startTime).c_str(),
+                        TerminalText(SpoolName(w.info.file)).c_str());
             talrec::platform::SpoolRelease(w.spool);
             continue;
         }
@@ -189,12 +194,12 @@ int RunRecover(const Arguments& arguments) {
         const std::string path = Recover(w, into, &why);
         if (path.empty()) {
             std::fprintf(stderr, "talrec recover: %s (the recording stays for another try)\n",
-                         why.c_str());
+                         TerminalText(why).c_str());
             talrec::platform::SpoolRelease(w.spool);
             status = 1;
             continue;
         }
-        std::printf("recovered %.1f s into %s\n", Seconds(w.info), path.c_str());
+        std::printf("recovered %.1f s into %s\n", Seconds(w.info), TerminalText(path).c_str());
         talrec::platform::SpoolDiscard(w.spool);
     }
     return status;

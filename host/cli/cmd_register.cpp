@@ -10,6 +10,7 @@
 #include "host/Commands.h"
 #include "host/common/ControlClass.h"
 #include "host/common/StatusText.h"
+#include "host/common/TerminalText.h"
 #include "platform/codepage.h"
 #include "platform/libloaderapi.h"
 #include "platform/objbase.h"
@@ -17,6 +18,8 @@
 
 namespace talrec::host {
 namespace {
+
+using talrec::host::TerminalText;
 
 // The control module beside the program's install: ../lib/TalRecorderForDvRecUp.ocx.
 std::string DefaultModule() {
@@ -85,13 +88,14 @@ int CallExport(const char* command, const char* exportName, const Arguments& arg
         arguments.Positional().empty() ? DefaultModule() : arguments.Positional()[0];
     HMODULE library = LoadLibraryA(module.c_str());
     if (library == nullptr) {
-        std::fprintf(stderr, "talrec %s: cannot load %s\n", command, module.c_str());
+        std::fprintf(stderr, "talrec %s: cannot load %s\n", command, TerminalText(module).c_str());
         return 1;
     }
     auto entry = reinterpret_cast<HRESULT (*)()>(
         reinterpret_cast<void*>(GetProcAddress(library, exportName)));
     if (entry == nullptr) {
-        std::fprintf(stderr, "talrec %s: %s has no %s\n", command, module.c_str(), exportName);
+        std::fprintf(stderr, "talrec %s: %s has no %s\n", command, TerminalText(module).c_str(),
+                     exportName);
         FreeLibrary(library);
         return 1;
     }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "host/common/TerminalText.h"
 #include "platform/debugapi.h"
 #include "platform/ext/hosthooks.h"
 #include "platform/ext/messageloop.h"
@@ -18,10 +19,10 @@ struct DebugRoute::State : std::enable_shared_from_this<State> {
     int count = 0;       // loop thread only
 
     // On the loop's thread.
-    void ShowNow(const std::string& text) {
+    void ShowNow(const std::string& text, ULONGLONG owner) {
         if (!active) return;
         ++count;
-        show(text);
+        show(text, owner);
     }
 };
 
@@ -44,13 +45,15 @@ int DebugRoute::Count() const {
 // for them), and posted work keeps the state alive until the loop has run it.
 void DebugRoute::Hook(const char* text, void* context) {
     auto* state = static_cast<State*>(context);
+    const ULONGLONG owner = GetThreadDebugOwner();
     if (MessageLoop::Current() == state->loop) {
-        state->ShowNow(text);
+        state->ShowNow(text, owner);
         return;
     }
     std::string copy = text;
-    if (!state->poster.Post([keep = state->shared_from_this(), copy] { keep->ShowNow(copy); })) {
-        std::fprintf(stderr, "%s\n", copy.c_str());  // the loop is gone
+    if (!state->poster.Post(
+            [keep = state->shared_from_this(), copy, owner] { keep->ShowNow(copy, owner); })) {
+        std::fprintf(stderr, "%s\n", TerminalText(copy).c_str());  // the loop is gone
     }
 }
 

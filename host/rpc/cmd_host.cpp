@@ -15,12 +15,13 @@
 #include "host/common/ComContainer.h"
 #include "host/common/ControlClass.h"
 #include "host/common/DebugRoute.h"
+#include "host/common/TerminalText.h"
 #include "host/rpc/LineReader.h"
 #include "host/rpc/RpcProtocol.h"
 #include "host/rpc/RpcSession.h"
 #include "platform/ext/console.h"
-#include "platform/ext/messageloop.h"
 #include "platform/ext/grantedfolders.h"
+#include "platform/ext/messageloop.h"
 #include "platform/objbase.h"
 #include "platform/winuser.h"
 
@@ -49,7 +50,8 @@ int RunHost(const Arguments& arguments) {
     }
     for (const std::string& folder : arguments.Values("--allow-dir")) {
         if (!talrec::platform::ContainerGrantFolder(folder)) {
-            std::fprintf(stderr, "talrec host: cannot use folder %s\n", folder.c_str());
+            std::fprintf(stderr, "talrec host: cannot use folder %s\n",
+                         TerminalText(folder).c_str());
             return 2;
         }
     }
@@ -70,9 +72,9 @@ int RunHost(const Arguments& arguments) {
         MessageLoop loop;
         // The platform's debug output: a host.debug notification, and a line on stderr; set
         // before the control is made, so that a failure while making it is shown too.
-        DebugRoute debug(loop, [protocol](const std::string& text) {
+        DebugRoute debug(loop, [protocol](const std::string& text, ULONGLONG) {
             WriteLine(protocol, FormatNotification("host.debug", nlohmann::json::array({text})));
-            std::fprintf(stderr, "%s\n", text.c_str());
+            std::fprintf(stderr, "%s\n", TerminalText(text).c_str());
         });
         std::string error;
         std::unique_ptr<ComContainer> container = ComContainer::Create(progId, error);

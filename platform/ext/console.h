@@ -6,6 +6,7 @@
 #error "a Linux extension with no counterpart in the Windows SDK"
 #else
 #include <cstdio>
+#include <string>
 
 namespace talrec::platform {
 
@@ -13,6 +14,17 @@ namespace talrec::platform {
 // from now on, and returns a stream on the original standard output, for a host whose
 // standard output carries only its protocol. Null when the streams cannot be duplicated.
 std::FILE* TakeStandardOutput();
+
+// Keeps what the process writes to standard output from now on (printf, std::cout) for the
+// host to take with TakeCapturedOutput, and returns a stream on the original standard output,
+// for a host that hands that text on itself (the bridge gives a conversion's diagnostic lines
+// to the page whose call wrote them). Null when the streams cannot be set up. Writing never
+// blocks, however long the host leaves the text untaken.
+std::FILE* CaptureStandardOutput();
+// What was written to standard output since the last take (standard output flushed first),
+// and empties the capture; empty without a capture. On the thread that writes to standard
+// output: what another thread writes meanwhile may be lost.
+std::string TakeCapturedOutput();
 
 // Whether a stream is a terminal.
 bool IsTerminal(std::FILE* stream);

@@ -27,4 +27,12 @@ MessageBoxHook SetMessageBoxHook(MessageBoxHook hook);
 using DEBUGOUTPUTHOOK = void (*)(const char* text, void* context);
 void SetDebugOutputHook(DEBUGOUTPUTHOOK hook, void* context);
 
+// For containers of several controls: whose debug output a thread writes. A container sets an
+// owner of its own choosing (0: none) around each call into one control; the hook, which runs
+// on the writing thread, reads it with GetThreadDebugOwner. The threads the platform starts
+// for a caller carry it on: a wave device's thread, a media player's thread and a recording
+// spool's threads write for the owner of the thread that opened them.
+ULONGLONG SetThreadDebugOwner(ULONGLONG owner);  // returns the previous owner
+ULONGLONG GetThreadDebugOwner();
+
 #endif  // _WIN32

@@ -10,8 +10,10 @@
 // destroy the server.
 //
 // What the server checks: request syntax, the limits below, that a file body is a regular file
-// it can open without following a symbolic link. What the host decides: everything about a
-// request's meaning (its Host and Origin headers, its target, whether an upgrade is accepted).
+// it can open without following a symbolic link. A connection is taken from the system only
+// once its first bytes have arrived, so one that says nothing costs no place in the table. What the
+// host decides: everything about a request's meaning (its Host and Origin headers, its target,
+// whether an upgrade is accepted).
 #pragma once
 
 #ifdef _WIN32
@@ -53,13 +55,22 @@ struct HttpResponse {
 };
 
 struct LoopServerLimits {
-    // Connections at once, HTTP and WebSocket together; one more is answered 503 and closed.
+    // Connections at once, HTTP and WebSocket together; one more is answered 503 and closed,
+    // unless some of them still wait for their request head (below).
     std::size_t maxConnections = 64;
+    // Connections that have not finished their request head (just accepted, or idle between
+    // requests) count against this share of the table. One that arrives when the share, or the
+    // whole table, is taken makes room by dropping the connection that has waited longest for
+    // its head: peers that open connections and say nothing useful cannot keep out a client
+    // that sends its request at once.
+    std::size_t maxPending = 32;
     // Largest WebSocket message taken; a larger one closes the connection with 1009.
     std::size_t maxMessageBytes = 1024 * 1024;
     // A request (or the WebSocket opening handshake) not complete within this is dropped; so
     // is an HTTP connection idle this long between requests.
     std::chrono::milliseconds handshakeTimeout{10000};
+    // The same for a request head begun while the table is at least half full.
+    std::chrono::milliseconds crowdedTimeout{1000};
     // Bytes queued for a WebSocket peer that does not read; beyond it the connection is
     // dropped (closed as 1006 for the host).
     std::size_t maxQueuedBytes = 16 * 1024 * 1024;

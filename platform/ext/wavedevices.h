@@ -1,6 +1,6 @@
 // The wave-audio service beyond the published calls: the sound devices it can be pointed at
-// (TALREC_WAVE_DEVICE), for the command-line tools to list, and an open device's recovered
-// overruns and underruns.
+// (TALREC_WAVE_DEVICE), for the command-line tools to list (only the selected device is
+// opened, briefly, to see that it does), and an open device's recovered overruns and underruns.
 #pragma once
 
 #ifdef _WIN32
@@ -21,7 +21,7 @@ namespace talrec::platform {
 struct WaveDeviceEntry {
     std::string setting;  // the TALREC_WAVE_DEVICE value that selects it: "alsa:NAME", "virtual"
     std::string description;  // one line
-    bool selected = false;    // what the wave mapper opens now
+    bool selected = false;    // what the wave mapper opens now, and it opens
 };
 
 // ALSA's PCM devices of one direction (from the sound system's device hints, when the build

@@ -1,9 +1,12 @@
 #include "platform/ext/console.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -75,6 +78,43 @@ std::FILE* TakeStandardOutput() {
     std::FILE* out = fdopen(protocol, "w");
     if (out == nullptr) close(protocol);
     return out;
+}
+
+namespace {
+int g_captured = -1;  // the anonymous file standard output writes to; set once
+}  // namespace
+
+std::FILE* CaptureStandardOutput() {
+    std::fflush(stdout);
+    const int file = memfd_create("talrec-stdout", MFD_CLOEXEC);
+    if (file < 0) return nullptr;
+    // Appending: every write lands at the end, also after a take has emptied the file.
+    const int original = dup(STDOUT_FILENO);
+    if (original < 0 || fcntl(file, F_SETFL, O_APPEND) != 0 || dup2(file, STDOUT_FILENO) < 0) {
+        if (original >= 0) close(original);
+        close(file);
+        return nullptr;
+    }
+    std::FILE* out = fdopen(original, "w");
+    if (out == nullptr) close(original);
+    g_captured = file;
+    return out;
+}
+
+std::string TakeCapturedOutput() {
+    if (g_captured < 0) return {};
+    std::fflush(stdout);
+    std::string text;
+    char chunk[4096];
+    for (off_t at = 0;;) {
+        const ssize_t n = pread(g_captured, chunk, sizeof chunk, at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        text.append(chunk, static_cast<std::size_t>(n));
+        at += n;
+    }
+    if (!text.empty() && ftruncate(g_captured, 0) != 0) return {};
+    return text;
 }
 
 bool IsTerminal(std::FILE* stream) {

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "platform/http/server_state.h"
 
 namespace talrec::platform::http_detail {
@@ -55,13 +57,18 @@ void Connection::ReadRequest() {
     parser_.emplace();
     parser_->header_limit(kHeaderLimit);
     parser_->body_limit(0);
-    stream_.expires_after(state_->limits.handshakeTimeout);
+    waiting_ = state_->nextWait++;
+    const LoopServerLimits& limits = state_->limits;
+    stream_.expires_after(state_->Crowded()
+                              ? std::min(limits.crowdedTimeout, limits.handshakeTimeout)
+                              : limits.handshakeTimeout);
     http::async_read(
         stream_, buffer_, *parser_,
         [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnRequest(ec); });
 }
 
 void Connection::OnRequest(beast::error_code ec) {
+    waiting_ = 0;
     if (Gone()) return;
     if (ec) {
         // A malformed or oversized request is answered; a peer that closed or went quiet past

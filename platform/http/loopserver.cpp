@@ -1,6 +1,8 @@
 // The loopback server: its listening sockets, the connection table, and stopping.
 #include "platform/ext/loopserver.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <strings.h>
 
 #include <boost/asio/ip/address.hpp>
@@ -32,6 +34,10 @@ bool Listen(net::io_context& io, const tcp::endpoint& at, std::unique_ptr<tcp::a
     if (at.address().is_v6()) acceptor->set_option(net::ip::v6_only(true), ec);
     acceptor->bind(at, ec);
     if (ec) return false;
+    // Connections are handed over once their first bytes are in (or after a second regardless).
+    const int deferSeconds = 1;
+    setsockopt(acceptor->native_handle(), IPPROTO_TCP, TCP_DEFER_ACCEPT, &deferSeconds,
+               sizeof deferSeconds);
     acceptor->listen(net::socket_base::max_listen_connections, ec);
     if (ec) return false;
     out = std::move(acceptor);
@@ -99,6 +105,7 @@ void LoopServer::State::Accept(tcp::acceptor& acceptor) {
                 return;
             }
             std::uint64_t id = self->nextId++;
+            self->MakeRoom();
             if (self->connections.size() < self->limits.maxConnections) {
                 auto connection = std::make_shared<Connection>(self, std::move(socket), id, false);
                 self->connections.emplace(id, connection);
@@ -110,6 +117,23 @@ void LoopServer::State::Accept(tcp::acceptor& acceptor) {
             }  // else the socket closes as it goes out of scope
             self->Accept(acceptor);
         });
+}
+
+void LoopServer::State::MakeRoom() {
+    for (;;) {
+        std::shared_ptr<Connection> longest;
+        std::size_t waiting = 0;
+        for (auto& [id, connection] : connections) {
+            if (connection->Waiting() == 0) continue;
+            ++waiting;
+            if (!longest || connection->Waiting() < longest->Waiting()) longest = connection;
+        }
+        if (!longest ||
+            (waiting < limits.maxPending && connections.size() < limits.maxConnections)) {
+            return;
+        }
+        longest->Finish(kCloseAbnormal);  // never opened: no handler hears of it
+    }
 }
 
 void LoopServer::State::Ended(std::uint64_t id) {

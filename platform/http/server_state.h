@@ -41,6 +41,8 @@ struct LoopServer::State : std::enable_shared_from_this<LoopServer::State> {
     std::vector<std::unique_ptr<http_detail::tcp::acceptor>> acceptors;
     std::uint16_t port = 0;
     std::uint64_t nextId = 1;
+    // Numbers the waits for a request head, in the order they began.
+    std::uint64_t nextWait = 1;
     // Every connection that has not ended; `refusing` are those over the limit, being
     // answered 503.
     std::map<std::uint64_t, std::shared_ptr<http_detail::Connection>> connections;
@@ -53,6 +55,11 @@ struct LoopServer::State : std::enable_shared_from_this<LoopServer::State> {
     std::unique_ptr<boost::asio::steady_timer> stopTimer;
 
     void Accept(http_detail::tcp::acceptor& acceptor);
+    // Before a connection is added: drops those waiting longest for their request head while
+    // the waiting ones fill their share or the table is full.
+    void MakeRoom();
+    // At least half the table is taken: request heads get the short deadline.
+    bool Crowded() const { return connections.size() * 2 >= limits.maxConnections; }
     // Called by a connection as it ends; finishes a Stop when it was the last.
     void Ended(std::uint64_t id);
     void FinishStop();
@@ -75,6 +82,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
     void Shutdown(std::uint16_t code);
     // Ends the connection now; onClose is called (with `code`) if it was opened and `notify`.
     void Finish(std::uint16_t code, bool notify = true);
+    // Waiting for a request head: the number of the wait (State::nextWait), or 0.
+    std::uint64_t Waiting() const { return phase_ == Phase::Http ? waiting_ : 0; }
 
   private:
     enum class Phase { Http, Handshake, Open, Closing, Done };
@@ -101,7 +110,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::optional<websocket::stream<beast::tcp_stream>> ws_;
     beast::flat_buffer buffer_;
     std::optional<http::request_parser<http::empty_body>> parser_;
-    HttpRequest request_;  // the last request read
+    HttpRequest request_;        // the last request read
+    std::uint64_t waiting_ = 0;  // while a request head is being read
 
     // A response being written.
     std::unique_ptr<http::response<http::string_body>> response_;

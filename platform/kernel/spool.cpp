@@ -344,8 +344,16 @@ HSPOOL SpoolCreate(LPCSTR destination, const WAVEFORMATEX& format) {
     s->fd = fd;
     s->ring = std::make_unique<BYTE[]>(SPOOL::kRingBytes);
     SPOOL* raw = s.get();
-    s->writer = std::thread([raw] { WriterLoop(raw); });
-    s->syncer = std::thread([raw, folder] { SyncLoop(raw, folder); });
+    // Both speak for the recording's owner.
+    const ULONGLONG owner = GetThreadDebugOwner();
+    s->writer = std::thread([raw, owner] {
+        SetThreadDebugOwner(owner);
+        WriterLoop(raw);
+    });
+    s->syncer = std::thread([raw, folder, owner] {
+        SetThreadDebugOwner(owner);
+        SyncLoop(raw, folder);
+    });
     return s.release();
 }
 

@@ -74,10 +74,22 @@ std::vector<WaveDeviceEntry> ListWaveDevices(bool capture) {
         b->list(capture ? Direction::Capture : Direction::Playback, &out);
     const wave::Selection selected = wave::SelectDevice();
     const std::string setting = wave::Canonical(selected);
+    // The selected device is marked only when it opens for the recorder's format.
+    std::string why;
+    bool opens = false;
+    if (selected.backend) {
+        WAVEFORMATEX format{WAVE_FORMAT_PCM, 2, 22050, 22050 * 4, 4, 16, 0};
+        opens = selected.backend->open(selected.device,
+                                       capture ? Direction::Capture : Direction::Playback, format,
+                                       nullptr, &why) == MMSYSERR_NOERROR;
+        if (!opens && why.empty()) why = "refuses 16-bit stereo at 22050 Hz";
+    }
     bool listed = false;
     for (WaveDeviceEntry& entry : out) {
-        entry.selected = selected.backend && entry.setting == setting;
-        listed = listed || entry.selected;
+        if (!selected.backend || entry.setting != setting) continue;
+        listed = true;
+        entry.selected = opens;
+        if (!opens) entry.description += " (selected, but does not open: " + why + ")";
     }
     // A device that the backend's list leaves out (ALSA's own "default" among them) still
     // opens by name; a setting that names nothing is shown, unmarked, for what it is.
@@ -85,7 +97,11 @@ std::vector<WaveDeviceEntry> ListWaveDevices(bool capture) {
         out.insert(
             out.begin(),
             selected.backend
-                ? WaveDeviceEntry{selected.setting, "named by TALREC_WAVE_DEVICE", true}
+                ? WaveDeviceEntry{selected.setting,
+                                  opens
+                                      ? "named by TALREC_WAVE_DEVICE"
+                                      : "named by TALREC_WAVE_DEVICE, does not open (" + why + ")",
+                                  opens}
                 : WaveDeviceEntry{selected.setting,
                                   "names no device (known: " + wave::KnownSettings() + ")", false});
     }

@@ -50,7 +50,11 @@ Stream::~Stream() {
 
 void Stream::Launch() {
     std::lock_guard l(mu_);
-    thread_ = std::thread([this] { Run(); });
+    // What the device thread says is said for whoever opened the device.
+    thread_ = std::thread([this, owner = GetThreadDebugOwner()] {
+        SetThreadDebugOwner(owner);
+        Run();
+    });
     threadId_ = thread_.get_id();
 }
 

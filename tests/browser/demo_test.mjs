@@ -1,11 +1,12 @@
 // The demo page of `talrec serve` in headless Chromium: records 1 s from the virtual device
 // with the level meter moving, finds the file in the list, plays it to "play-complete",
 // converts it to WMA (checked with ffprobe), downloads it (bytes equal to the file on disk) and
-// deletes it. Saves a screenshot of the page during the recording.
+// deletes it; shows why a file that is no sound does not play. Saves a screenshot of the page
+// during the recording.
 //   node demo_test.mjs   (TALREC_BIN_DIR: the folder of talrec; TALREC_TEST_OUT: scratch)
 import assert from "node:assert/strict";
 import { execFileSync, spawn } from "node:child_process";
-import { existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync } from "node:fs";
+import { existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from "node:fs";
 import { once } from "node:events";
 import path from "node:path";
 import { createInterface } from "node:readline";
@@ -75,8 +76,12 @@ try {
   step(`recording, meter at ${level}; screenshot ${screenshot}`);
   assert.ok(level > 0, "the meter shows a level");
   await page.waitForTimeout(Math.max(0, 1000 - (Date.now() - started)));
-  await page.click("#stop");
-  await waitState("record-stop");
+  // The meter rests at 0 while paused and once stopped, whatever level messages come late.
+  for (const [button, state] of [["#pause", "record-pause"], ["#stop", "record-stop"]]) {
+    await page.click(button);
+    await waitState(state);
+    assert.equal(await page.locator("#meter").getAttribute("data-level"), "0", state);
+  }
   const elapsed = (Date.now() - started) / 1000;
 
   // The file in the list, as long as the recording ran (at least the 1 s asked for; longer
@@ -112,6 +117,12 @@ try {
   await download.saveAs(saved);
   assert.ok(readFileSync(saved).equals(readFileSync(wav)), "downloaded bytes equal the file");
   step(`downloaded ${readFileSync(saved).length} bytes, equal to the file`);
+
+  // A file the control cannot play: the page shows why, beside the state.
+  writeFileSync(path.join(dataFolder, "bad.wav"), "not a sound");
+  await page.click("#refresh");
+  await row("bad.wav").locator("button.play").click();
+  await page.locator("#debug li", { hasText: "cannot play" }).waitFor({ timeout: 30000 });
 
   // Deleted, both of them.
   for (const name of ["browser-take.wav", "browser-take.wma"]) {

@@ -1,5 +1,6 @@
 // `talrec serve` end to end: the refusals, the files, fifty recording connections at once, bad
-// frames, message boxes, and stopping on a signal.
+// frames, message boxes and debug output, peers that never finish a request, hostile names and
+// runtime folders, and stopping on a signal.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -7,6 +8,7 @@
 #include <thread>
 
 #include "host/BridgeClient.h"
+#include "support/HalfOpenPeers.h"
 #include "support/TempDir.h"
 
 using namespace talrec::test;
@@ -75,8 +77,18 @@ TEST_F(BridgeTest, StartsWithItsAddressAndAPrivateStateFile) {
     EXPECT_EQ(state["token"], serve_->token());
     EXPECT_EQ(state["pid"], serve_->pid());
 
+    // Another bridge on the same port says so and leaves the state alone; one on another port
+    // writes its own, which the first leaves in place when it stops.
+    ServeProcess same(env_, tmp_ / "same.err", {"--port", std::to_string(serve_->port())});
+    EXPECT_EQ(same.Wait(30s), 1);
+    EXPECT_NE(ReadFile(tmp_ / "same.err").find("bridge, pid " + std::to_string(serve_->pid())),
+              std::string::npos);
+    EXPECT_EQ(json::parse(ReadFile(file)), state);
     ServeProcess second(env_, tmp_ / "second.err");
     EXPECT_NE(second.token(), serve_->token()) << "a new token each run";
+    serve_->Signal(SIGTERM);
+    EXPECT_EQ(serve_->Wait(30s), 0);
+    EXPECT_EQ(json::parse(ReadFile(file))["token"], second.token());
 }
 
 TEST_F(BridgeTest, RequestsFailingAChecksAreRefusedAndChangeNothing) {
@@ -96,6 +108,9 @@ TEST_F(BridgeTest, RequestsFailingAChecksAreRefusedAndChangeNothing) {
     EXPECT_EQ(HttpGet(port, "/files" + Token(), {{"Origin", "http://evil.example"}}).status, 403);
     EXPECT_EQ(HttpGet(port, "/talrec.js", {{"Origin", "null"}}).status, 403);
     EXPECT_EQ(UpgradeStatus(port, Rpc(), {{"Origin", "http://evil.example"}}), 403);
+    // An address the bridge does not serve: 404 once Host and Origin pass, token or not.
+    EXPECT_EQ(HttpGet(port, "/nothing").status, 404);
+    EXPECT_EQ(HttpGet(port, "/nothing", {{"Host", evilHost}}).status, 403);
     // Token: none, wrong, one character short.
     EXPECT_EQ(HttpGet(port, "/files").status, 401);
     EXPECT_EQ(HttpGet(port, "/files/kept.wav?token=" + std::string(64, '0')).status, 401);
@@ -320,26 +335,89 @@ TEST_F(BridgeTest, AMessageBoxReachesTheConnectionWhoseCallRaisedIt) {
         << "a page cannot stop the bridge";
 }
 
-TEST_F(BridgeTest, LimitsDropIdleHandshakesAndRefuseTheSixtyFifthConnection) {
-    boost::asio::io_context io;
-    std::vector<std::unique_ptr<tcp::socket>> idle;
-    for (int i = 0; i < 64; ++i) {
-        idle.push_back(std::make_unique<tcp::socket>(io));
-        idle.back()->connect(
-            tcp::endpoint(boost::asio::ip::make_address("127.0.0.1"), serve_->port()));
-        SetSocketTimeout(*idle.back(), 60);
+// 200 peers hold half a request head open for 10 s and reconnect whenever dropped: a page with
+// the token still connects and has its call answered, and the bridge's threads and descriptors
+// come back to where they were.
+TEST_F(BridgeTest, HalfOpenConnectionsCannotKeepAPageOut) {
+    const int threadsBefore = serve_->Threads();
+    const int descriptorsBefore = serve_->Descriptors();
+    using Clock = std::chrono::steady_clock;
+    std::chrono::duration<double> slowest{};
+    std::atomic<int> opened{0};
+    {
+        std::jthread peers(HoldHalfOpen, serve_->port(), 200, std::ref(opened));
+        for (const auto end = Clock::now() + 10s; Clock::now() < end;) {
+            const auto start = Clock::now();
+            EXPECT_EQ(WsClient(serve_->port(), Rpc()).Call("GetErrorString", {0}).result(),
+                      "Succeeded");
+            slowest = std::max<std::chrono::duration<double>>(slowest, Clock::now() - start);
+            std::this_thread::sleep_for(250ms);
+        }
     }
-    EXPECT_EQ(HttpGet(serve_->port(), "/").status, 503);
-    // The 64 never sent a request: each is dropped once its handshake time has passed.
-    char byte;
-    beast::error_code ec;
-    idle.front()->read_some(boost::asio::buffer(&byte, 1), ec);
-    EXPECT_EQ(ec, boost::asio::error::eof);
-    idle.clear();
-    for (int wait = 0; wait < 100 && HttpGet(serve_->port(), "/").status != 200; ++wait) {
+    EXPECT_GT(opened, 200) << "the peers were dropped and came back";
+    std::printf("under attack a page got in within %.3f s at the slowest\n", slowest.count());
+    for (int wait = 0; wait < 300; ++wait) {
+        if (serve_->Threads() == threadsBefore && serve_->Descriptors() == descriptorsBefore) break;
         std::this_thread::sleep_for(100ms);
     }
-    EXPECT_EQ(HttpGet(serve_->port(), "/").status, 200);
+    EXPECT_EQ(serve_->Threads(), threadsBefore);
+    EXPECT_EQ(serve_->Descriptors(), descriptorsBefore);
+}
+
+// A bridge whose input does not open: each page hears the failures of its own calls, and only
+// those; the console shows them, and a page's hostile file name, as inert text.
+TEST_F(BridgeTest, EachPageHearsItsOwnFailuresAndTheConsoleEscapesWhatPagesName) {
+    env_["TALREC_WAVE_DEVICE"] = "alsa:nosuchpcm";
+    ServeProcess serve(env_, tmp_ / "failing.err");
+    WsClient a(serve.port(), "/rpc?token=" + serve.token());
+    WsClient b(serve.port(), "/rpc?token=" + serve.token());
+    auto debug = [](const WsClient::Reply& reply) {
+        std::string lines;
+        for (const auto& n : reply.notifications) lines += n["params"].dump() + " ";
+        return lines;
+    };
+    const std::string hostile =
+        Data() + "/\x1b]52;c;ZXZpbA==\x07\rtalrec serve: stopped\x1b[2K.wav";
+    auto recording = a.Call("recStart", {hostile});
+    EXPECT_EQ(recording.states(), (std::vector<std::string>{"record-start"})) << "as before";
+    EXPECT_NE(debug(recording).find("waveInOpen: alsa:nosuchpcm does not"), std::string::npos);
+    WriteFile(Data() + "/noise.wav", "not a sound");
+    EXPECT_NE(debug(b.Call("playStart", {Data() + "/noise.wav"})).find("MCI_OPEN: cannot play"),
+              std::string::npos);
+    EXPECT_EQ(debug(b.Call("GetErrorString", {0})), "") << "nothing of a's recording";
+    auto converting = a.Call("ConvertWavToWMA", {Data() + "/noise.wav", Data() + "/noise.wma"});
+    EXPECT_NE(debug(converting).find("Failed to open Wav File"), std::string::npos);
+    EXPECT_EQ(debug(a.Call("recStop")), "[\"record-stop\"] ") << "nothing of b's playing";
+    const std::string log = ReadFile(tmp_ / "failing.err");
+    EXPECT_NE(log.find("records into " + Data() +
+                       "/\\x1b]52;c;ZXZpbA==\\x07\\rtalrec serve: stopped\\x1b[2K.wav\n"),
+              std::string::npos);
+    EXPECT_NE(log.find("talrec serve: waveInOpen: alsa:nosuchpcm"), std::string::npos);
+    EXPECT_EQ(log.find_first_of("\x1b\x07\r"), std::string::npos) << "nothing a terminal acts on";
+}
+
+// serve.json holds the token: a runtime folder that is a link, or that others own or may
+// change, is refused before anything is written into it.
+TEST_F(BridgeTest, RefusesARuntimeFolderOthersControl) {
+    namespace fs = std::filesystem;
+    const std::string elsewhere = tmp_ / "elsewhere";
+    fs::create_directories(elsewhere);
+    std::map<std::string, std::string> said = {{"link", "is a symbolic link to " + elsewhere},
+                                               {"0777", "can be written by other users"}};
+    if (geteuid() == 0) said["nobody"] = "belongs to another user, nobody (uid 65534), mode 0700";
+    for (const auto& [kind, line] : said) {
+        const std::string folder = tmp_ / ("run-" + kind) + "/talrec";
+        fs::create_directories(kind == "link" ? tmp_ / ("run-" + kind) : folder);
+        if (kind == "link") fs::create_directory_symlink(elsewhere, folder);
+        fs::permissions(folder, fs::perms(kind == "0777" ? 0777 : 0700));
+        ASSERT_TRUE(kind != "nobody" || chown(folder.c_str(), 65534, 65534) == 0);
+        auto env = env_;
+        env["XDG_RUNTIME_DIR"] = fs::path(folder).parent_path();
+        ServeProcess refused(env, tmp_ / "refused.err");
+        EXPECT_EQ(refused.Wait(30s), 1) << kind;
+        EXPECT_NE(ReadFile(tmp_ / "refused.err").find(line), std::string::npos) << kind;
+        EXPECT_TRUE(fs::is_empty(folder)) << kind;
+    }
 }
 
 TEST_F(BridgeTest, ASignalClosesEveryConnectionAndRemovesTheStateFile) {
@@ -355,7 +433,8 @@ TEST_F(BridgeTest, ASignalClosesEveryConnectionAndRemovesTheStateFile) {
     EXPECT_FALSE(Exists(path)) << "a recording still running is discarded with its control";
     std::string log = ReadFile(StderrPath());
     EXPECT_NE(log.find("records into " + path), std::string::npos) << log;
-    EXPECT_NE(log.find("recording into " + path + " discarded"), std::string::npos) << log;
+    EXPECT_NE(log.find("was recording into " + path + " as the bridge stopped"), std::string::npos)
+        << log;
 }
 
 }  // namespace

@@ -161,7 +161,7 @@ TEST_F(CliFailures, HostWithoutARegisteredControlExits3) {
 }
 
 // The control reports nothing to a script when its input does not open; the command finds the
-// take empty (the header alone), keeps the file and fails.
+// take empty (the header alone), keeps the file and fails. `talrec devices` marks no device.
 TEST_F(CliFailures, RecordingFromAnInputThatDoesNotOpenFails) {
     ASSERT_EQ(Talrec("register").status, 0);
     const std::string file = tmp_ / "nothing.wav";
@@ -170,6 +170,12 @@ TEST_F(CliFailures, RecordingFromAnInputThatDoesNotOpenFails) {
     EXPECT_EQ(r.status, 1) << r.out << r.err;
     EXPECT_NE(r.err.find("nothing was recorded"), std::string::npos) << r.err;
     EXPECT_EQ(ReadFile(file).size(), 44u) << "the file is written as it is";
+    for (const std::string device : {"alsa:nosuchpcm", "virtual", "alsa:null"}) {
+        const Result listed = Talrec("devices", "TALREC_WAVE_DEVICE=" + device);
+        EXPECT_EQ(listed.out.find("  * ") != std::string::npos, device != "alsa:nosuchpcm")
+            << device << ": marked when it opens\n"
+            << listed.out;
+    }
 
     const Result good = Talrec("record '" + file + "' --seconds 0.5", "TALREC_WAVE_DEVICE=virtual");
     EXPECT_EQ(good.status, 0) << good.err;

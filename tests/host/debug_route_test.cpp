@@ -1,5 +1,6 @@
 // The containers' route for the platform's debug output: on the loop's thread, at once when
-// written there, posted when written on another thread, and back to standard error after.
+// written there, posted when written on another thread, and back to standard error after; each
+// text with the owner of the thread that wrote it.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -18,12 +19,15 @@ TEST(DebugRoute, TextsReachTheLoopThreadThenStandardErrorAgain) {
     MessageLoop loop;
     std::vector<std::pair<std::string, std::thread::id>> shown;
     {
-        DebugRoute route(loop, [&shown](const std::string& text) {
-            shown.emplace_back(text, std::this_thread::get_id());
+        DebugRoute route(loop, [&shown](const std::string& text, ULONGLONG owner) {
+            shown.emplace_back(text + " of " + std::to_string(owner), std::this_thread::get_id());
         });
-        OutputDebugStringA("on the loop thread\n");
+        {
+            const DebugOwner owner(7);
+            OutputDebugStringA("on the loop thread\n");
+        }
         ASSERT_EQ(shown.size(), 1u) << "shown before the writer returns";
-        EXPECT_EQ(shown[0].first, "on the loop thread");
+        EXPECT_EQ(shown[0].first, "on the loop thread of 7");
 
         std::thread device([] { OutputDebugStringA("from a device thread"); });
         device.join();
@@ -31,7 +35,7 @@ TEST(DebugRoute, TextsReachTheLoopThreadThenStandardErrorAgain) {
         loop.Quit(0);
         loop.Run();
         ASSERT_EQ(shown.size(), 2u);
-        EXPECT_EQ(shown[1].first, "from a device thread");
+        EXPECT_EQ(shown[1].first, "from a device thread of 0");
         EXPECT_EQ(shown[1].second, std::this_thread::get_id());
         EXPECT_EQ(route.Count(), 2);
 

@@ -62,10 +62,12 @@ class DebugLines {
     }
 
   private:
+    // A text written for an owner (SetThreadDebugOwner) ends with " of OWNER".
     static void Hook(const char* text, void* self) {
         auto* d = static_cast<DebugLines*>(self);
+        const ULONGLONG owner = GetThreadDebugOwner();
         std::lock_guard l(d->mu_);
-        d->lines_.emplace_back(text);
+        d->lines_.emplace_back(text + (owner != 0 ? " of " + std::to_string(owner) : ""));
     }
     std::mutex mu_;
     std::vector<std::string> lines_;

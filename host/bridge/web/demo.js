@@ -1,12 +1,14 @@
 // The bridge's demo page: records, pauses, resumes and stops through the control, shows the
 // input level and the state strings as they arrive, and lists the data folder's files with
 // playback (through the control's own player), conversion to WMA, download and deletion.
+// Failures the control reports to nobody (its debug output) are listed beside the state.
 import { connect } from "/talrec.js";
 
 const $ = (id) => document.getElementById(id);
 let rec = null;
 let folder = "";
 let playing = "";
+let recording = false;  // level messages count only while recording
 
 function say(text) {
   $("message").textContent = text;
@@ -31,7 +33,21 @@ function showLevel(level) {
   $("level").textContent = String(level);
 }
 
+// Level messages queued before a pause or a stop may still arrive after it: they are not shown.
+function onLevel(level) {
+  if (recording) showLevel(level);
+}
+
+function showDebug(text) {
+  const item = document.createElement("li");
+  item.textContent = text;
+  $("debug").append(item);
+  while ($("debug").children.length > 5) $("debug").firstElementChild.remove();
+}
+
 function showState(state) {
+  recording = state === "record-start" || state === "record-resume";
+  if (state === "record-pause" || state === "record-stop") showLevel(0);
   $("state").textContent = state;
   const item = document.createElement("li");
   item.textContent = state;
@@ -39,7 +55,6 @@ function showState(state) {
   while ($("states").children.length > 50) $("states").firstElementChild.remove();
   $("states").scrollTop = $("states").scrollHeight;
   if (state === "record-stop") {
-    showLevel(0);
     refresh().catch((e) => say(`listing: ${e.message}`));
   }
   if (state === "play-complete" || state === "play-stop") markPlaying("");
@@ -140,9 +155,10 @@ async function start() {
   }
   $("connection").textContent = "connected";
   $("connection").className = "connection open";
-  rec.onVolumeStatus = showLevel;
+  rec.onVolumeStatus = onLevel;
   rec.onRecorderStateNotify = showState;
   rec.onMessageBox = (text) => say(text);
+  rec.onDebug = showDebug;
   rec.onClose = ({ code }) => {
     $("connection").textContent = `connection closed (${code})`;
     $("connection").className = "connection closed";

@@ -31,6 +31,12 @@ export type RecorderEventMap = {
 } & {
   /** A message box of the control, with its text. */
   MessageBox: CustomEvent<string>;
+  /**
+   * A failure the control does not report through its results or events (an input device that
+   * does not open, a file that cannot be played, why a conversion failed), caused by this
+   * connection's calls or devices: one line of text.
+   */
+  debug: CustomEvent<string>;
   /** The connection has closed; its control is gone. */
   close: CustomEvent<{ code: number; reason: string }>;
 };
@@ -49,6 +55,7 @@ export class Recorder extends EventTarget {
   close(): void;
 
   onMessageBox: ((text: string) => void) | null;
+  onDebug: ((text: string) => void) | null;
   onClose: ((detail: { code: number; reason: string }) => void) | null;
 
   addEventListener<K extends keyof RecorderEventMap>(

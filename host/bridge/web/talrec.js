@@ -9,10 +9,15 @@
 // control's result; an automation error rejects with a TalrecError carrying `hresult` and
 // `description`. Events arrive as DOM events (`rec.addEventListener("VolumeStatus", e =>
 // e.detail)`) and through the `on<Event>` properties, before the result of the call that raised
-// them. No dependencies; one WebSocket per connection, one control per WebSocket.
+// them. Failures the control does not report (an input that does not open, a file that cannot
+// be played, why a conversion failed) arrive as "debug" events with their text (`onDebug`). No
+// dependencies; one WebSocket per connection, one control per WebSocket.
 
 // The members, as the control's member table gives them (members.js is generated from it).
 import { METHODS, PROPERTIES, EVENTS } from "./members.js";
+
+// The host's own notifications, by the event names the page sees.
+const HOST_EVENTS = { "host.messageBox": "MessageBox", "host.debug": "debug" };
 
 /** An automation error (or a protocol error) of a call. */
 export class TalrecError extends Error {
@@ -52,6 +57,7 @@ export class Recorder extends EventTarget {
     this.#token = token;
     for (const name of EVENTS) this["on" + name] = null;
     this.onMessageBox = null;
+    this.onDebug = null;
     this.onClose = null;
     socket.addEventListener("message", (e) => this.#receive(e.data));
     socket.addEventListener("close", (e) => this.#closed(e.code, e.reason));
@@ -116,10 +122,10 @@ export class Recorder extends EventTarget {
   }
 
   #event(method, params) {
-    const name = method === "host.messageBox" ? "MessageBox" : method;
+    const name = HOST_EVENTS[method] ?? method;
     const detail = params.length === 0 ? undefined : params[0];
     this.dispatchEvent(new CustomEvent(name, { detail }));
-    const handler = this["on" + name];
+    const handler = this["on" + name[0].toUpperCase() + name.slice(1)];
     if (typeof handler === "function") handler.call(this, detail);
   }
 

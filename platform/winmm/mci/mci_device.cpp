@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/ext/hosthooks.h"
 #include "platform/ext/wavformat.h"
 
 namespace talrec::mci {
@@ -33,7 +34,11 @@ MciDevice::MciDevice(std::unique_ptr<MediaDecoder> decoder)
       decoder_(std::move(decoder)) {
     for (auto& b : buffers_) b.resize(bufferBytes_);
     for (int i = kBuffers - 1; i >= 0; --i) free_.push_back(i);
-    thread_ = std::thread(&MciDevice::Run, this);
+    // The player's thread, and the output it opens, speak for whoever opened the file.
+    thread_ = std::thread([this, owner = GetThreadDebugOwner()] {
+        SetThreadDebugOwner(owner);
+        Run();
+    });
 }
 
 MciDevice::~MciDevice() {

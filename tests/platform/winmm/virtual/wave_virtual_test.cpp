@@ -389,12 +389,16 @@ TEST_F(VirtualDevice, EachOutputDeviceWritesItsSinkFileAnew) {
     }
 }
 
-// What each device delivered until the loss is kept and said once on the debug output.
+// What each device delivered until the loss is kept and said once on the debug output, for
+// whoever opened the device.
 TEST_F(VirtualDevice, ALostDeviceHandsBackItsBuffersAndRefusesMore) {
     wavetest::DebugLines debug;
     Recorder rin, rout;
+    SetThreadDebugOwner(41);
     HWAVEIN in = OpenIn(rin);
+    SetThreadDebugOwner(42);
     HWAVEOUT out = OpenOut(rout);
+    SetThreadDebugOwner(0);
     Buffer i0(88200), i1(88200), o0(88200), o1(88200);  // 1 s each
     Queue(in, i0);
     Queue(in, i1);
@@ -412,9 +416,9 @@ TEST_F(VirtualDevice, ALostDeviceHandsBackItsBuffersAndRefusesMore) {
     ASSERT_TRUE(rout.WaitData(2));
     EXPECT_EQ(rin.Data()[0].bytes, 88200u);
     EXPECT_EQ(rin.Data()[1].bytes, 44100u) << "what was captured before the loss is kept";
-    EXPECT_THAT(debug.Take(),
-                ::testing::UnorderedElementsAre("waveIn: virtual was lost after 1.5 s of sound",
-                                                "waveOut: virtual was lost after 1.5 s of sound"));
+    EXPECT_THAT(debug.Take(), ::testing::UnorderedElementsAre(
+                                  "waveIn: virtual was lost after 1.5 s of sound of 41",
+                                  "waveOut: virtual was lost after 1.5 s of sound of 42"));
     ASSERT_EQ(waveInUnprepareHeader(in, &i0.hdr, kHdr), MMSYSERR_NOERROR);
     ASSERT_EQ(waveInPrepareHeader(in, &i0.hdr, kHdr), MMSYSERR_NOERROR);
     EXPECT_EQ(waveInAddBuffer(in, &i0.hdr, kHdr), MMSYSERR_NODRIVER);
