@@ -3,7 +3,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
+#include <vector>
 
+#include "platform/ext/paths.h"
 #include "platform/kernel/file_internal.h"
 
 namespace {

@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "platform/handleapi.h"
+#include "platform/ext/paths.h"
 #include "platform/kernel/file_internal.h"
 #include "platform/kernel/lasterror.h"
 
