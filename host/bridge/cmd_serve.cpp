@@ -19,8 +19,8 @@
 #include "platform/consoleapi.h"
 #include "platform/ext/console.h"
 #include "platform/ext/messageloop.h"
-#include "platform/objbase.h"
 #include "platform/ext/privatefolder.h"
+#include "platform/objbase.h"
 #include "platform/processthreadsapi.h"
 #include "platform/winuser.h"
 

@@ -11,9 +11,9 @@
 #include "host/cli/CliTakes.h"
 #include "host/common/ControlClass.h"
 #include "host/common/MediaInfo.h"
+#include "platform/ext/wavedevices.h"
 #include "platform/mmwave.h"
 #include "platform/objbase.h"
-#include "platform/ext/wavedevices.h"
 
 namespace talrec::host {
 namespace {

@@ -4,8 +4,8 @@
 
 #include "host/Commands.h"
 #include "host/cli/CliTakes.h"
-#include "host/common/TerminalText.h"
 #include "host/common/MediaInfo.h"
+#include "host/common/TerminalText.h"
 
 namespace talrec::host {
 namespace {

@@ -62,8 +62,8 @@ int RunRecord(const Arguments& arguments) {
     std::string path = GrantedPath(file, "record");
     if (path.empty()) return kExitFailed;
     if (const std::string why = WhyNotWritable(path); !why.empty()) {
-        std::fprintf(stderr, "talrec record: cannot record into %s: %s\n", TerminalText(path).c_str(),
-                     why.c_str());
+        std::fprintf(stderr, "talrec record: cannot record into %s: %s\n",
+                     TerminalText(path).c_str(), why.c_str());
         return kExitFailed;
     }
     std::string error;

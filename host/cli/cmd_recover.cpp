@@ -157,8 +157,7 @@ int Discard(const std::string& name) {
                     Seconds(info), TerminalText(info.destination).c_str());
         return 0;
     }
-    std::fprintf(stderr, "talrec recover: no recording waits as %s\n",
-                 TerminalText(name).c_str());
+    std::fprintf(stderr, "talrec recover: no recording waits as %s\n", TerminalText(name).c_str());
     return 1;
 }
 
@@ -168,8 +167,7 @@ int RunRecover(const Arguments& arguments) {
     const std::string discard = arguments.Value("--discard").value_or("");
     std::error_code ec;
     if (!into.empty() && !std::filesystem::is_directory(into, ec)) {
-        std::fprintf(stderr, "talrec recover: %s is not a folder\n",
-                     TerminalText(into).c_str());
+        std::fprintf(stderr, "talrec recover: %s is not a folder\n", TerminalText(into).c_str());
         return 2;
     }
     if (!discard.empty()) {

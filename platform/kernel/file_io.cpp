@@ -14,8 +14,8 @@
 #include <unordered_map>
 #include <utility>
 
-#include "platform/handleapi.h"
 #include "platform/ext/paths.h"
+#include "platform/handleapi.h"
 #include "platform/kernel/file_internal.h"
 #include "platform/kernel/lasterror.h"
 

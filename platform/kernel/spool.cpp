@@ -13,6 +13,7 @@
 #include <ctime>
 
 #include "platform/debugapi.h"
+#include "platform/ext/hosthooks.h"
 #include "platform/ext/wavformat.h"
 #include "platform/handleapi.h"
 #include "platform/kernel/file_internal.h"

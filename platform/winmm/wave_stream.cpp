@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/debugapi.h"
+#include "platform/ext/hosthooks.h"
 
 namespace talrec::wave {
 namespace {

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "host/rpc/RpcSession.h"
-#include "platform/oleauto.h"
 #include "platform/ext/oletlbdata.h"
+#include "platform/oleauto.h"
 
 namespace {
 

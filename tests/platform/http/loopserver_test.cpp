@@ -2,12 +2,13 @@
 // head: a client that sends its request at once still gets in, open WebSockets are never
 // dropped for newcomers (a table full of them answers 503), and a head begun in a crowded
 // table gets the short deadline.
-#include "platform/loopserver.h"
+#include "platform/ext/loopserver.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "platform/ext/messageloop.h"
 #include "platform/winuser.h"
 #include "support/HalfOpenPeers.h"
 
