@@ -1,34 +1,8 @@
-# Cross-builds for 32-bit Windows with Debian's mingw-w64 (g++-mingw-w64-i686):
+# Cross-builds for 32-bit Windows, the build that ships, with Debian's mingw-w64
+# (g++-mingw-w64-i686-posix):
 #   cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake
-# The "-posix" compilers are used: GCC 12's "-win32" thread model has no std::thread,
-# std::mutex or std::condition_variable. Everything is linked statically (-static), so that a
-# module needs only the system's DLLs: -static-libgcc -static-libstdc++ alone would still leave
-# an import of libwinpthread-1.dll.
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 set(TALREC_MINGW_TRIPLET i686-w64-mingw32)
-
-set(CMAKE_C_COMPILER ${TALREC_MINGW_TRIPLET}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${TALREC_MINGW_TRIPLET}-g++-posix)
-set(CMAKE_RC_COMPILER ${TALREC_MINGW_TRIPLET}-windres)
-# The IDL compiler for type libraries (mingw-w64-tools). mingw-w64 ships no .idl files, so an
-# IDL declares the few base types it uses itself and imports stdole2.tlb from Wine's folder.
-find_program(TALREC_WIDL NAMES ${TALREC_MINGW_TRIPLET}-widl widl REQUIRED)
-set(TALREC_WIDL_LIBRARY_PATH /usr/lib/i386-linux-gnu/wine/i386-windows
-    CACHE PATH "Folder that holds stdole2.tlb for the IDL compiler's importlib")
-
-set(CMAKE_FIND_ROOT_PATH /usr/${TALREC_MINGW_TRIPLET})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -Wl,--enable-stdcall-fixup")
-set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -Wl,--enable-stdcall-fixup")
-
-# Test programs run under Wine.
-find_program(TALREC_WINE NAMES wine)
-if(TALREC_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${TALREC_WINE})
-endif()
+set(TALREC_WINE_WINDOWS_DIR /usr/lib/i386-linux-gnu/wine/i386-windows)
+set(TALREC_WINE_LOADER /usr/lib/wine/wine)
+include(${CMAKE_CURRENT_LIST_DIR}/TalrecMingw.cmake)

@@ -93,8 +93,10 @@ bool RegisterTypeLibrary(const std::string& modulePath) {
 }
 
 bool UnregisterTypeLibrary() {
+    // The registration is kept under the module's own system kind ("win32" or "win64").
+    constexpr SYSKIND kind = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
     return SUCCEEDED(UnRegisterTypeLib(LIBID_TalRecorderForDvRecUpLib, kTypeLibMajor, kTypeLibMinor,
-                                       kTypeLibLocale, SYS_WIN32));
+                                       kTypeLibLocale, kind));
 }
 
 HRESULT RegisterSafetyCategory(REFGUID catid, const char* description) {

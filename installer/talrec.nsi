@@ -1,13 +1,18 @@
 ; The Windows installer, talrec-setup.exe: the control module under Program Files, registered
 ; (DllRegisterServer); the audio writer wmaudsdk.dll in the system directory, where the control
 ; loads it from; an uninstaller listed in Add/Remove Programs. "/S" runs either silently.
-;   makensis -DVERSION=A.B.C.D -DOCX=FILE -DWRITER=FILE -DOUTFILE=FILE talrec.nsi
+;   makensis -DVERSION=A.B.C.D -DOCX=FILE -DWRITER=FILE -DOUTFILE=FILE [-DWIN64] talrec.nsi
+; -DWIN64 makes a 64-bit installer of 64-bit modules, for the test build that is not shipped.
 ;
 ; The uninstaller removes what the installer added and nothing else. A wmaudsdk.dll already in
 ; the system directory (another copy of the writer) is neither replaced nor removed, and the
 ; component categories "safe for scripting" and "safe for initializing" that the registration
 ; defines are removed only when they were not defined before: the uninstall key records which.
-Unicode true
+!ifdef WIN64
+  Target amd64-unicode
+!else
+  Unicode true
+!endif
 !include MUI2.nsh
 !include LogicLib.nsh
 
@@ -19,8 +24,13 @@ Name "talrec ${VERSION}"
 OutFile "${OUTFILE}"
 ; A 32-bit installer: $PROGRAMFILES is the 32-bit programs folder, and $SYSDIR, through the file
 ; system redirection of a 32-bit process, is SysWOW64 on 64-bit Windows, the system directory of
-; the 32-bit processes that load the control.
-InstallDir "$PROGRAMFILES\talrec"
+; the 32-bit processes that load the control. A 64-bit one installs into the 64-bit programs
+; folder, and its $SYSDIR is System32, that of the 64-bit processes.
+!ifdef WIN64
+  InstallDir "$PROGRAMFILES64\talrec"
+!else
+  InstallDir "$PROGRAMFILES\talrec"
+!endif
 RequestExecutionLevel admin
 SetCompressor /SOLID lzma
 

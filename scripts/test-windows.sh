@@ -1,20 +1,27 @@
 #!/usr/bin/env bash
-# Tests the Windows build under Wine, headless, in a private Wine prefix under the build folder:
-# registers the control with regsvr32 and checks its registry entries, runs the JScript files
-# with cscript and the container scenarios with the test container, unregisters and checks
-# that the entries are gone, then stops the prefix's wineserver. Exit 1 on any failure.
+# Tests the Windows build under Wine, headless, in a private Wine prefix under the build folder.
+# First it checks the shipped i686 files without running them (machine, exports, imports, the
+# type library's kind, the installer's version). What runs under Wine runs on the shipped i686
+# build under 32-bit Wine where the kernel runs 32-bit programs, and otherwise on the x86_64 test
+# build (DIR/test-x86_64, which scripts/build-windows.sh makes there) under wine64; the first
+# line says which. Either runs in a prefix of its own architecture, so the writer's system folder
+# is system32 and the programs folder "Program Files"; the type library is registered under
+# "win32" or "win64". With that build it registers the control with regsvr32 and checks its
+# registry entries, runs the JScript files with cscript and the container scenarios with the
+# test container, unregisters and checks that the entries are gone, then stops the prefix's
+# wineserver. Exit 1 on any failure.
 #   scripts/test-windows.sh [--build-dir DIR] [--ocx FILE] [--progid PROGID]
 #                           [--script FILE.js|FILE.vbs]... [--scenario FILE]... [--locale NAME]
-# Defaults: build-win32/, its TalRecorderForDvRecUp.ocx, the control's ProgID, every
-# tests/windows/scripts/*.js and *.vbs and tests/windows/scenarios/*.scenario, the locale
+# Defaults: build-win32/, the tested build's TalRecorderForDvRecUp.ocx, the control's ProgID,
+# every tests/windows/scripts/*.js and *.vbs and tests/windows/scenarios/*.scenario, the locale
 # ko_KR.UTF-8. JScript files run behind tests/windows/harness.js; VBScript files report by
 # themselves.
 #
 # The system folder of the prefix holds no wmaudsdk.dll, so conversions fail as they must
 # without the audio writer; a scenario whose first lines say "# needs: wmaudsdk.dll" runs with
-# the test-built one (build-win32/bin/wmaudsdk.dll) copied there, and it is removed afterwards.
+# the test-built one (the tested build's bin/wmaudsdk.dll) copied there, and removed afterwards.
 #
-# Then the installer, build-win32/talrec-setup.exe, in a prefix of its own: "/S" installs and
+# Then the tested build's installer, talrec-setup.exe, in a prefix of its own: "/S" installs and
 # registers; the container records a take (tests/windows/install/convert.scenario) and a
 # JScript converts it and a tone with the installed writer (convert.js); ffprobe reads each WMA
 # as wmav2, 22050 Hz, stereo, as long as its WAV; the Linux writer's conversion of the tone
@@ -51,7 +58,21 @@ while [ $# -gt 0 ]; do
     *) echo "test-windows.sh: unknown option $1" >&2; exit 2 ;;
   esac
 done
-[ -n "$ocx" ] || ocx="$build_dir/TalRecorderForDvRecUp.ocx"
+# The build that runs under Wine, as scripts/build-windows.sh chose it for this kernel.
+case "$(cat "$build_dir/test-target" 2>/dev/null || true)" in
+  i686-w64-mingw32)
+    test_dir=$build_dir wine=wine typelib_kind=win32
+    export WINEARCH=win32
+    echo "test-windows: the checks run on the shipped i686 build under 32-bit Wine" ;;
+  x86_64-w64-mingw32)
+    test_dir=$build_dir/test-x86_64 wine=/usr/lib/wine/wine64 typelib_kind=win64
+    export WINEARCH=win64 WINELOADER=/usr/lib/wine/wine64
+    echo "test-windows: this kernel does not run 32-bit programs: the checks run on the x86_64" \
+      "test build ($test_dir) under wine64, the shipped i686 build gets the static checks" ;;
+  *) echo "test-windows: $build_dir is not built; build it with scripts/build-windows.sh" >&2
+     exit 1 ;;
+esac
+[ -n "$ocx" ] || ocx="$test_dir/TalRecorderForDvRecUp.ocx"
 if [ ${#scripts[@]} -eq 0 ]; then
   for f in "$top"/tests/windows/scripts/*.js "$top"/tests/windows/scripts/*.vbs; do
     [ -e "$f" ] && scripts+=("$f")
@@ -60,9 +81,9 @@ fi
 if [ ${#scenarios[@]} -eq 0 ]; then
   for f in "$top"/tests/windows/scenarios/*.scenario; do [ -e "$f" ] && scenarios+=("$f"); done
 fi
-container="$build_dir/bin/talrec-container.exe"
-test_writer="$build_dir/bin/wmaudsdk.dll"
-setup="$build_dir/talrec-setup.exe"
+container="$test_dir/bin/talrec-container.exe"
+test_writer="$test_dir/bin/wmaudsdk.dll"
+setup="$test_dir/talrec-setup.exe"
 
 started=$(date +%s)
 passed=0
@@ -79,22 +100,55 @@ check() {  # check NAME COMMAND...: one pass or failure of the stage itself
   fi
 }
 
-for f in "$ocx" "$container" "$test_writer" "$setup"; do
+for f in "$ocx" "$container" "$test_writer" "$setup" "$build_dir/TalRecorderForDvRecUp.ocx" \
+  "$build_dir/wmaudsdk.dll" "$build_dir/talrec-setup.exe"; do
   if [ ! -f "$f" ]; then
     echo "test-windows: $f is missing; build it with scripts/build-windows.sh" >&2
     exit 1
   fi
 done
-command -v wine >/dev/null || { echo "test-windows: wine is not installed" >&2; exit 1; }
-# The 32-bit build runs in 32-bit Linux processes, which some kernels (virtual machines without
-# 32-bit support) cannot start at all.
-wine --version >/dev/null 2>&1 || {
-  echo "test-windows: wine cannot start: this kernel does not run 32-bit programs" >&2; exit 1; }
+# Static checks of the shipped i686 build, which need no Wine: 32-bit modules with the published
+# exports undecorated, importing system DLLs only; the OCX carrying a "win32" type library (its
+# header's syskind, the low bits of the dword after the two locales); the installer carrying the
+# project's version.
+version=$(sed -n 's/^project(talrec VERSION \([0-9.]*\).*/\1/p' "$top/CMakeLists.txt")
+pe_is() {  # pe_is FILE FORMAT EXPORTS: the file format, exactly those exports, system imports
+  i686-w64-mingw32-objdump -p "$1" | awk -v format="$2" -v want="$3" '
+    /file format/ { got_format = $NF }
+    /^\[Ordinal\/Name Pointer\] Table/ { names = 1; next }
+    names && NF == 0 { names = 0 }
+    names { exports = exports (exports == "" ? "" : " ") $NF }
+    /DLL Name:/ { dll = tolower($3); sub(/\.dll$/, "", dll)
+      if (dll !~ /^(advapi32|bcrypt|comctl32|gdi32|kernel32|msvcrt|ole32|oleaut32|shell32|user32|winmm)$/)
+        foreign = foreign " " $3 }
+    END { printf "  %s; exports %s;%s\n", got_format, exports, foreign == "" ? " system imports" : " imports" foreign
+          exit !(got_format == format && exports == want && foreign == "") }'
+}
+resources() { i686-w64-mingw32-windres -J coff -O rc -i "$1" 2>/dev/null; }
+typelib_kind_of() {  # typelib_kind_of FILE: the system kind of its type library resource
+  local dword
+  dword=$(resources "$1" | awk '/^1 "TYPELIB"/ { lib = 1 }
+    lib && /0x5446534dL/ { gsub(/[ L]/, ""); split($0, header, ","); print header[6]; exit }')
+  [ -z "$dword" ] || echo $((dword & 15))
+}
+check "the shipped OCX is an i386 module with the four exports" pe_is "$build_dir/TalRecorderForDvRecUp.ocx" \
+  pei-i386 "DllCanUnloadNow DllGetClassObject DllRegisterServer DllUnregisterServer"
+check "the shipped wmaudsdk.dll is an i386 module with its export" pe_is "$build_dir/wmaudsdk.dll" \
+  pei-i386 WMAudioCreateWriter
+check "the shipped installer is an i386 program" pe_is "$build_dir/talrec-setup.exe" pei-i386 ""
+check "the shipped OCX carries a type library of kind win32" \
+  [ "$(typelib_kind_of "$build_dir/TalRecorderForDvRecUp.ocx")" = 1 ]
+check "the shipped installer carries version $version" \
+  grep -q "VALUE \"ProductVersion\", \"$version\"" <(resources "$build_dir/talrec-setup.exe")
+
+command -v "$wine" >/dev/null || { echo "test-windows: $wine is not installed" >&2; exit 1; }
+"$wine" --version >/dev/null 2>&1 || {
+  echo "test-windows: $wine cannot start (does this kernel run 32-bit programs?)" >&2; exit 1; }
 
 wine_dir="$build_dir/wine"
 rm -rf "$wine_dir"
 mkdir -p "$wine_dir/home" "$wine_dir/work" "$wine_dir/scripts"
-export WINEPREFIX="$wine_dir/prefix" WINEARCH=win32 HOME="$wine_dir/home"
+export WINEPREFIX="$wine_dir/prefix" HOME="$wine_dir/home"
 # No debug channels; no Mono or Gecko installers (there is no network and no one to answer).
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
@@ -110,7 +164,8 @@ else
 fi
 
 # Every Wine command is bounded, so that a dialog nobody answers cannot hang the run.
-w() { timeout 300 wine "$@"; }
+w() { timeout 300 "$wine" "$@"; }
+winepath() { "$wine" winepath "$@"; }
 # Wine's reg prints CRLF lines.
 reg_value() {
   { w reg query "$1" /v "$2" 2>/dev/null || true; } | tr -d '\r' | awk -v n="$2" '$1 == n {print $3}'
@@ -128,7 +183,7 @@ fresh_prefix() {  # fresh_prefix DIR: a new prefix there is the current one (the
   # server ends by itself)
   export WINEPREFIX=$1
   local t0=$SECONDS
-  timeout 300 wineboot --init >/dev/null 2>&1
+  w wineboot --init >/dev/null 2>&1
   w reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null
   wineserver -k || true  # the next command starts a server that reads the null driver
   echo "test-windows: Wine prefix ready in $((SECONDS - t0)) s"
@@ -169,9 +224,8 @@ if [ -n "$clsid" ]; then
   libid=$(reg_default "$key\\TypeLib")
   check "the class names its type library ($libid)" [ -n "$libid" ]
   if [ -n "$libid" ]; then
-    check "the type library is registered for the module" \
-      [ "$({ w reg query "HKCR\\TypeLib\\$libid\\1.0" /s 2>/dev/null || true; } | tr -d '\r' |
-           grep -c 'win32')" -ge 1 ]
+    check "the type library is registered for the module under 1.0\\409\\$typelib_kind" \
+      [ "$(reg_default "HKCR\\TypeLib\\$libid\\1.0\\409\\$typelib_kind")" = "$ocx_win" ]
   fi
 fi
 
@@ -250,11 +304,10 @@ fresh_prefix "$wine_dir/installed"
 system="$WINEPREFIX/drive_c/windows/system32"
 installed="$WINEPREFIX/drive_c/Program Files/talrec"
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\talrec'
-version=$(sed -n 's/^project(talrec VERSION \([0-9.]*\).*/\1/p' "$top/CMakeLists.txt")
 before=$(key_states)
 check "talrec-setup.exe /S" w "$(winepath -w "$setup")" /S
 check "the control is installed under Program Files" [ -f "$installed/TalRecorderForDvRecUp.ocx" ]
-check "the shipped writer is in the system folder" cmp -s "$system/wmaudsdk.dll" "$build_dir/wmaudsdk.dll"
+check "the build's writer is in the system folder" cmp -s "$system/wmaudsdk.dll" "$test_dir/wmaudsdk.dll"
 check "Add/Remove Programs lists version $version" [ "$(reg_value "$uninstall_key" DisplayVersion)" = "$version" ]
 
 run_scenario "$top/tests/windows/install/convert.scenario"
