@@ -1,5 +1,7 @@
 #include "Encoder.h"
 
+#include "System.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -8,9 +10,6 @@ extern "C" {
 #include <libavutil/samplefmt.h>
 #include <libswresample/swresample.h>
 }
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -110,12 +109,7 @@ void Encoder::Abandon() {
 int Encoder::CreateOutput(const std::string& path) {
     int r = avformat_alloc_output_context2(&formatContext_, nullptr, "asf", nullptr);
     if (r < 0) return r;
-    // A new file is its owner's alone, as the recordings it is made from are; a file that
-    // exists keeps its mode. Opening it is left to FFmpeg, which reports its own failures.
-    if (const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600);
-        fd >= 0) {
-        ::close(fd);
-    }
+    PrepareOutputFile(path);
     // The name is a file name, never a protocol URL.
     r = avio_open(&formatContext_->pb, ("file:" + path).c_str(), AVIO_FLAG_WRITE);
     if (r < 0) {

@@ -2,8 +2,10 @@
 #include "System.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <iconv.h>
 #include <langinfo.h>
+#include <unistd.h>
 
 #include <cstring>
 
@@ -60,4 +62,11 @@ bool FileSystemName(LPCWSTR name, std::string& out) {
     if (r == static_cast<size_t>(-1)) return false;
     out.resize(out.size() - dstLeft);
     return true;
+}
+
+void PrepareOutputFile(const std::string& path) {
+    if (const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600);
+        fd >= 0) {
+        ::close(fd);
+    }
 }

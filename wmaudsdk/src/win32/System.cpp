@@ -14,3 +14,6 @@ bool FileSystemName(LPCWSTR name, std::string& out) {
     out.resize(static_cast<size_t>(bytes - 1));  // without the terminator
     return true;
 }
+
+// A new file takes the permissions of its folder, the user's profile for the data folder.
+void PrepareOutputFile(const std::string&) {}
