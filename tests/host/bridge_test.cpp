@@ -430,7 +430,7 @@ TEST_F(BridgeTest, ASignalClosesEveryConnectionAndRemovesTheStateFile) {
     EXPECT_EQ(client->CloseCode(), 1001);
     EXPECT_EQ(serve_->Wait(30s), 0);
     EXPECT_FALSE(Exists(tmp_ / "run/talrec/serve.json"));
-    EXPECT_FALSE(Exists(path)) << "a recording still running is discarded with its control";
+    EXPECT_FALSE(Exists(path)) << "nothing is written at a recording's own path";
     std::string log = ReadFile(StderrPath());
     EXPECT_NE(log.find("records into " + path), std::string::npos) << log;
     EXPECT_NE(log.find("was recording into " + path + " as the bridge stopped"), std::string::npos)
