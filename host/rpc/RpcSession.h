@@ -24,7 +24,7 @@ class RpcSession {
     // Takes the control and connects its events; the control's window is the caller's to
     // create (CreateControlWindow). `write` sends one message (a reply or a notification).
     RpcSession(std::unique_ptr<ComContainer> container, LCID lcid, Writer write);
-    ~RpcSession();  // destroys the control (its window closed, a recording discarded)
+    ~RpcSession();  // destroys the control (its window closed, a recording left for recovery)
     RpcSession(const RpcSession&) = delete;
     RpcSession& operator=(const RpcSession&) = delete;
 
