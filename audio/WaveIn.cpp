@@ -108,6 +108,13 @@ bool CWaveIn::Continue() {
 bool CWaveIn::Reset() {
     if (!handle_) return true;
     stopping_ = true;
+    // A callback that read stopping_ just before it was raised may still be queueing its next
+    // buffer. Linux's wave service carries the reset out on the device thread, after that
+    // callback has returned, so the reset hands the buffer back anyway; Windows' waveInReset
+    // makes no such promise about a callback already running on the system's thread. The
+    // pause lets that callback finish first, so the buffer is not left queued after the reset
+    // (waveInClose would then refuse with WAVERR_STILLPLAYING). It does not replace the
+    // reset's own wait for the callbacks of the buffers it hands back.
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     const MMRESULT r = waveInReset(handle_);
     lastError_ = r;

@@ -1,6 +1,7 @@
 // The Win32 registry calls over the registry file. Reads load the file whole (it is small);
 // every change is one transaction of registry_file.cpp.
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <unordered_map>
 
@@ -49,9 +50,54 @@ Path Join(const Path& base, const Path& sub) {
     return full;
 }
 
-// Resolves key plus subKey into a full path; the base must still exist in root.
-LSTATUS Locate(const Key& root, const OpenKey& base, const char* subKey, Path& full,
-               const Key*& found) {
+// An open key and a sub-key named below it.
+struct SubKey {
+    OpenKey base;
+    Path full;          // the sub-key's path from the root
+    bool self = false;  // the sub-key is the open key itself (an empty name)
+};
+
+// Resolves key plus subKey, without looking at the registry: ERROR_INVALID_HANDLE for a key
+// that is not open, ERROR_INVALID_PARAMETER for a sub-key name that is not a path.
+LSTATUS ResolveSubKey(HKEY key, LPCSTR subKey, SubKey& out) {
+    if (!Resolve(key, out.base)) return ERROR_INVALID_HANDLE;
+    Path sub;
+    if (!talrec::registry::SplitPath(subKey, sub)) return ERROR_INVALID_PARAMETER;
+    out.self = sub.empty();
+    out.full = Join(out.base.path, sub);
+    return ERROR_SUCCESS;
+}
+
+// Changes the existing sub-key `at` names in one transaction: ERROR_KEY_DELETED when the open
+// key is gone, ERROR_FILE_NOT_FOUND when the sub-key is absent; else what `change` answers.
+LSTATUS ModifyExisting(const SubKey& at,
+                       const std::function<DWORD(Key& root, Key& target, bool& changed)>& change) {
+    return talrec::registry::Modify([&](Key& root, bool& changed) -> DWORD {
+        if (talrec::registry::Find(root, at.base.path) == nullptr) return ERROR_KEY_DELETED;
+        Key* target = talrec::registry::Find(root, at.full);
+        if (target == nullptr) return ERROR_FILE_NOT_FOUND;
+        return change(root, *target, changed);
+    });
+}
+
+// Reads the registry and finds an open key in it: ERROR_INVALID_HANDLE for a key that is not
+// open, the read's failure, or ERROR_KEY_DELETED when the key is gone.
+LSTATUS LoadOpenKey(HKEY key, Key& root, const Key*& found) {
+    OpenKey base;
+    if (!Resolve(key, base)) return ERROR_INVALID_HANDLE;
+    if (LSTATUS rc = talrec::registry::Load(root); rc != ERROR_SUCCESS) return rc;
+    found = talrec::registry::Find(root, base.path);
+    return found != nullptr ? ERROR_SUCCESS : ERROR_KEY_DELETED;
+}
+
+// Reads the registry and finds key plus subKey in it, `full` its path: ERROR_INVALID_HANDLE
+// for a key that is not open, the read's failure, ERROR_INVALID_PARAMETER for a sub-key name
+// that is not a path, ERROR_KEY_DELETED when the open key is gone, ERROR_FILE_NOT_FOUND when
+// the sub-key is absent.
+LSTATUS LoadSubKey(HKEY key, const char* subKey, Key& root, Path& full, const Key*& found) {
+    OpenKey base;
+    if (!Resolve(key, base)) return ERROR_INVALID_HANDLE;
+    if (LSTATUS rc = talrec::registry::Load(root); rc != ERROR_SUCCESS) return rc;
     Path sub;
     if (!talrec::registry::SplitPath(subKey, sub)) return ERROR_INVALID_PARAMETER;
     if (talrec::registry::Find(root, base.path) == nullptr) return ERROR_KEY_DELETED;
@@ -102,25 +148,22 @@ LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM des
                         const _SECURITY_ATTRIBUTES*, PHKEY result, LPDWORD disposition) {
     if (result == nullptr) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
-    OpenKey base;
-    if (!Resolve(key, base)) return ERROR_INVALID_HANDLE;
-    Path sub;
-    if (!talrec::registry::SplitPath(subKey, sub)) return ERROR_INVALID_PARAMETER;
-    if (!sub.empty() && (base.access & KEY_CREATE_SUB_KEY) == 0) return ERROR_ACCESS_DENIED;
-    Path full = Join(base.path, sub);
+    SubKey at;
+    if (LSTATUS rc = ResolveSubKey(key, subKey, at); rc != ERROR_SUCCESS) return rc;
+    if (!at.self && (at.base.access & KEY_CREATE_SUB_KEY) == 0) return ERROR_ACCESS_DENIED;
 
     // Most creations find the key there already; that needs no lock and no write.
     Key root;
     LSTATUS rc = talrec::registry::Load(root);
     if (rc != ERROR_SUCCESS && rc != ERROR_BADDB) return rc;
     bool created = false;
-    if (rc == ERROR_SUCCESS && talrec::registry::Find(root, full) != nullptr &&
-        talrec::registry::Find(root, base.path) != nullptr) {
+    if (rc == ERROR_SUCCESS && talrec::registry::Find(root, at.full) != nullptr &&
+        talrec::registry::Find(root, at.base.path) != nullptr) {
         created = false;
     } else {
         rc = talrec::registry::Modify([&](Key& current, bool& changed) -> DWORD {
-            if (talrec::registry::Find(current, base.path) == nullptr) return ERROR_KEY_DELETED;
-            talrec::registry::Create(current, full, created);
+            if (talrec::registry::Find(current, at.base.path) == nullptr) return ERROR_KEY_DELETED;
+            talrec::registry::Create(current, at.full, created);
             changed = created;
             return ERROR_SUCCESS;
         });
@@ -128,7 +171,7 @@ LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM des
     }
     if (disposition != nullptr)
         *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-    *result = NewHandle(std::move(full), desired);
+    *result = NewHandle(std::move(at.full), desired);
     return ERROR_SUCCESS;
 }
 
@@ -139,13 +182,10 @@ LSTATUS RegCreateKeyA(HKEY key, LPCSTR subKey, PHKEY result) {
 LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM desired, PHKEY result) {
     if (result == nullptr) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
-    OpenKey base;
-    if (!Resolve(key, base)) return ERROR_INVALID_HANDLE;
     Key root;
-    if (LSTATUS rc = talrec::registry::Load(root); rc != ERROR_SUCCESS) return rc;
     Path full;
     const Key* found;
-    if (LSTATUS rc = Locate(root, base, subKey, full, found); rc != ERROR_SUCCESS) return rc;
+    if (LSTATUS rc = LoadSubKey(key, subKey, root, full, found); rc != ERROR_SUCCESS) return rc;
     *result = NewHandle(std::move(full), desired);
     return ERROR_SUCCESS;
 }
@@ -184,12 +224,9 @@ LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE
 
 LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD, LPDWORD type, LPBYTE data,
                          LPDWORD size) {
-    OpenKey base;
-    if (!Resolve(key, base)) return ERROR_INVALID_HANDLE;
     Key root;
-    if (LSTATUS rc = talrec::registry::Load(root); rc != ERROR_SUCCESS) return rc;
-    const Key* found = talrec::registry::Find(root, base.path);
-    if (found == nullptr) return ERROR_KEY_DELETED;
+    const Key* found;
+    if (LSTATUS rc = LoadOpenKey(key, root, found); rc != ERROR_SUCCESS) return rc;
     auto it = found->values.find(std::string_view(valueName != nullptr ? valueName : ""));
     if (it == found->values.end()) return ERROR_FILE_NOT_FOUND;
     return CopyOut(it->second, type, data, size);
@@ -197,17 +234,14 @@ LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD, LPDWORD type, LPBY
 
 LSTATUS RegSetValueA(HKEY key, LPCSTR subKey, DWORD type, LPCSTR data, DWORD) {
     if (type != REG_SZ || data == nullptr) return ERROR_INVALID_PARAMETER;
-    OpenKey base;
-    if (!Resolve(key, base)) return ERROR_INVALID_HANDLE;
-    Path sub;
-    if (!talrec::registry::SplitPath(subKey, sub)) return ERROR_INVALID_PARAMETER;
-    if ((base.access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
-    Path full = Join(base.path, sub);
+    SubKey at;
+    if (LSTATUS rc = ResolveSubKey(key, subKey, at); rc != ERROR_SUCCESS) return rc;
+    if ((at.base.access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
     Value value{REG_SZ, data};
     return talrec::registry::Modify([&](Key& root, bool& changed) -> DWORD {
-        if (talrec::registry::Find(root, base.path) == nullptr) return ERROR_KEY_DELETED;
+        if (talrec::registry::Find(root, at.base.path) == nullptr) return ERROR_KEY_DELETED;
         bool created;
-        Key* target = talrec::registry::Create(root, full, created);
+        Key* target = talrec::registry::Create(root, at.full, created);
         auto it = target->values.find(std::string_view());
         if (!created && it != target->values.end() && it->second == value) return ERROR_SUCCESS;
         target->values[""] = value;
@@ -217,13 +251,10 @@ LSTATUS RegSetValueA(HKEY key, LPCSTR subKey, DWORD type, LPCSTR data, DWORD) {
 }
 
 LSTATUS RegQueryValueA(HKEY key, LPCSTR subKey, LPSTR data, LONG* size) {
-    OpenKey base;
-    if (!Resolve(key, base)) return ERROR_INVALID_HANDLE;
     Key root;
-    if (LSTATUS rc = talrec::registry::Load(root); rc != ERROR_SUCCESS) return rc;
     Path full;
     const Key* found;
-    if (LSTATUS rc = Locate(root, base, subKey, full, found); rc != ERROR_SUCCESS) return rc;
+    if (LSTATUS rc = LoadSubKey(key, subKey, root, full, found); rc != ERROR_SUCCESS) return rc;
     Value text{REG_SZ, ""};
     if (auto it = found->values.find(std::string_view()); it != found->values.end()) {
         if (it->second.type != REG_SZ && it->second.type != REG_EXPAND_SZ)
@@ -253,38 +284,26 @@ LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName) {
 
 LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey) {
     if (subKey == nullptr || *subKey == '\0') return ERROR_INVALID_PARAMETER;
-    OpenKey base;
-    if (!Resolve(key, base)) return ERROR_INVALID_HANDLE;
-    Path sub;
-    if (!talrec::registry::SplitPath(subKey, sub)) return ERROR_INVALID_PARAMETER;
-    Path full = Join(base.path, sub);
-    return talrec::registry::Modify([&](Key& root, bool& changed) -> DWORD {
-        if (talrec::registry::Find(root, base.path) == nullptr) return ERROR_KEY_DELETED;
-        Key* target = talrec::registry::Find(root, full);
-        if (target == nullptr) return ERROR_FILE_NOT_FOUND;
-        if (!target->subkeys.empty()) return ERROR_ACCESS_DENIED;
-        talrec::registry::Remove(root, full);
+    SubKey at;
+    if (LSTATUS rc = ResolveSubKey(key, subKey, at); rc != ERROR_SUCCESS) return rc;
+    return ModifyExisting(at, [&](Key& root, Key& target, bool& changed) -> DWORD {
+        if (!target.subkeys.empty()) return ERROR_ACCESS_DENIED;
+        talrec::registry::Remove(root, at.full);
         changed = true;
         return ERROR_SUCCESS;
     });
 }
 
 LSTATUS RegDeleteTreeA(HKEY key, LPCSTR subKey) {
-    OpenKey base;
-    if (!Resolve(key, base)) return ERROR_INVALID_HANDLE;
-    Path sub;
-    if (!talrec::registry::SplitPath(subKey, sub)) return ERROR_INVALID_PARAMETER;
-    Path full = Join(base.path, sub);
-    return talrec::registry::Modify([&](Key& root, bool& changed) -> DWORD {
-        if (talrec::registry::Find(root, base.path) == nullptr) return ERROR_KEY_DELETED;
-        Key* target = talrec::registry::Find(root, full);
-        if (target == nullptr) return ERROR_FILE_NOT_FOUND;
-        if (sub.empty()) {
-            changed = !target->values.empty() || !target->subkeys.empty();
-            target->values.clear();
-            target->subkeys.clear();
+    SubKey at;
+    if (LSTATUS rc = ResolveSubKey(key, subKey, at); rc != ERROR_SUCCESS) return rc;
+    return ModifyExisting(at, [&](Key& root, Key& target, bool& changed) -> DWORD {
+        if (at.self) {
+            changed = !target.values.empty() || !target.subkeys.empty();
+            target.values.clear();
+            target.subkeys.clear();
         } else {
-            talrec::registry::Remove(root, full);
+            talrec::registry::Remove(root, at.full);
             changed = true;
         }
         return ERROR_SUCCESS;
@@ -293,12 +312,9 @@ LSTATUS RegDeleteTreeA(HKEY key, LPCSTR subKey) {
 
 LSTATUS RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD, LPSTR keyClass,
                       LPDWORD classSize, _FILETIME*) {
-    OpenKey base;
-    if (!Resolve(key, base)) return ERROR_INVALID_HANDLE;
     Key root;
-    if (LSTATUS rc = talrec::registry::Load(root); rc != ERROR_SUCCESS) return rc;
-    const Key* found = talrec::registry::Find(root, base.path);
-    if (found == nullptr) return ERROR_KEY_DELETED;
+    const Key* found;
+    if (LSTATUS rc = LoadOpenKey(key, root, found); rc != ERROR_SUCCESS) return rc;
     if (index >= found->subkeys.size()) return ERROR_NO_MORE_ITEMS;
     auto it = found->subkeys.begin();
     std::advance(it, index);
@@ -311,12 +327,9 @@ LSTATUS RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWO
 
 LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameSize, LPDWORD,
                       LPDWORD type, LPBYTE data, LPDWORD dataSize) {
-    OpenKey base;
-    if (!Resolve(key, base)) return ERROR_INVALID_HANDLE;
     Key root;
-    if (LSTATUS rc = talrec::registry::Load(root); rc != ERROR_SUCCESS) return rc;
-    const Key* found = talrec::registry::Find(root, base.path);
-    if (found == nullptr) return ERROR_KEY_DELETED;
+    const Key* found;
+    if (LSTATUS rc = LoadOpenKey(key, root, found); rc != ERROR_SUCCESS) return rc;
     if (index >= found->values.size()) return ERROR_NO_MORE_ITEMS;
     auto it = found->values.begin();
     std::advance(it, index);

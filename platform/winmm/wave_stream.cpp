@@ -339,47 +339,48 @@ void Stream::StepPlayback(std::unique_lock<std::mutex>& l) {
         }
         return;
     }
-    auto cur = std::find_if(queue_.begin(), queue_.end(),
-                            [&](const Queued& q) { return q.end > written_; });
-    if (cur == queue_.end()) {
+    DWORD frames = 0;
+    const long n = WriteUnwritten(l, frames);
+    if (frames == 0) {
+        // Every queued frame is with the device: wait until the first buffer is heard.
         const DWORD toHear = static_cast<DWORD>(queue_.front().end - heard_);
         WaitOnDevice(l, [&] { endpoint_->WaitHeard(toHear); });
         return;
     }
-    const BYTE* src =
-        reinterpret_cast<const BYTE*>(cur->h->lpData) + (written_ - cur->begin) * align_;
-    const DWORD frames = static_cast<DWORD>(cur->end - written_);
-    l.unlock();
-    const long n = endpoint_->Transfer(const_cast<BYTE*>(src), frames);
-    l.lock();
-    if (n < 0) {
-        Lose(l);
-        return;
-    }
-    written_ += static_cast<DWORD>(n);
     if (n == 0) WaitOnDevice(l, [&] { endpoint_->Wait(frames); });
 }
 
 // Device thread, mu_ held: hands the device every frame it can take now, without waiting,
 // so that a pause, reset or position sees all that has been heard until this moment.
 void Stream::CatchUpPlayback(std::unique_lock<std::mutex>& l) {
-    for (;;) {
-        auto cur = std::find_if(queue_.begin(), queue_.end(),
-                                [&](const Queued& q) { return q.end > written_; });
-        if (cur == queue_.end() || lost_) return;
-        const BYTE* src =
-            reinterpret_cast<const BYTE*>(cur->h->lpData) + (written_ - cur->begin) * align_;
-        const DWORD frames = static_cast<DWORD>(cur->end - written_);
-        l.unlock();
-        const long n = endpoint_->Transfer(const_cast<BYTE*>(src), frames);
-        l.lock();
-        if (n < 0) {
-            Lose(l);
-            return;
-        }
-        written_ += static_cast<DWORD>(n);
-        if (static_cast<DWORD>(n) < frames) return;
+    while (!lost_) {
+        DWORD frames = 0;
+        const long n = WriteUnwritten(l, frames);
+        if (frames == 0 || n < 0 || static_cast<DWORD>(n) < frames) return;
     }
+}
+
+// Device thread, mu_ held: offers the device the frames of the first queued buffer not yet
+// wholly handed over, from where the last transfer stopped. `offered` is how many (0: every
+// queued frame is handed over already, and nothing is transferred). Returns the frames the
+// device took, or -1 when it is gone (then every buffer has been handed back).
+long Stream::WriteUnwritten(std::unique_lock<std::mutex>& l, DWORD& offered) {
+    auto cur = std::find_if(queue_.begin(), queue_.end(),
+                            [&](const Queued& q) { return q.end > written_; });
+    offered = 0;
+    if (cur == queue_.end()) return 0;
+    const BYTE* src =
+        reinterpret_cast<const BYTE*>(cur->h->lpData) + (written_ - cur->begin) * align_;
+    offered = static_cast<DWORD>(cur->end - written_);
+    l.unlock();
+    const long n = endpoint_->Transfer(const_cast<BYTE*>(src), offered);
+    l.lock();
+    if (n < 0) {
+        Lose(l);
+        return -1;
+    }
+    written_ += static_cast<DWORD>(n);
+    return n;
 }
 
 // Device thread, mu_ held: hands back, in order, the playback buffers whose frames have all

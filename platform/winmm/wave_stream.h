@@ -83,6 +83,7 @@ class Stream {
     long FillFront(std::unique_lock<std::mutex>& l);
     void CompleteHeard(std::unique_lock<std::mutex>& l);
     void CatchUpPlayback(std::unique_lock<std::mutex>& l);
+    long WriteUnwritten(std::unique_lock<std::mutex>& l, DWORD& offered);
     void HandBack(std::unique_lock<std::mutex>& l);
     void HandBackAll(std::unique_lock<std::mutex>& l);
     void Lose(std::unique_lock<std::mutex>& l);
