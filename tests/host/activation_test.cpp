@@ -8,8 +8,6 @@
 #include "host/BridgeClient.h"
 #include "support/TempDir.h"
 
-extern char** environ;
-
 using namespace talrec::test;
 using namespace std::chrono_literals;
 
@@ -86,15 +84,14 @@ TEST_F(SocketActivation, RefusesDescriptorsThatAreNotLoopbackListeningSockets) {
     boost::asio::io_context io;
     tcp::acceptor peer(io, tcp::endpoint(kLoopback, 0));
     const std::string handOver = "LISTEN_PID=$$ LISTEN_FDS=1 exec \"$0\" \"$@\"";
+    const std::string fd3 = "descriptor 3 from the service manager ";
+    const std::string peerPort = std::to_string(peer.local_endpoint().port());
     const std::pair<std::vector<std::string>, std::string> cases[] = {
-        {{"sh", "-c", handOver + " 3</dev/null"},
-         "descriptor 3 from the service manager is not a socket"},
-        {{"bash", "-c",
-          "exec 3<>/dev/tcp/127.0.0.1/" + std::to_string(peer.local_endpoint().port()) + "; " +
-              handOver},
-         "descriptor 3 from the service manager is a TCP socket that does not listen"},
-        {Activator("0.0.0.0:" + port), "descriptor 3 from the service manager listens on 0.0.0.0:" +
-                                           port + ", not on 127.0.0.1 or [::1]"},
+        {{"sh", "-c", handOver + " 3</dev/null"}, fd3 + "is not a socket"},
+        {{"bash", "-c", "exec 3<>/dev/tcp/127.0.0.1/" + peerPort + "; " + handOver},
+         fd3 + "is a TCP socket that does not listen"},
+        {Activator("0.0.0.0:" + port),
+         fd3 + "listens on 0.0.0.0:" + port + ", not on 127.0.0.1 or [::1]"},
     };
     for (const auto& [launcher, says] : cases) {
         std::jthread knock = Knock(static_cast<std::uint16_t>(std::stoi(port)));
