@@ -19,7 +19,6 @@ class SocketActivation : public ::testing::Test {
   protected:
     void SetUp() override {
         std::filesystem::create_directories(tmp_ / "data/quorvex");
-        std::filesystem::create_directories(tmp_ / "run");
         ASSERT_EQ(RunCommand({BinDir() + "/talrec", "register"}, env_), 0);
     }
     // The activator listening on `at`, passing on this test's environment (it passes none).

@@ -35,9 +35,8 @@ done
 [ "$status" -eq 0 ] || exit 1
 
 units="$prefix/lib/systemd/user"
-mkdir -p "$scratch/run"
 if ! said=$(cd "$units" && grep -qxF "ExecStart=$prefix/bin/talrec serve" talrec.service &&
-            XDG_RUNTIME_DIR="$scratch/run" systemd-analyze --user verify talrec.socket \
+            XDG_RUNTIME_DIR="$scratch" systemd-analyze --user verify talrec.socket \
               talrec.service 2>&1) || [ -n "$said" ]; then
   echo "install_test: the systemd units do not run $prefix/bin/talrec serve or fail verify: $said" >&2
   exit 1
