@@ -37,8 +37,9 @@ packages=(
   nlohmann-json3-dev libgtest-dev libgmock-dev
 )
 if [ "$product" = no ]; then
-  # What the tests run beside the product: reference tools, a browser and its driver's Node.js.
-  packages+=(ffmpeg sox alsa-utils locales chromium nodejs)
+  # What the tests run beside the product: reference tools, a browser and its driver's Node.js,
+  # and systemd's socket activation and unit checks.
+  packages+=(ffmpeg sox alsa-utils locales chromium nodejs systemd)
   # Node.js from another source brings its own npm (and conflicts with Debian's).
   command -v npm >/dev/null 2>&1 || packages+=(npm)
 fi

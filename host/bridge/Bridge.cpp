@@ -173,8 +173,12 @@ bool Bridge::Start(std::string& error) {
         server_->Close(id, platform::kCloseUnsupportedData, "JSON-RPC comes in text messages");
     };
     handlers.onClose = [this](std::uint64_t id, std::uint16_t code) { OnClose(id, code); };
-    server_ =
-        platform::LoopServer::Start(options_.port, std::move(handlers), options_.limits, error);
+    handlers.onIdle = options_.onIdle;
+    server_ = options_.sockets.empty()
+                  ? platform::LoopServer::Start(options_.port, std::move(handlers), options_.limits,
+                                                error)
+                  : platform::LoopServer::Adopt(options_.sockets, std::move(handlers),
+                                                options_.limits, error);
     return server_ != nullptr;
 }
 

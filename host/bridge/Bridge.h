@@ -28,6 +28,10 @@ class RpcSession;
 
 struct BridgeOptions {
     std::uint16_t port = 47615;
+    // Listening sockets handed over by a service manager: served instead of opening `port`.
+    std::vector<int> sockets;
+    // On the loop's thread, after limits.idleTimeout without a connection (when set).
+    std::function<void()> onIdle;
     std::vector<std::string> allowedOrigins;  // normalised (NormalizeOrigin)
     std::string token;
     std::string progId;

@@ -1,6 +1,9 @@
 // talrec serve: the browser bridge (host/Bridge.h) on the main thread's message loop. Prints
 // the address to open, writes serve.json for other programs into a folder of the user's own,
-// and on SIGINT or SIGTERM closes every connection, removes its serve.json and exits 0.
+// and on SIGINT or SIGTERM closes every connection, removes its serve.json and exits 0. Started
+// by a service manager with its listening sockets, it serves those, and stops the same way after
+// a quiet spell without any connection, to be started again by the next one.
+#include <chrono>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "host/Commands.h"
 #include "host/bridge/Bridge.h"
@@ -17,6 +21,7 @@
 #include "host/common/TerminalText.h"
 #include "host/rpc/RpcSession.h"
 #include "platform/consoleapi.h"
+#include "platform/ext/activation.h"
 #include "platform/ext/console.h"
 #include "platform/ext/messageloop.h"
 #include "platform/ext/privatefolder.h"
@@ -47,6 +52,30 @@ BOOL OnControlEvent(DWORD) {
     return TRUE;
 }
 
+// Asks the loop to stop the bridge, as a signal does; on the loop's thread.
+void StopWhenIdle() {
+    std::fprintf(stderr, "talrec serve: no connection for a while; stopping until the next one\n");
+    std::optional<MessageLoop::Poster> poster;
+    {
+        std::lock_guard lock(g_mutex);
+        poster = g_poster;
+    }
+    if (!poster || g_bridge == nullptr) return;
+    g_bridge->Stop([poster = *poster] { poster.Quit(0); });
+}
+
+// How long a bridge started by the service manager waits for a connection before it stops:
+// 10 minutes, or TALREC_SERVE_IDLE_SECONDS (for tests).
+std::chrono::milliseconds IdleTime() {
+    std::chrono::milliseconds time = std::chrono::minutes(10);
+    if (const char* text = std::getenv("TALREC_SERVE_IDLE_SECONDS"); text && *text) {
+        char* end = nullptr;
+        const long seconds = std::strtol(text, &end, 10);
+        if (*end == '\0' && seconds > 0 && seconds <= 86400) time = std::chrono::seconds(seconds);
+    }
+    return time;
+}
+
 constexpr char kStateFile[] = "serve.json";
 
 // The folder of serve.json: $XDG_RUNTIME_DIR/talrec, else ~/.cache/talrec.
@@ -73,6 +102,13 @@ std::optional<nlohmann::json> RunningBridge(const talrec::platform::PrivateFolde
 }
 
 int RunServe(const Arguments& arguments) {
+    // First of all, as it changes the environment.
+    std::string error;
+    std::optional<std::vector<int> > sockets = talrec::platform::ActivatedSockets(error);
+    if (!sockets) {
+        std::fprintf(stderr, "talrec serve: %s\n", TerminalText(error).c_str());
+        return 1;
+    }
     // Before any thread starts, so that every thread leaves the signals to the platform's.
     SetConsoleCtrlHandler(OnControlEvent, TRUE);
     BridgeOptions options;
@@ -95,11 +131,15 @@ int RunServe(const Arguments& arguments) {
         options.allowedOrigins.push_back(*origin);
     }
     std::setlocale(LC_ALL, "");
+    if (!sockets->empty()) {
+        options.sockets = std::move(*sockets);
+        options.limits.idleTimeout = IdleTime();
+        options.onIdle = StopWhenIdle;
+    }
     options.token = NewToken();
     NoteWaitingRecordings("serve");
 
     // The token is written only into a folder no other user can read or change.
-    std::string error;
     std::unique_ptr<talrec::platform::PrivateFolder> folder =
         talrec::platform::PrivateFolder::Open(StateFolder(), error);
     if (!folder) {
@@ -150,7 +190,8 @@ int RunServe(const Arguments& arguments) {
             g_bridge = nullptr;
             RpcSession::RemoveMessageBoxRoute();
         } else if (std::optional<nlohmann::json> other = RunningBridge(*folder);
-                   options.port != 0 && other && (*other)["port"] == options.port) {
+                   options.sockets.empty() && options.port != 0 && other &&
+                   (*other)["port"] == options.port) {
             std::fprintf(stderr,
                          "talrec serve: a talrec bridge, pid %lu, already listens on "
                          "127.0.0.1:%u\n",
@@ -182,7 +223,12 @@ const Command kServeCommand = {
     "  'talrec host'; / is a demo page, /talrec.js the client module. --port 0 picks a\n"
     "  free port (default 47615); --allow-origin lets pages of another origin\n"
     "  (scheme://host[:port]) connect. Prints the address to open, with the run's\n"
-    "  token; scripts reach the data folder only. Ctrl-C or SIGTERM stops it.\n",
+    "  token; scripts reach the data folder only. Ctrl-C or SIGTERM stops it.\n"
+    "  To have it always at hand, started on demand by systemd from the installed\n"
+    "  user units (talrec.socket, 127.0.0.1 and [::1] port 47615), type once:\n"
+    "    systemctl --user enable --now talrec.socket\n"
+    "  Started that way it serves the sockets systemd hands over (--port is not used)\n"
+    "  and exits after 10 minutes without a connection.\n",
     kOptions,
     0,
     0,

@@ -74,6 +74,9 @@ struct LoopServerLimits {
     // Bytes queued for a WebSocket peer that does not read; beyond it the connection is
     // dropped (closed as 1006 for the host).
     std::size_t maxQueuedBytes = 16 * 1024 * 1024;
+    // With a positive value, onIdle is called once the server has had no connection this long
+    // (an open WebSocket is one); the clock starts when the last one ends.
+    std::chrono::milliseconds idleTimeout{0};
 };
 
 // WebSocket close codes the host uses.
@@ -105,6 +108,8 @@ struct LoopServerHandlers {
     // kCloseAbnormal when the socket failed or the server stopped it. Send and Close for the
     // id do nothing afterwards.
     std::function<void(std::uint64_t id, std::uint16_t code)> onClose;
+    // No connection for limits.idleTimeout; again after each later quiet spell that long.
+    std::function<void()> onIdle;
 };
 
 class LoopServer {
@@ -114,6 +119,12 @@ class LoopServer {
     // Null with `error` set when the port cannot be had.
     static std::unique_ptr<LoopServer> Start(std::uint16_t port, LoopServerHandlers handlers,
                                              LoopServerLimits limits, std::string& error);
+    // Starts on listening sockets made by another program (a service manager), owned from here
+    // on (closed when this fails). Each must be a TCP socket listening on 127.0.0.1 or [::1],
+    // all on one port; otherwise null with `error` naming the descriptor and what it is.
+    static std::unique_ptr<LoopServer> Adopt(const std::vector<int>& sockets,
+                                             LoopServerHandlers handlers, LoopServerLimits limits,
+                                             std::string& error);
     // Stops at once: sockets are closed without a closing handshake and no handler is called
     // again. On the loop's thread, before its MessageLoop is destroyed.
     ~LoopServer();

@@ -4,9 +4,13 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <strings.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <boost/asio/ip/address.hpp>
 #include <boost/asio/ip/v6_only.hpp>
+#include <cerrno>
+#include <cstring>
 
 #include "platform/http/server_state.h"
 #include "platform/user/window_internal.h"
@@ -24,6 +28,13 @@ std::optional<std::string> HttpRequest::Header(const std::string& name) const {
 
 namespace {
 
+// Connections are handed over once their first bytes are in (or after a second regardless).
+void DeferAccept(tcp::acceptor& acceptor) {
+    const int deferSeconds = 1;
+    setsockopt(acceptor.native_handle(), IPPROTO_TCP, TCP_DEFER_ACCEPT, &deferSeconds,
+               sizeof deferSeconds);
+}
+
 // Opens a listening socket; false with `ec` set when the address or port cannot be had.
 bool Listen(net::io_context& io, const tcp::endpoint& at, std::unique_ptr<tcp::acceptor>& out,
             beast::error_code& ec) {
@@ -34,14 +45,55 @@ bool Listen(net::io_context& io, const tcp::endpoint& at, std::unique_ptr<tcp::a
     if (at.address().is_v6()) acceptor->set_option(net::ip::v6_only(true), ec);
     acceptor->bind(at, ec);
     if (ec) return false;
-    // Connections are handed over once their first bytes are in (or after a second regardless).
-    const int deferSeconds = 1;
-    setsockopt(acceptor->native_handle(), IPPROTO_TCP, TCP_DEFER_ACCEPT, &deferSeconds,
-               sizeof deferSeconds);
+    DeferAccept(*acceptor);
     acceptor->listen(net::socket_base::max_listen_connections, ec);
     if (ec) return false;
     out = std::move(acceptor);
     return true;
+}
+
+std::string Describe(const tcp::endpoint& at) {
+    const std::string host = at.address().to_string();
+    return (at.address().is_v6() ? "[" + host + "]" : host) + ":" + std::to_string(at.port());
+}
+
+// What a handed-over descriptor is when it is not a TCP socket listening on 127.0.0.1 or [::1]
+// (a phrase that follows its name), or empty with `at` set to its address.
+std::string Unfit(int fd, tcp::endpoint& at) {
+    int type = 0;
+    int protocol = 0;
+    int listening = 0;
+    socklen_t size = sizeof type;
+    if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &size) != 0) {
+        return errno == ENOTSOCK ? "is not a socket"
+                                 : std::string("fails: ") + std::strerror(errno);
+    }
+    size = sizeof protocol;
+    getsockopt(fd, SOL_SOCKET, SO_PROTOCOL, &protocol, &size);
+    if (type != SOCK_STREAM || protocol != IPPROTO_TCP) return "is not a TCP socket";
+    size = sizeof listening;
+    if (getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) != 0 || listening == 0) {
+        return "is a TCP socket that does not listen";
+    }
+    sockaddr_storage address{};
+    size = sizeof address;
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+        return std::string("fails: ") + std::strerror(errno);
+    }
+    if (address.ss_family == AF_INET) {
+        const auto* in = reinterpret_cast<const sockaddr_in*>(&address);
+        at = tcp::endpoint(net::ip::address_v4(ntohl(in->sin_addr.s_addr)), ntohs(in->sin_port));
+    } else {
+        const auto* in = reinterpret_cast<const sockaddr_in6*>(&address);
+        net::ip::address_v6::bytes_type bytes;
+        std::memcpy(bytes.data(), in->sin6_addr.s6_addr, bytes.size());
+        at = tcp::endpoint(net::ip::address_v6(bytes), ntohs(in->sin6_port));
+    }
+    if (at.address() != net::ip::make_address("127.0.0.1") &&
+        at.address() != net::ip::make_address("::1")) {
+        return "listens on " + Describe(at) + ", not on 127.0.0.1 or [::1]";
+    }
+    return {};
 }
 
 }  // namespace
@@ -87,7 +139,68 @@ std::unique_ptr<LoopServer> LoopServer::Start(std::uint16_t port, LoopServerHand
         }
     }
     for (auto& acceptor : state->acceptors) state->Accept(*acceptor);
+    state->ArmIdle();
     return std::unique_ptr<LoopServer>(new LoopServer(std::move(state)));
+}
+
+std::unique_ptr<LoopServer> LoopServer::Adopt(const std::vector<int>& sockets,
+                                              LoopServerHandlers handlers, LoopServerLimits limits,
+                                              std::string& error) {
+    auto closeFrom = [&sockets](std::size_t first) {
+        for (std::size_t i = first; i < sockets.size(); ++i) ::close(sockets[i]);
+    };
+    MessageLoopState* loop = window_detail::CurrentLoop();
+    if (loop == nullptr || sockets.empty()) {
+        error = loop == nullptr ? "no message loop on this thread" : "no socket was handed over";
+        closeFrom(0);
+        return nullptr;
+    }
+    std::vector<tcp::endpoint> at(sockets.size());
+    for (std::size_t i = 0; i < sockets.size(); ++i) {
+        std::string why = Unfit(sockets[i], at[i]);
+        if (why.empty() && at[i].port() != at[0].port()) {
+            why = "listens on " + Describe(at[i]) + ", another port than " + Describe(at[0]);
+        }
+        if (!why.empty()) {
+            error = "descriptor " + std::to_string(sockets[i]) + " from the service manager " + why;
+            closeFrom(0);
+            return nullptr;
+        }
+    }
+    auto state = std::make_shared<State>(loop->io);
+    state->handlers = std::move(handlers);
+    state->limits = limits;
+    state->port = at[0].port();
+    for (std::size_t i = 0; i < sockets.size(); ++i) {
+        auto acceptor = std::make_unique<tcp::acceptor>(state->io);
+        beast::error_code ec;
+        acceptor->assign(at[i].protocol(), sockets[i], ec);
+        if (ec) {
+            error = "cannot take descriptor " + std::to_string(sockets[i]) + ": " + ec.message();
+            closeFrom(i);  // those before are the acceptors' and close with them
+            return nullptr;
+        }
+        DeferAccept(*acceptor);
+        state->acceptors.push_back(std::move(acceptor));
+    }
+    for (auto& acceptor : state->acceptors) state->Accept(*acceptor);
+    state->ArmIdle();
+    return std::unique_ptr<LoopServer>(new LoopServer(std::move(state)));
+}
+
+void LoopServer::State::ArmIdle() {
+    if (limits.idleTimeout.count() <= 0 || stopped || stopping || !connections.empty() ||
+        !refusing.empty()) {
+        return;
+    }
+    if (!idleTimer) idleTimer = std::make_unique<net::steady_timer>(io);
+    const std::uint64_t round = ++idleRound;
+    idleTimer->expires_after(limits.idleTimeout);
+    idleTimer->async_wait([self = shared_from_this(), round](beast::error_code ec) {
+        if (ec || round != self->idleRound || self->stopped || self->stopping) return;
+        if (self->handlers.onIdle) self->handlers.onIdle();
+        self->ArmIdle();
+    });
 }
 
 void LoopServer::State::Accept(tcp::acceptor& acceptor) {
@@ -115,6 +228,8 @@ void LoopServer::State::Accept(tcp::acceptor& acceptor) {
                 self->refusing.emplace(id, connection);
                 connection->Start();
             }  // else the socket closes as it goes out of scope
+            self->Busy();
+            self->ArmIdle();  // when the table is empty all the same
             self->Accept(acceptor);
         });
 }
@@ -140,6 +255,7 @@ void LoopServer::State::Ended(std::uint64_t id) {
     connections.erase(id);
     refusing.erase(id);
     if (stopping && connections.empty() && refusing.empty()) FinishStop();
+    ArmIdle();
 }
 
 void LoopServer::State::FinishStop() {
@@ -164,6 +280,7 @@ LoopServer::~LoopServer() {
     for (auto& [id, connection] : connections) connection->Finish(kCloseAbnormal, false);
     for (auto& [id, connection] : refusing) connection->Finish(kCloseAbnormal, false);
     if (state_->stopTimer) state_->stopTimer->cancel();
+    if (state_->idleTimer) state_->idleTimer->cancel();
     state_->stopDone = nullptr;
 }
 

@@ -53,8 +53,15 @@ struct LoopServer::State : std::enable_shared_from_this<LoopServer::State> {
     bool stopping = false;
     std::function<void()> stopDone;
     std::unique_ptr<boost::asio::steady_timer> stopTimer;
+    // The quiet spell after which onIdle runs; each arming or disarming makes the waits begun
+    // before it stale.
+    std::unique_ptr<boost::asio::steady_timer> idleTimer;
+    std::uint64_t idleRound = 0;
 
     void Accept(http_detail::tcp::acceptor& acceptor);
+    // Starts the idle clock when the table is empty and the host asked for one; Busy stops it.
+    void ArmIdle();
+    void Busy() { ++idleRound; }
     // Before a connection is added: drops those waiting longest for their request head while
     // the waiting ones fill their share or the table is full.
     void MakeRoom();

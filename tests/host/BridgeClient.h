@@ -41,8 +41,9 @@ inline void SetSocketTimeout(tcp::socket& socket, int seconds = 30) {
 
 class ServeProcess {
   public:
+    // `launcher`, when given, runs first with talrec's command line as its arguments.
     ServeProcess(const std::map<std::string, std::string>& env, const std::string& stderrPath,
-                 std::vector<std::string> args = {}) {
+                 std::vector<std::string> args = {}, std::vector<std::string> launcher = {}) {
         int out[2];
         if (pipe(out) != 0) return;
         pid_ = fork();
@@ -53,11 +54,13 @@ class ServeProcess {
             dup2(err, STDERR_FILENO);
             close(out[0]);
             std::string program = BinDir() + "/talrec";
-            std::vector<char*> argv{const_cast<char*>(program.c_str()), const_cast<char*>("serve"),
-                                    const_cast<char*>("--port"), const_cast<char*>("0")};
+            std::vector<char*> argv;
+            for (auto& a : launcher) argv.push_back(a.data());
+            argv.insert(argv.end(), {const_cast<char*>(program.c_str()), const_cast<char*>("serve"),
+                                     const_cast<char*>("--port"), const_cast<char*>("0")});
             for (auto& a : args) argv.push_back(a.data());
             argv.push_back(nullptr);
-            execv(argv[0], argv.data());
+            execvp(argv[0], argv.data());
             _exit(127);
         }
         close(out[1]);

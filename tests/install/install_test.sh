@@ -2,7 +2,8 @@
 # Installs the build into a scratch prefix and runs the installed `talrec demo` on the virtual
 # device, with nothing from the build folder on its way: no TALREC_SYSTEM_DIR, no library path,
 # so the program must find the module in ../lib and the module the audio-writer component
-# beside itself. Fails when a file is missing, a run path is absolute, or the demo fails.
+# beside itself. Fails when a file is missing, a run path is absolute, the systemd user units
+# do not start the installed program or systemd finds fault with them, or the demo fails.
 #   install_test.sh CMAKE BUILD_DIR
 set -euo pipefail
 cmake=$1
@@ -32,6 +33,14 @@ for f in bin/talrec lib/TalRecorderForDvRecUp.ocx lib/libtalrec_platform.so \
   done
 done
 [ "$status" -eq 0 ] || exit 1
+
+units="$prefix/lib/systemd/user"
+if ! said=$(cd "$units" && grep -qxF "ExecStart=$prefix/bin/talrec serve" talrec.service &&
+            XDG_RUNTIME_DIR="$scratch" systemd-analyze --user verify talrec.socket \
+              talrec.service 2>&1) || [ -n "$said" ]; then
+  echo "install_test: the systemd units do not run $prefix/bin/talrec serve or fail verify: $said" >&2
+  exit 1
+fi
 
 mkdir -p "$scratch/data"
 log="$scratch/demo.log"
