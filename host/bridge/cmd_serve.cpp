@@ -14,6 +14,7 @@
 #include "host/bridge/BridgePolicy.h"
 #include "host/common/ControlClass.h"
 #include "host/common/DebugRoute.h"
+#include "host/common/Pairings.h"
 #include "host/common/TerminalText.h"
 #include "host/rpc/RpcSession.h"
 #include "platform/consoleapi.h"
@@ -96,6 +97,7 @@ int RunServe(const Arguments& arguments) {
     }
     std::setlocale(LC_ALL, "");
     options.token = NewToken();
+    options.pairingsFolder = PairingStore::DefaultFolder();
     NoteWaitingRecordings("serve");
 
     // The token is written only into a folder no other user can read or change.
