@@ -1,6 +1,7 @@
 #include "host/bridge/Bridge.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <set>
 
 #include "control/StateStrings.h"
@@ -205,15 +206,8 @@ bool Bridge::Start(std::string& error) {
     server_ =
         platform::LoopServer::Start(options_.port, std::move(handlers), options_.limits, error);
     if (server_ == nullptr) return false;
-    if (!options_.pairingsFolder.empty() && !pairings_) {
-        std::string why;
-        pairings_ = PairingStore::Open(options_.pairingsFolder, why);
-        if (!pairings_) {
-            std::fprintf(stderr, "talrec serve: %s; paired origins are not accepted\n",
-                         TerminalText(why).c_str());
-        }
-    }
-    if (pairings_ && timer_ == nullptr) {
+    CheckPairings();
+    if (!options_.pairingsFolder.empty() && timer_ == nullptr) {
         WNDCLASSA wc{};
         wc.lpfnWndProc = TimerWindowProc;
         wc.lpszClassName = kTimerClass;
@@ -235,6 +229,17 @@ void Bridge::Stop(std::function<void()> done) {
 }
 
 void Bridge::CheckPairings() {
+    // The folder is made by the first pairing, not by the bridge.
+    if (!pairings_ && !pairingsRefused_ && !options_.pairingsFolder.empty() &&
+        std::filesystem::is_directory(options_.pairingsFolder)) {
+        std::string why;
+        pairings_ = PairingStore::Open(options_.pairingsFolder, why);
+        if (!pairings_) {
+            pairingsRefused_ = true;
+            std::fprintf(stderr, "talrec serve: %s; paired origins are not accepted\n",
+                         TerminalText(why).c_str());
+        }
+    }
     if (!pairings_) return;
     pairings_->Refresh();
     for (auto& [id, client] : clients_) {

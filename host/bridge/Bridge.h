@@ -80,7 +80,8 @@ class Bridge {
     BridgeOptions options_;
     std::unique_ptr<DebugRoute> debug_;  // ends last, after every control
     std::unique_ptr<platform::LoopServer> server_;
-    std::unique_ptr<PairingStore> pairings_;
+    std::unique_ptr<PairingStore> pairings_;  // once its folder exists
+    bool pairingsRefused_ = false;            // the folder is no private folder: said once
     HWND timer_ = nullptr;  // a message-only window whose timer runs CheckPairings
     std::map<std::uint64_t, std::unique_ptr<Client>> clients_;
     // Clients closed while one of their own calls runs; destroyed once it has returned.

@@ -87,6 +87,7 @@ class PairingTest : public ::testing::Test {
 TEST_F(PairingTest, APairedTokenHoldsForItsOriginOnlyUntilRevoked) {
     const std::string app = "https://app.example";
     std::string out;
+    EXPECT_FALSE(std::filesystem::exists(tmp_ / "config")) << "made by the first pairing only";
     ASSERT_EQ(Pair("--allow HTTPS://App.Example/", out), 0) << err;
     const std::string token = out.substr(0, out.find('\n'));
     ASSERT_EQ(token.size(), 64u) << out;
