@@ -9,8 +9,9 @@ namespace talrec::host {
 
 std::span<const Command* const> AllCommands() {
     static constexpr const Command* kCommands[] = {
-        &kDemoCommand,     &kRecordCommand,     &kRecoverCommand, &kPlayCommand,  &kDevicesCommand,
-        &kRegisterCommand, &kUnregisterCommand, &kHostCommand,    &kServeCommand, &kConvertCommand,
+        &kDemoCommand,    &kRecordCommand,   &kRecoverCommand,    &kPlayCommand,
+        &kDevicesCommand, &kRegisterCommand, &kUnregisterCommand, &kHostCommand,
+        &kServeCommand,   &kPairCommand,     &kConvertCommand,
     };
     return kCommands;
 }

@@ -1,6 +1,7 @@
 #include "host/bridge/Bridge.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <set>
 
 #include "control/StateStrings.h"
@@ -9,10 +10,13 @@
 #include "host/bridge/WebAssets.h"
 #include "host/common/ComContainer.h"
 #include "host/common/DebugRoute.h"
+#include "host/common/Pairings.h"
+#include "host/common/Sha256.h"
 #include "host/common/TerminalText.h"
 #include "host/rpc/RpcSession.h"
 #include "platform/ext/console.h"
 #include "platform/oaidl.h"
+#include "platform/winuser.h"
 #include "storage/DataFolder.h"
 
 namespace talrec::host {
@@ -33,6 +37,24 @@ HttpResponse Plain(int status, const std::string& text) {
     response.headers = {{"Content-Type", "text/plain; charset=utf-8"}};
     response.body = text + "\n";
     return response;
+}
+
+constexpr char kTimerClass[] = "talrec.bridge.pairings";
+
+// The pairings timer's window: each tick runs the bridge's check.
+LRESULT TimerWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_CREATE) {
+        const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
+        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        return 0;
+    }
+    if (message == WM_TIMER) {
+        if (auto* bridge = reinterpret_cast<Bridge*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA))) {
+            bridge->CheckPairings();
+        }
+        return 0;
+    }
+    return DefWindowProcA(hwnd, message, wParam, lParam);
 }
 
 }  // namespace
@@ -110,6 +132,10 @@ class RecordingNotice {
 
 struct Bridge::Client {
     std::uint64_t id = 0;
+    // For a connection opened with a pairing's token: its origin and the token's digest.
+    std::string pairedOrigin;
+    std::string pairedDigest;
+    bool revoked = false;
     std::unique_ptr<RpcSession> session;
     std::unique_ptr<RecordingNotice> notice;
 };
@@ -127,6 +153,10 @@ Bridge::~Bridge() {
     for (auto& client : closed_) Destroy(std::move(client));
     closed_.clear();
     server_.reset();
+    if (timer_ != nullptr) {
+        DestroyWindow(timer_);
+        UnregisterClassA(kTimerClass, nullptr);
+    }
 }
 
 void Bridge::Destroy(std::unique_ptr<Client> client) {
@@ -179,7 +209,18 @@ bool Bridge::Start(std::string& error) {
                                                 error)
                   : platform::LoopServer::Adopt(options_.sockets, std::move(handlers),
                                                 options_.limits, error);
-    return server_ != nullptr;
+    if (server_ == nullptr) return false;
+    CheckPairings();
+    if (!options_.pairingsFolder.empty() && timer_ == nullptr) {
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = TimerWindowProc;
+        wc.lpszClassName = kTimerClass;
+        RegisterClassA(&wc);
+        timer_ = CreateWindowExA(0, kTimerClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
+                                 this);
+        if (timer_ != nullptr) SetTimer(timer_, 1, 1000, nullptr);
+    }
+    return true;
 }
 
 std::uint16_t Bridge::Port() const {
@@ -191,17 +232,55 @@ void Bridge::Stop(std::function<void()> done) {
     server_->Stop(platform::kCloseGoingAway, std::chrono::seconds(3), std::move(done));
 }
 
+void Bridge::CheckPairings() {
+    // The folder is made by the first pairing, not by the bridge.
+    if (!pairings_ && !pairingsRefused_ && !options_.pairingsFolder.empty() &&
+        std::filesystem::is_directory(options_.pairingsFolder)) {
+        std::string why;
+        pairings_ = PairingStore::Open(options_.pairingsFolder, why);
+        if (!pairings_) {
+            pairingsRefused_ = true;
+            std::fprintf(stderr, "talrec serve: %s; paired origins are not accepted\n",
+                         TerminalText(why).c_str());
+        }
+    }
+    if (!pairings_) return;
+    pairings_->Refresh();
+    for (auto& [id, client] : clients_) {
+        if (client->pairedOrigin.empty() || client->revoked) continue;
+        std::optional<Pairing> pairing = pairings_->Find(client->pairedOrigin);
+        if (!pairing || pairing->tokenSha256 != client->pairedDigest) {
+            client->revoked = true;
+            server_->Close(id, kCloseRevoked, "the origin's pairing was revoked");
+        }
+    }
+}
+
+std::optional<std::string> Bridge::PairedOrigin(const HttpRequest& request) const {
+    std::optional<std::string> origin = request.Header("Origin");
+    if (!pairings_ || !origin) return std::nullopt;
+    origin = NormalizeWebOrigin(*origin);
+    if (!origin || !pairings_->Find(*origin)) return std::nullopt;
+    return origin;
+}
+
 // The three checks, in order: Host (403), Origin (403), token (401). An address the bridge
-// does not serve needs no token: it is answered 404 after the first two.
+// does not serve needs no token: it is answered 404 after the first two. The run's token holds
+// for the origins allowed at start (and requests without an Origin); a pairing's token only
+// with its own origin.
 std::optional<HttpResponse> Bridge::Refusal(const HttpRequest& request, bool needsToken) {
     const std::uint16_t port = server_->Port();
     if (!IsLoopbackHost(request.Header("Host"), port)) return Plain(403, "forbidden host");
-    if (!IsAllowedOrigin(request.Header("Origin"), port, options_.allowedOrigins)) {
-        return Plain(403, "forbidden origin");
-    }
+    CheckPairings();
+    const bool allowed = IsAllowedOrigin(request.Header("Origin"), port, options_.allowedOrigins);
+    const std::optional<std::string> paired = PairedOrigin(request);
+    if (!allowed && !paired) return Plain(403, "forbidden origin");
     if (needsToken) {
         std::optional<std::string> token = QueryParam(request.target, "token");
-        if (!token || !TokenMatches(*token, options_.token)) return Plain(401, "token required");
+        const bool runToken = token && allowed && TokenMatches(*token, options_.token);
+        if (!runToken && !(token && paired && pairings_->Verify(*paired, *token))) {
+            return Plain(401, "token required");
+        }
     }
     return std::nullopt;
 }
@@ -265,6 +344,15 @@ void Bridge::OnOpen(std::uint64_t id, const HttpRequest& request) {
     }
     auto client = std::make_unique<Client>();
     client->id = id;
+    // Opened with a pairing's token: bound to that pairing for as long as it lasts.
+    std::optional<std::string> token = QueryParam(request.target, "token");
+    if (std::optional<std::string> paired = PairedOrigin(request);
+        paired &&
+        !(token && TokenMatches(*token, options_.token) &&
+          IsAllowedOrigin(request.Header("Origin"), server_->Port(), options_.allowedOrigins))) {
+        client->pairedOrigin = *paired;
+        client->pairedDigest = Sha256Hex(token.value_or(""));
+    }
     client->notice = std::make_unique<RecordingNotice>(
         request.Header("Origin").value_or("a client without origin"),
         std::set<DISPID>{container->DispatchId("recStop", kLcid),
@@ -285,6 +373,7 @@ void Bridge::OnOpen(std::uint64_t id, const HttpRequest& request) {
         notice->OnCall(result);
     };
     clients_.emplace(id, std::move(client));
+    CheckPairings();  // replaced or revoked since the upgrade was accepted
     // In-place activation: the control's window, and with it its recorder.
     ++handling_;
     session->Container().CreateControlWindow();
@@ -294,8 +383,8 @@ void Bridge::OnOpen(std::uint64_t id, const HttpRequest& request) {
 
 void Bridge::OnText(std::uint64_t id, std::string text) {
     auto it = clients_.find(id);
-    if (it == clients_.end()) return;
-    ShowWrittenOutput(0);  // written outside any call: nobody's
+    if (it == clients_.end() || it->second->revoked) return;  // revoked: nothing more is done
+    ShowWrittenOutput(0);                                     // written outside any call: nobody's
     const DebugOwner owner(id);
     ++handling_;
     it->second->session->Handle(text);

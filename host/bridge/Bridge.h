@@ -24,7 +24,11 @@
 namespace talrec::host {
 
 class DebugRoute;
+class PairingStore;
 class RpcSession;
+
+// The close code of a connection whose origin's pairing was revoked.
+inline constexpr std::uint16_t kCloseRevoked = 4001;
 
 struct BridgeOptions {
     std::uint16_t port = 47615;
@@ -34,6 +38,7 @@ struct BridgeOptions {
     std::function<void()> onIdle;
     std::vector<std::string> allowedOrigins;  // normalised (NormalizeOrigin)
     std::string token;
+    std::string pairingsFolder;  // where pairings.json lies; empty: no pairings
     std::string progId;
     platform::LoopServerLimits limits;
 };
@@ -52,6 +57,10 @@ class Bridge {
     // Closes every connection (their controls destroyed) and then runs `done`.
     void Stop(std::function<void()> done);
 
+    // Reads the pairings again when they changed and closes the connections whose pairing no
+    // longer holds. On the loop's thread; also run by the bridge's own timer.
+    void CheckPairings();
+
   private:
     struct Client;
 
@@ -59,6 +68,8 @@ class Bridge {
     std::optional<platform::HttpResponse> OnUpgrade(const platform::HttpRequest& request);
     std::optional<platform::HttpResponse> Refusal(const platform::HttpRequest& request,
                                                   bool needsToken);
+    // The origin a request's Origin header names when it is paired, normalised.
+    std::optional<std::string> PairedOrigin(const platform::HttpRequest& request) const;
     void OnOpen(std::uint64_t id, const platform::HttpRequest& request);
     void OnText(std::uint64_t id, std::string text);
     void OnClose(std::uint64_t id, std::uint16_t code);
@@ -73,6 +84,9 @@ class Bridge {
     BridgeOptions options_;
     std::unique_ptr<DebugRoute> debug_;  // ends last, after every control
     std::unique_ptr<platform::LoopServer> server_;
+    std::unique_ptr<PairingStore> pairings_;  // once its folder exists
+    bool pairingsRefused_ = false;            // the folder is no private folder: said once
+    HWND timer_ = nullptr;  // a message-only window whose timer runs CheckPairings
     std::map<std::uint64_t, std::unique_ptr<Client>> clients_;
     // Clients closed while one of their own calls runs; destroyed once it has returned.
     std::vector<std::unique_ptr<Client>> closed_;

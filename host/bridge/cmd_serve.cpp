@@ -18,6 +18,7 @@
 #include "host/bridge/BridgePolicy.h"
 #include "host/common/ControlClass.h"
 #include "host/common/DebugRoute.h"
+#include "host/common/Pairings.h"
 #include "host/common/TerminalText.h"
 #include "host/rpc/RpcSession.h"
 #include "platform/consoleapi.h"
@@ -137,6 +138,7 @@ int RunServe(const Arguments& arguments) {
         options.onIdle = StopWhenIdle;
     }
     options.token = NewToken();
+    options.pairingsFolder = PairingStore::DefaultFolder();
     NoteWaitingRecordings("serve");
 
     // The token is written only into a folder no other user can read or change.

@@ -36,6 +36,20 @@ class PrivateFolder {
     std::optional<std::string> Read(const std::string& name) const;
     bool Remove(const std::string& name);
 
+    // Holds the folder's lock while it lives (advisory: it excludes the holders in other
+    // processes and other objects of the same folder), so that a file read, changed and written
+    // again loses nobody else's change meanwhile. Blocks until the lock is had.
+    class Lock {
+      public:
+        explicit Lock(const PrivateFolder& folder);
+        ~Lock();
+        Lock(const Lock&) = delete;
+        Lock& operator=(const Lock&) = delete;
+
+      private:
+        int fd_;
+    };
+
   private:
     PrivateFolder(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
     int fd_;

@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -148,6 +149,15 @@ std::optional<std::string> PrivateFolder::Read(const std::string& name) const {
 
 bool PrivateFolder::Remove(const std::string& name) {
     return unlinkat(fd_, name.c_str(), 0) == 0;
+}
+
+PrivateFolder::Lock::Lock(const PrivateFolder& folder) : fd_(folder.fd_) {
+    while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+    }
+}
+
+PrivateFolder::Lock::~Lock() {
+    flock(fd_, LOCK_UN);
 }
 
 bool ProcessRuns(unsigned long pid) {

@@ -142,7 +142,7 @@ TEST_F(CliFailures, EveryCommandLineIsReadAgainstItsCommand) {
     }
     const std::string list = Talrec("--help").out;
     for (const char* command : {"demo", "record", "recover", "play", "devices", "register",
-                                "unregister", "host", "serve", "convert"}) {
+                                "unregister", "host", "serve", "pair", "convert"}) {
         const Result r = Talrec(std::string(command) + " --help");
         EXPECT_EQ(r.status, 0) << command;
         EXPECT_EQ(r.out.rfind(std::string("usage: talrec ") + command, 0), 0u) << r.out;
