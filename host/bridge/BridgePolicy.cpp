@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <random>
 
 namespace talrec::host {
 namespace {
@@ -54,33 +53,6 @@ bool IsAllowedOrigin(const std::optional<std::string>& origin, std::uint16_t por
         return true;
     }
     return std::find(allowed.begin(), allowed.end(), *value) != allowed.end();
-}
-
-bool TokenMatches(std::string_view given, std::string_view token) {
-    // Every byte of the run's token is compared whatever the given one holds, so the time
-    // tells nothing about how much of it was right.
-    unsigned difference = given.size() == token.size() ? 0u : 1u;
-    for (std::size_t i = 0; i < token.size(); ++i) {
-        unsigned char a = i < given.size() ? static_cast<unsigned char>(given[i]) : 0;
-        difference |= a ^ static_cast<unsigned char>(token[i]);
-    }
-    return difference == 0 && !token.empty();
-}
-
-std::string NewToken() {
-    // The system's random source (getrandom or /dev/urandom behind std::random_device).
-    std::random_device source;
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string out;
-    for (int i = 0; i < 8; ++i) {
-        std::uint32_t word = source();
-        for (int b = 0; b < 4; ++b) {
-            unsigned byte = (word >> (8 * b)) & 0xFF;
-            out.push_back(kDigits[byte >> 4]);
-            out.push_back(kDigits[byte & 0xF]);
-        }
-    }
-    return out;
 }
 
 std::string_view TargetPath(std::string_view target) {

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "host/common/Secrets.h"
+
 namespace talrec::host {
 
 // "127.0.0.1:PORT", "localhost:PORT" or "[::1]:PORT" (the name without regard to case).
@@ -25,12 +27,6 @@ bool IsAllowedOrigin(const std::optional<std::string>& origin, std::uint16_t por
 // The origin as `--allow-origin` takes it: "scheme://host[:port]", lower-cased, without a
 // trailing "/"; nullopt when it is not of that form.
 std::optional<std::string> NormalizeOrigin(std::string_view origin);
-
-// Compares a token given with the run's in time that depends only on the run's token's length.
-bool TokenMatches(std::string_view given, std::string_view token);
-
-// 32 random bytes from the system's random source, as 64 lower-case hex digits.
-std::string NewToken();
 
 // The path of a request target (before "?"), not decoded.
 std::string_view TargetPath(std::string_view target);

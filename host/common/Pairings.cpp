@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <nlohmann/json.hpp>
-#include <random>
 
+#include "host/common/Secrets.h"
 #include "host/common/Sha256.h"
 #include "platform/ext/privatefolder.h"
 
@@ -33,17 +33,6 @@ std::string Now() {
 
 bool HostCharacter(char c) {
     return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.';
-}
-
-// Every byte of both is looked at whatever they hold, so the time says nothing of where they
-// differ.
-bool SameDigest(std::string_view a, std::string_view b) {
-    unsigned difference = a.size() == b.size() ? 0u : 1u;
-    for (std::size_t i = 0; i < b.size(); ++i) {
-        unsigned char x = i < a.size() ? static_cast<unsigned char>(a[i]) : 0;
-        difference |= x ^ static_cast<unsigned char>(b[i]);
-    }
-    return difference == 0 && !b.empty();
 }
 
 }  // namespace
@@ -95,21 +84,6 @@ std::optional<std::string> NormalizeWebOrigin(std::string_view text) {
         }
     }
     return scheme + "://" + std::string(host) + std::string(port);
-}
-
-std::string NewPairingToken() {
-    std::random_device source("/dev/urandom");
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string out;
-    for (int i = 0; i < 8; ++i) {
-        const std::uint32_t word = source();
-        for (int b = 0; b < 4; ++b) {
-            const unsigned byte = (word >> (8 * b)) & 0xFF;
-            out.push_back(kDigits[byte >> 4]);
-            out.push_back(kDigits[byte & 0xF]);
-        }
-    }
-    return out;
 }
 
 std::string PairingStore::DefaultFolder() {
@@ -184,7 +158,7 @@ std::optional<Pairing> PairingStore::Find(const std::string& origin) const {
 }
 
 std::optional<std::string> PairingStore::Pair(const std::string& origin, std::string& error) {
-    std::string token = NewPairingToken();
+    std::string token = NewToken();
     const platform::PrivateFolder::Lock lock(*folder_);
     if (!Load(error)) return std::nullopt;
     std::erase_if(pairings_, [&](const Pairing& p) { return p.origin == origin; });
@@ -214,7 +188,7 @@ bool PairingStore::Revoke(const std::string& origin, std::string& error) {
 bool PairingStore::Verify(const std::string& origin, std::string_view token) {
     Refresh();
     std::optional<Pairing> pairing = Find(origin);
-    if (!pairing || !SameDigest(Sha256Hex(token), pairing->tokenSha256)) return false;
+    if (!pairing || !TokenMatches(Sha256Hex(token), pairing->tokenSha256)) return false;
     // The last use, to the minute: a busy page does not rewrite the file at every request.
     const std::string now = Now();
     if (pairing->lastUsed.substr(0, 16) == now.substr(0, 16)) return true;

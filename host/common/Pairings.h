@@ -31,9 +31,6 @@ struct Pairing {
 // trailing "/" aside). Lower-cased, without the scheme's default port. nullopt otherwise.
 std::optional<std::string> NormalizeWebOrigin(std::string_view text);
 
-// 32 bytes from the system's random source as 64 lower-case hex digits.
-std::string NewPairingToken();
-
 class PairingStore {
   public:
     // $XDG_CONFIG_HOME/talrec, else $HOME/.config/talrec.
