@@ -20,6 +20,23 @@ constexpr Param kVol[] = {{"vol", Type::Long}};
 #define PATH_RULE "inside the data folder or a folder the host grants"
 #define NO_MANAGER "-1 before the control's window exists"
 
+// Members that do the same as another share its text, so each says its results and events.
+#define RECORD_STOP_DOC                                                                      \
+    "Stops the recording, writes its WAV file and fires \"record-stop\" (also when nothing " \
+    "was recording). Returns 0; " NO_MANAGER                                                 \
+    ". When the file cannot be written the call fails "                                      \
+    "with DISP_E_EXCEPTION and fires nothing."
+#define RECORD_PAUSE_DOC                                                                        \
+    "Toggles: pauses a running recording, resumes a paused one, and fires \"record-pause\" in " \
+    "both directions (also when nothing records). Returns 0; " NO_MANAGER "."
+#define PLAY_START_DOC                                                                           \
+    "Plays the sound file and fires \"play-start\"; while a file is paused it resumes that one " \
+    "instead, whatever the path, and fires \"play-resume\". A running recording is stopped and " \
+    "written first, without \"record-stop\". Returns 0 (whether the file plays is not "          \
+    "reported); " NO_MANAGER " or for a path that is not " PATH_RULE                             \
+    " (no event). At the "                                                                       \
+    "file's end EvtPlayStop and then \"play-complete\" follow."
+
 constexpr Member kDispatch[] = {
     {.id = DISPID_TEMPFOLDERPASS,
      .name = "TempFolderPass",
@@ -70,7 +87,7 @@ constexpr Member kDispatch[] = {
      .result = Type::Bstr,
      .params = kErrorCode,
      .handler = &Ctrl::GetErrorString,
-     .doc = "\"Succeeded\" for 0, \"Failed\" for any other result code."},
+     .doc = "\"Succeeded\" for 0, \"Failed\" for any other result code. Fires nothing."},
     {.id = DISPID_RECSTOP,
      .name = "recStop",
      .typeLibName = "recStop",
@@ -78,10 +95,7 @@ constexpr Member kDispatch[] = {
      .result = Type::Long,
      .params = {},
      .handler = &Ctrl::RecordStop,
-     .doc = "Stops the recording, writes its WAV file and fires \"record-stop\" (also when "
-            "nothing was recording). Returns 0; " NO_MANAGER ". When the file cannot be "
-            "written the call fails with DISP_E_EXCEPTION and fires nothing. The same as "
-            "RecordStop."},
+     .doc = RECORD_STOP_DOC " The same as RecordStop."},
     {.id = DISPID_RECORDTOTALFILENAME,
      .name = "RecordTotalFileName",
      .typeLibName = "RecordTotalFileName",
@@ -89,7 +103,8 @@ constexpr Member kDispatch[] = {
      .result = Type::Bstr,
      .params = {},
      .handler = &Ctrl::RecordTotalFileName,
-     .doc = "The last path given to recStart, or to a playback that opened a new file."},
+     .doc = "The last path given to recStart, or to a playback that opened a new file. Fires "
+            "nothing."},
     {.id = DISPID_RECORDFILENAME,
      .name = "RecordFileName",
      .typeLibName = "RecordFileName",
@@ -97,7 +112,8 @@ constexpr Member kDispatch[] = {
      .result = Type::Bstr,
      .params = {},
      .handler = &Ctrl::RecordFileName,
-     .doc = "The file-name part of RecordTotalFileName: what follows its last separator."},
+     .doc = "The file-name part of RecordTotalFileName: what follows its last separator. Fires "
+            "nothing."},
     {.id = DISPID_PLAYSTART,
      .name = "playStart",
      .typeLibName = "playStart",
@@ -106,12 +122,7 @@ constexpr Member kDispatch[] = {
      .params = kFullPathName,
      .refused = -1,
      .handler = &Ctrl::PlayStart,
-     .doc = "Plays the sound file and fires \"play-start\"; while a file is paused it resumes "
-            "that one instead, whatever the path, and fires \"play-resume\". A running "
-            "recording is stopped and written first, without \"record-stop\". Returns 0 "
-            "(whether the file plays is not reported); " NO_MANAGER " or for a path that is "
-            "not " PATH_RULE " (no event). At the file's end EvtPlayStop and then "
-            "\"play-complete\" follow. The same as PlayStartFile."},
+     .doc = PLAY_START_DOC " The same as PlayStartFile."},
     {.id = DISPID_PLAYSTOP_SILENT,
      .name = "playStop",
      .typeLibName = "playStop",
@@ -129,7 +140,7 @@ constexpr Member kDispatch[] = {
      .params = {},
      .handler = &Ctrl::GetDataFolder,
      .doc = "The data folder, without a trailing separator: where scripts record, play, "
-            "convert and delete files. Created when missing."},
+            "convert and delete files. Created when missing. Fires nothing."},
     {.id = DISPID_RECORDSTARTFILE,
      .name = "RecordStartFile",
      .typeLibName = "RecordStartFile",
@@ -138,7 +149,11 @@ constexpr Member kDispatch[] = {
      .params = kFilePath,
      .refused = -1,
      .handler = &Ctrl::RecordStartFile,
-     .doc = "As recStart, results and states alike, but RecordTotalFileName keeps its value."},
+     .doc = "Starts recording into the WAV file at the path (written when the recording stops) "
+            "and fires \"record-start\"; on a paused recording it resumes that one instead and "
+            "fires \"record-resume\". Returns 0; -2 while a recording runs; " NO_MANAGER
+            " or for a path that is not " PATH_RULE " (no event). Unlike recStart it leaves "
+            "RecordTotalFileName as it was."},
     {.id = DISPID_RECORDSTOP,
      .name = "RecordStop",
      .typeLibName = "RecordStop",
@@ -146,7 +161,7 @@ constexpr Member kDispatch[] = {
      .result = Type::Long,
      .params = {},
      .handler = &Ctrl::RecordStop,
-     .doc = "The same as recStop."},
+     .doc = RECORD_STOP_DOC " The same as recStop."},
     {.id = DISPID_RECPAUSE,
      .name = "RecPause",
      .typeLibName = "RecPause",
@@ -154,7 +169,7 @@ constexpr Member kDispatch[] = {
      .result = Type::Long,
      .params = {},
      .handler = &Ctrl::RecordPause,
-     .doc = "The same as RecordPause: a toggle, \"record-pause\" in both directions."},
+     .doc = RECORD_PAUSE_DOC " The same as RecordPause; RecordContinue only resumes."},
     {.id = DISPID_RECORDCONTINUE,
      .name = "RecordContinue",
      .typeLibName = "RecordContinue",
@@ -171,10 +186,7 @@ constexpr Member kDispatch[] = {
      .result = Type::Long,
      .params = {},
      .handler = &Ctrl::RecordPause,
-     .doc =
-         "Toggles: pauses a running recording, resumes a paused one, and fires "
-         "\"record-pause\" in both directions (also when nothing records). Returns 0; " NO_MANAGER
-         ". The same as RecPause; RecordContinue only resumes."},
+     .doc = RECORD_PAUSE_DOC " The same as RecPause; RecordContinue only resumes."},
     {.id = DISPID_PLAYSTARTFILE,
      .name = "PlayStartFile",
      .typeLibName = "PlayStartFile",
@@ -183,7 +195,7 @@ constexpr Member kDispatch[] = {
      .params = kFilePath,
      .refused = -1,
      .handler = &Ctrl::PlayStart,
-     .doc = "The same as playStart."},
+     .doc = PLAY_START_DOC " The same as playStart."},
     {.id = DISPID_PLAYSTOP,
      .name = "PlayStop",
      .typeLibName = "PlayStopOrg",
@@ -277,6 +289,9 @@ constexpr Member kEvents[] = {
             "may still arrive after \"record-pause\" or \"record-stop\"."},
 };
 
+#undef RECORD_STOP_DOC
+#undef RECORD_PAUSE_DOC
+#undef PLAY_START_DOC
 #undef PATH_RULE
 #undef NO_MANAGER
 

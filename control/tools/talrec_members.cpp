@@ -1,8 +1,9 @@
 // talrec_members: writes the web client's member list (members.js) and its types
 // (members.d.ts) from the control's member table and state strings, or checks that the copies
 // in a folder are what it would write. The build writes them for the bridge to serve; the
-// copies committed in host/bridge/web/ (which an app may vendor) are checked by a test.
-//   talrec_members --write DIR | --check DIR
+// copies committed in host/bridge/web/ (which an app may vendor) are checked by a test. Given
+// the README too, it writes (or checks) its table of members, between the two marker lines.
+//   talrec_members --write DIR [README] | --check DIR [README]
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -159,6 +160,50 @@ std::string MembersDts() {
     return out + "}\n";
 }
 
+// Markdown cell text: "|" would end the cell.
+std::string Cell(const std::string& text) {
+    std::string out;
+    for (char c : text) out += c == '|' ? std::string("\\|") : std::string(1, c);
+    return out;
+}
+
+constexpr char kTableBegin[] =
+    "<!-- members: written by talrec_members from the member table -->\n";
+constexpr char kTableEnd[] = "<!-- end of members -->\n";
+
+// The README's table of members: each one's call, result type and text, then the events.
+std::string MembersTable() {
+    std::string out =
+        std::string(kTableBegin) + "| Member | Result | What it does |\n|---|---|---|\n";
+    for (const Member& member : DispatchMembers()) {
+        std::string call = "`" + std::string(member.name);
+        if (member.kind == Kind::Property) {
+            call += "` (property)";
+        } else {
+            std::string params;
+            for (const Param& param : member.params) {
+                params += std::string(params.empty() ? "" : ", ") + param.name;
+            }
+            call += "(" + params + ")`";
+        }
+        out += "| " + call + " | " + TsType(member.result) + " | " + Cell(member.doc) + " |\n";
+    }
+    out += "\n| Event | Detail | When |\n|---|---|---|\n";
+    for (const Member& event : EventMembers()) {
+        out += "| `" + std::string(event.name) + "` | " + EventDetail(event) + " | " +
+               Cell(event.doc) + " |\n";
+    }
+    return out + kTableEnd;
+}
+
+// `readme` with its table of members replaced by `table`; empty when the markers are missing.
+std::string WithTable(const std::string& readme, const std::string& table) {
+    const std::size_t begin = readme.find(kTableBegin);
+    const std::size_t end = readme.find(kTableEnd);
+    if (begin == std::string::npos || end == std::string::npos || end < begin) return {};
+    return readme.substr(0, begin) + table + readme.substr(end + std::strlen(kTableEnd));
+}
+
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
@@ -169,18 +214,26 @@ std::string ReadFile(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3 ||
+    if ((argc != 3 && argc != 4) ||
         (std::strcmp(argv[1], "--write") != 0 && std::strcmp(argv[1], "--check") != 0)) {
-        std::fprintf(stderr, "usage: talrec_members --write DIR | --check DIR\n");
+        std::fprintf(stderr, "usage: talrec_members --write DIR [README] | --check DIR [README]\n");
         return 2;
     }
     const bool write = std::strcmp(argv[1], "--write") == 0;
     const std::string folder = argv[2];
-    const std::pair<const char*, std::string> files[] = {{"members.js", MembersJs()},
-                                                         {"members.d.ts", MembersDts()}};
+    std::vector<std::pair<std::string, std::string>> files = {
+        {folder + "/members.js", MembersJs()}, {folder + "/members.d.ts", MembersDts()}};
+    if (argc == 4) {
+        std::string readme = WithTable(ReadFile(argv[3]), MembersTable());
+        if (readme.empty()) {
+            std::fprintf(stderr, "talrec_members: %s has no table of members between %s and %s",
+                         argv[3], kTableBegin, kTableEnd);
+            return 1;
+        }
+        files.emplace_back(argv[3], std::move(readme));
+    }
     int status = 0;
-    for (const auto& [name, text] : files) {
-        const std::string path = folder + "/" + name;
+    for (const auto& [path, text] : files) {
         if (write) {
             std::ofstream out(path, std::ios::binary | std::ios::trunc);
             out << text;
@@ -191,8 +244,9 @@ int main(int argc, char** argv) {
         } else if (ReadFile(path) != text) {
             std::fprintf(stderr,
                          "talrec_members: %s is not what the member table gives; run "
-                         "build/bin/talrec_members --write %s\n",
-                         path.c_str(), folder.c_str());
+                         "build/bin/talrec_members --write %s%s%s\n",
+                         path.c_str(), folder.c_str(), argc == 4 ? " " : "",
+                         argc == 4 ? argv[3] : "");
             status = 1;
         }
     }

@@ -45,7 +45,7 @@ export interface RecorderMembers {
    */
   recStart(fullPathName: string): Promise<number>;
   /**
-   * "Succeeded" for 0, "Failed" for any other result code.
+   * "Succeeded" for 0, "Failed" for any other result code. Fires nothing.
    */
   GetErrorString(errorCode: number): Promise<string>;
   /**
@@ -55,11 +55,11 @@ export interface RecorderMembers {
    */
   recStop(): Promise<number>;
   /**
-   * The last path given to recStart, or to a playback that opened a new file.
+   * The last path given to recStart, or to a playback that opened a new file. Fires nothing.
    */
   RecordTotalFileName(): Promise<string>;
   /**
-   * The file-name part of RecordTotalFileName: what follows its last separator.
+   * The file-name part of RecordTotalFileName: what follows its last separator. Fires nothing.
    */
   RecordFileName(): Promise<string>;
   /**
@@ -78,19 +78,27 @@ export interface RecorderMembers {
   playStop(): Promise<number>;
   /**
    * The data folder, without a trailing separator: where scripts record, play, convert and
-   * delete files. Created when missing.
+   * delete files. Created when missing. Fires nothing.
    */
   GetDataFolder(): Promise<string>;
   /**
-   * As recStart, results and states alike, but RecordTotalFileName keeps its value.
+   * Starts recording into the WAV file at the path (written when the recording stops) and fires
+   * "record-start"; on a paused recording it resumes that one instead and fires
+   * "record-resume". Returns 0; -2 while a recording runs; -1 before the control's window
+   * exists or for a path that is not inside the data folder or a folder the host grants (no
+   * event). Unlike recStart it leaves RecordTotalFileName as it was.
    */
   RecordStartFile(filePath: string): Promise<number>;
   /**
-   * The same as recStop.
+   * Stops the recording, writes its WAV file and fires "record-stop" (also when nothing was
+   * recording). Returns 0; -1 before the control's window exists. When the file cannot be
+   * written the call fails with DISP_E_EXCEPTION and fires nothing. The same as recStop.
    */
   RecordStop(): Promise<number>;
   /**
-   * The same as RecordPause: a toggle, "record-pause" in both directions.
+   * Toggles: pauses a running recording, resumes a paused one, and fires "record-pause" in both
+   * directions (also when nothing records). Returns 0; -1 before the control's window exists.
+   * The same as RecordPause; RecordContinue only resumes.
    */
   RecPause(): Promise<number>;
   /**
@@ -105,7 +113,12 @@ export interface RecorderMembers {
    */
   RecordPause(): Promise<number>;
   /**
-   * The same as playStart.
+   * Plays the sound file and fires "play-start"; while a file is paused it resumes that one
+   * instead, whatever the path, and fires "play-resume". A running recording is stopped and
+   * written first, without "record-stop". Returns 0 (whether the file plays is not reported);
+   * -1 before the control's window exists or for a path that is not inside the data folder or a
+   * folder the host grants (no event). At the file's end EvtPlayStop and then "play-complete"
+   * follow. The same as playStart.
    */
   PlayStartFile(filePath: string): Promise<number>;
   /**
