@@ -10,8 +10,10 @@
 #include "control/TalRecorderCtrl.h"
 #include "platform/ext/comobject.h"
 #include "platform/objbase.h"
+#include "platform/wrl/client.h"
 
 using namespace talrec::control;
+using Microsoft::WRL::ComPtr;
 
 namespace {
 
@@ -45,11 +47,10 @@ class CClassFactory final : public ComObject<IClassFactory> {
         if (object == nullptr) return E_POINTER;
         *object = nullptr;
         if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-        IUnknown* created = record_.create();
-        if (created == nullptr) return E_OUTOFMEMORY;
-        HRESULT hr = created->QueryInterface(riid, object);
-        created->Release();
-        return hr;
+        ComPtr<IUnknown> created;
+        created.Attach(record_.create());
+        if (!created) return E_OUTOFMEMORY;
+        return created->QueryInterface(riid, object);
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
         CTalRecorderForDvRecUpCtrl::Module().Lock(lock);
@@ -90,11 +91,10 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** object) {
     *object = nullptr;
     for (const FactoryRecord& record : g_factories) {
         if (record.clsid != clsid) continue;
-        auto* factory = new (std::nothrow) CClassFactory(record);
-        if (factory == nullptr) return E_OUTOFMEMORY;
-        HRESULT hr = factory->QueryInterface(riid, object);
-        factory->Release();
-        return hr;
+        ComPtr<CClassFactory> factory;
+        factory.Attach(new (std::nothrow) CClassFactory(record));
+        if (!factory) return E_OUTOFMEMORY;
+        return factory->QueryInterface(riid, object);
     }
     return CLASS_E_CLASSNOTAVAILABLE;
 }

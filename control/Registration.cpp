@@ -10,11 +10,14 @@
 #include "platform/objbase.h"
 #include "platform/oleauto.h"
 #include "platform/winreg.h"
+#include "platform/wrl/client.h"
 #include "resources/Resources.h"
 
 namespace talrec::control {
 
 namespace {
+
+using Microsoft::WRL::ComPtr;
 
 std::string GuidText(REFGUID guid) {
     OLECHAR text[40] = {};
@@ -58,10 +61,11 @@ bool DeleteTree(const std::string& key) {
     return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
 }
 
-ICatRegister* CategoryManager() {
-    ICatRegister* manager = nullptr;
+ComPtr<ICatRegister> CategoryManager() {
+    ComPtr<ICatRegister> manager;
     if (FAILED(CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_ICatRegister, reinterpret_cast<void**>(&manager)))) {
+                                IID_ICatRegister,
+                                reinterpret_cast<void**>(manager.GetAddressOf())))) {
         return nullptr;
     }
     return manager;
@@ -81,15 +85,13 @@ std::string ModulePath() {
 
 bool RegisterTypeLibrary(const std::string& modulePath) {
     OleString path = AfxAnsiToWide(modulePath);
-    ITypeLib* lib = nullptr;
-    if (FAILED(LoadTypeLib(path.c_str(), &lib))) return false;
+    ComPtr<ITypeLib> lib;
+    if (FAILED(LoadTypeLib(path.c_str(), lib.GetAddressOf()))) return false;
     TLIBATTR* attr = nullptr;
     bool ours = SUCCEEDED(lib->GetLibAttr(&attr)) && attr->guid == LIBID_TalRecorderForDvRecUpLib;
     if (attr != nullptr) lib->ReleaseTLibAttr(attr);
     OLECHAR noHelpFolder[] = OLESTR("");  // the published signature takes it non-const
-    bool ok = ours && SUCCEEDED(RegisterTypeLib(lib, path.data(), noHelpFolder));
-    lib->Release();
-    return ok;
+    return ours && SUCCEEDED(RegisterTypeLib(lib.Get(), path.data(), noHelpFolder));
 }
 
 bool UnregisterTypeLibrary() {
@@ -100,8 +102,8 @@ bool UnregisterTypeLibrary() {
 }
 
 HRESULT RegisterSafetyCategory(REFGUID catid, const char* description) {
-    ICatRegister* manager = CategoryManager();
-    if (manager == nullptr) return E_FAIL;
+    ComPtr<ICatRegister> manager = CategoryManager();
+    if (!manager) return E_FAIL;
     CATEGORYINFO info{};
     info.catid = catid;
     info.lcid = 0x0409;
@@ -109,18 +111,14 @@ HRESULT RegisterSafetyCategory(REFGUID catid, const char* description) {
     std::size_t units = std::min<std::size_t>(text.size(), 127);
     std::copy_n(text.begin(), units, info.szDescription);
     info.szDescription[units] = 0;
-    HRESULT hr = manager->RegisterCategories(1, &info);
-    manager->Release();
-    return hr;
+    return manager->RegisterCategories(1, &info);
 }
 
 HRESULT MarkClassInCategory(REFCLSID clsid, REFGUID catid) {
-    ICatRegister* manager = CategoryManager();
-    if (manager == nullptr) return E_FAIL;
+    ComPtr<ICatRegister> manager = CategoryManager();
+    if (!manager) return E_FAIL;
     CATID id = catid;
-    HRESULT hr = manager->RegisterClassImplCategories(clsid, 1, &id);
-    manager->Release();
-    return hr;
+    return manager->RegisterClassImplCategories(clsid, 1, &id);
 }
 
 bool UpdateControlRegistration(bool registering, const std::string& modulePath) {

@@ -109,7 +109,8 @@ HRESULT CWmaConverter::OpenWriter(LPCSTR source, LPCSTR destination) {
         MultiByteToWideChar(CP_ACP, 0, reopen.c_str(), static_cast<int>(reopen.size()) + 1,
                             reopenName, kWideNameCapacity);
     }
-    HRESULT hr = createWriter_(reopen.empty() ? wideName : reopenName, &writer_);
+    HRESULT hr =
+        createWriter_(reopen.empty() ? wideName : reopenName, writer_.ReleaseAndGetAddressOf());
     if (made != INVALID_HANDLE_VALUE) CloseHandle(made);
     if (FAILED(hr)) {
         if (created) DeleteFileA(destination);  // no writer, no file
@@ -118,15 +119,13 @@ HRESULT CWmaConverter::OpenWriter(LPCSTR source, LPCSTR destination) {
     }
     hr = writer_->SetInputFormat(reader_->formatBlock.data());
     if (FAILED(hr)) {
-        writer_->Release();
-        writer_ = nullptr;
+        writer_.Reset();
         Diagnostic(" Failed to Set Input Format %x\n", static_cast<unsigned>(hr));
         return hr;
     }
     hr = writer_->SetOutputFormat(0, 0, 0, 0);
     if (FAILED(hr)) {
-        writer_->Release();
-        writer_ = nullptr;
+        writer_.Reset();
         Diagnostic(" Failed to Set Output Format %x\n", static_cast<unsigned>(hr));
         return hr;
     }
@@ -158,18 +157,16 @@ HRESULT CWmaConverter::CopyData() {
 HRESULT CWmaConverter::Finish() {
     const HRESULT hr = writer_->Finish();
     if (FAILED(hr)) return hr;
-    writer_->Release();
-    writer_ = nullptr;
+    writer_.Reset();
     reader_->Close();
     reader_.reset();
     return S_OK;
 }
 
 CWmaConverter::~CWmaConverter() {
-    if (writer_ != nullptr) {
+    if (writer_) {
         writer_->Finish();  // status ignored: the file keeps what was written
-        writer_->Release();
-        writer_ = nullptr;
+        writer_.Reset();    // before the library that holds its code goes
     }
     if (reader_) {
         reader_->Close();

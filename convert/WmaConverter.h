@@ -8,6 +8,7 @@
 #include "convert/WavReader.h"
 #include "platform/libloaderapi.h"
 #include "platform/windef.h"
+#include "platform/wrl/client.h"
 #include "wmaudsdk/wmaudsdk.h"
 
 // Converts source (a WAV file) into destination (a WMA file); both paths in the system code
@@ -37,7 +38,8 @@ class CWmaConverter {
 
     PFN_WMAudioCreateWriter createWriter_ = nullptr;  // null: no library or no export
     HMODULE library_ = nullptr;
-    IWMAudioWriter* writer_ = nullptr;  // one reference held
+    // Released before the library is unloaded (the destructor does so explicitly).
+    Microsoft::WRL::ComPtr<IWMAudioWriter> writer_;
     std::unique_ptr<CWavReader> reader_;
 };
 

@@ -13,6 +13,7 @@
 #include "framework/afxconv.h"
 #include "framework/afxctl.h"
 #include "platform/oleauto.h"
+#include "platform/wrl/client.h"
 
 namespace {
 
@@ -46,17 +47,15 @@ HRESULT COleControl::GetTypeInfoCount(UINT* count) {
 // The registered library for the caller's locale, else for the library's own: Windows keeps a
 // registration under the library's locale only and finds no other locale's there.
 HRESULT COleControl::LoadTypeInfo(LCID lcid, REFGUID guid, ITypeInfo** info) const {
-    ITypeLib* lib = nullptr;
-    HRESULT hr =
-        LoadRegTypeLib(identity_.libid, identity_.libMajor, identity_.libMinor, lcid, &lib);
+    Microsoft::WRL::ComPtr<ITypeLib> lib;
+    HRESULT hr = LoadRegTypeLib(identity_.libid, identity_.libMajor, identity_.libMinor, lcid,
+                                lib.GetAddressOf());
     if (FAILED(hr) && lcid != identity_.libLocale) {
         hr = LoadRegTypeLib(identity_.libid, identity_.libMajor, identity_.libMinor,
-                            identity_.libLocale, &lib);
+                            identity_.libLocale, lib.ReleaseAndGetAddressOf());
     }
     if (FAILED(hr)) return hr;
-    hr = lib->GetTypeInfoOfGuid(guid, info);
-    lib->Release();
-    return hr;
+    return lib->GetTypeInfoOfGuid(guid, info);
 }
 
 HRESULT COleControl::GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) {
@@ -99,11 +98,9 @@ HRESULT COleControl::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCI
     // With a locale the registered type library answers (its names are the published ones);
     // with none, or when the library is not registered, the control's own table does.
     if (lcid != 0) {
-        ITypeInfo* info = nullptr;
-        if (SUCCEEDED(LoadTypeInfo(lcid, identity_.dispatchIid, &info))) {
-            HRESULT hr = info->GetIDsOfNames(names, count, ids);
-            info->Release();
-            return hr;
+        Microsoft::WRL::ComPtr<ITypeInfo> info;
+        if (SUCCEEDED(LoadTypeInfo(lcid, identity_.dispatchIid, info.GetAddressOf()))) {
+            return info->GetIDsOfNames(names, count, ids);
         }
     }
     return NamesFromTable(names, count, ids);

@@ -1,13 +1,17 @@
 // COleControl's COM identity: interfaces, connection points, the site and in-place
 // activation, persistence and property pages. On the control's thread.
 #include <cstring>
+#include <utility>
 
 #include "framework/afxconv.h"
 #include "framework/afxctl.h"
 #include "platform/objbase.h"
 #include "platform/oleauto.h"
+#include "platform/wrl/client.h"
 
 namespace {
+
+using Microsoft::WRL::ComPtr;
 
 // The framework's default extent: 100 by 50 pixels at 96 dots per inch, in HIMETRIC.
 constexpr LONG kDefaultExtentX = 2646;
@@ -164,34 +168,29 @@ HRESULT COleControl::DoVerb(LONG verb, MSG*, IOleClientSite* site, LONG, HWND pa
 HRESULT COleControl::InPlaceActivate(IOleClientSite* site, HWND parent, LPCRECT rect) {
     if (m_hWnd != nullptr) return S_OK;
     RECT position = rect != nullptr ? *rect : RECT{0, 0, 0, 0};
-    IOleInPlaceSite* inPlace = nullptr;
+    ComPtr<IOleInPlaceSite> inPlace;
     if (site == nullptr ||
-        FAILED(site->QueryInterface(IID_IOleInPlaceSite, reinterpret_cast<void**>(&inPlace)))) {
+        FAILED(site->QueryInterface(IID_IOleInPlaceSite,
+                                    reinterpret_cast<void**>(inPlace.GetAddressOf())))) {
         return CreateControlWindow(parent, position);
     }
-    if (inPlace->CanInPlaceActivate() != S_OK) {
-        inPlace->Release();
-        return E_FAIL;
-    }
+    if (inPlace->CanInPlaceActivate() != S_OK) return E_FAIL;
     inPlace->OnInPlaceActivate();
     HWND siteWindow = nullptr;
     if (FAILED(inPlace->GetWindow(&siteWindow))) siteWindow = nullptr;
-    IOleInPlaceFrame* frame = nullptr;
-    IOleInPlaceUIWindow* document = nullptr;
+    ComPtr<IOleInPlaceFrame> frame;  // asked for with the position; not kept
+    ComPtr<IOleInPlaceUIWindow> document;
     RECT clip = position;
     OLEINPLACEFRAMEINFO frameInfo{};
     frameInfo.cb = sizeof frameInfo;
-    if (SUCCEEDED(inPlace->GetWindowContext(&frame, &document, &position, &clip, &frameInfo))) {
-        if (frame != nullptr) frame->Release();
-        if (document != nullptr) document->Release();
-    }
+    inPlace->GetWindowContext(frame.GetAddressOf(), document.GetAddressOf(), &position, &clip,
+                              &frameInfo);
     HRESULT hr = CreateControlWindow(siteWindow != nullptr ? siteWindow : parent, position);
     if (FAILED(hr)) {
         inPlace->OnInPlaceDeactivate();
-        inPlace->Release();
         return hr;
     }
-    inPlaceSite_ = inPlace;
+    inPlaceSite_ = inPlace.Detach();
     if (m_hWnd != nullptr) ShowWindow(m_hWnd, SW_SHOW);
     site->ShowObject();
     return S_OK;
@@ -200,10 +199,9 @@ HRESULT COleControl::InPlaceActivate(IOleClientSite* site, HWND parent, LPCRECT 
 HRESULT COleControl::InPlaceDeactivate() {
     if (inPlaceSite_ == nullptr) return S_OK;
     DestroyControlWindow();
-    IOleInPlaceSite* site = inPlaceSite_;
-    inPlaceSite_ = nullptr;
+    ComPtr<IOleInPlaceSite> site;
+    site.Attach(std::exchange(inPlaceSite_, nullptr));
     site->OnInPlaceDeactivate();
-    site->Release();
     return S_OK;
 }
 

@@ -4,8 +4,11 @@
 
 #include "platform/ext/comobject.h"
 #include "platform/oleauto.h"
+#include "platform/wrl/client.h"
 
 namespace {
+
+using Microsoft::WRL::ComPtr;
 
 // The enumerators hold a reference on each sink or point they hand out.
 struct UnknownOfItem {
@@ -70,20 +73,18 @@ HRESULT CComConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
 }
 
 HRESULT CComConnectionPoint::Unadvise(DWORD cookie) {
-    IDispatch* sink = nullptr;
+    ComPtr<IDispatch> sink;  // released outside the lock: the sink's destruction may call back
     {
         std::lock_guard lock(mutex_);
         for (auto it = connections_.begin(); it != connections_.end(); ++it) {
             if (it->cookie == cookie) {
-                sink = it->sink;
+                sink.Attach(it->sink);
                 connections_.erase(it);
                 break;
             }
         }
     }
-    if (sink == nullptr) return CONNECT_E_NOCONNECTION;
-    sink->Release();  // outside the lock: the sink's destruction may call back
-    return S_OK;
+    return sink ? S_OK : CONNECT_E_NOCONNECTION;
 }
 
 HRESULT CComConnectionPoint::EnumConnections(IEnumConnections** connections) {
@@ -100,17 +101,14 @@ HRESULT CComConnectionPoint::EnumConnections(IEnumConnections** connections) {
 }
 
 UINT CComConnectionPoint::Fire(DISPID id, DISPPARAMS* params) {
-    std::vector<IDispatch*> sinks;
+    std::vector<ComPtr<IDispatch>> sinks;  // each with a reference of its own
     {
         std::lock_guard lock(mutex_);
-        for (const Connection& c : connections_) {
-            c.sink->AddRef();
-            sinks.push_back(c.sink);
-        }
+        for (const Connection& c : connections_) sinks.emplace_back(c.sink);
     }
     DISPPARAMS none{nullptr, nullptr, 0, 0};
     UINT delivered = 0;
-    for (IDispatch* sink : sinks) {
+    for (const ComPtr<IDispatch>& sink : sinks) {
         EXCEPINFO excep{};
         UINT argErr = 0;
         HRESULT hr = sink->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, params ? params : &none,
@@ -119,7 +117,6 @@ UINT CComConnectionPoint::Fire(DISPID id, DISPPARAMS* params) {
         SysFreeString(excep.bstrDescription);
         SysFreeString(excep.bstrHelpFile);
         if (SUCCEEDED(hr)) ++delivered;
-        sink->Release();
     }
     return delivered;
 }

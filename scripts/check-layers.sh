@@ -5,7 +5,8 @@
 # beside them on platform/ alone. Besides:
 # - host/ reaches the control only through COM: it includes nothing of control/ but
 #   control/StateStrings.h, the state strings as data;
-# - above platform/ only its public headers are included: the SDK-named ones (platform/NAME.h)
+# - above platform/ only its public headers are included: the SDK-named ones (platform/NAME.h,
+#   and platform/wrl/client.h as the SDK names it)
 #   and talrec's own services (platform/ext/NAME.h), never a module's folder;
 # - framework/ includes only the SDK-named ones, so that it could be compiled against a real
 #   Windows SDK, and the standard library; the one exception is platform/ext/comobject.h, the
@@ -71,7 +72,7 @@ git ls-files -- '*.h' '*.hpp' '*.cpp' '*.cc' '*.c' |
         } else if (index(below[layer], " " target " ") == 0) {
           complain(layer "/ may include only" below[layer])
         } else if (layer != "platform" && target == "platform" &&
-                   name !~ /^platform\/(ext\/)?[^\/]+\.h$/) {
+                   name !~ /^platform\/(ext\/|wrl\/)?[^\/]+\.h$/) {
           complain("a platform module'"'"'s own header; above platform/ only platform/NAME.h and platform/ext/NAME.h")
         } else if (layer == "framework" && name ~ /^platform\/ext\// &&
                    name != "platform/ext/comobject.h") {

@@ -8,9 +8,12 @@
 #include "platform/comcat.h"
 #include "platform/objbase.h"
 #include "platform/oleauto.h"
+#include "platform/wrl/client.h"
 
 namespace talrec::host {
 namespace {
+
+using Microsoft::WRL::ComPtr;
 
 std::string FirstName(ITypeInfo* info, MEMBERID id) {
     BSTR name = nullptr;
@@ -57,25 +60,24 @@ std::unique_ptr<ComContainer> ComContainer::Adopt(IDispatch* control) {
 // Reads the event interface's names and the dispatch interface's properties from the
 // control's class description.
 void ComContainer::LoadTypeDescriptions() {
-    IProvideClassInfo* provide = nullptr;
-    ITypeInfo* coclass = nullptr;
-    if (SUCCEEDED(
-            control_->QueryInterface(IID_IProvideClassInfo, reinterpret_cast<void**>(&provide)))) {
-        provide->GetClassInfo(&coclass);
-        provide->Release();
+    ComPtr<IProvideClassInfo> provide;
+    ComPtr<ITypeInfo> coclass;
+    if (SUCCEEDED(control_->QueryInterface(IID_IProvideClassInfo,
+                                           reinterpret_cast<void**>(provide.GetAddressOf())))) {
+        provide->GetClassInfo(coclass.GetAddressOf());
     }
-    if (coclass != nullptr) {
+    if (coclass) {
         TYPEATTR* attr = nullptr;
         if (SUCCEEDED(coclass->GetTypeAttr(&attr))) {
             for (UINT i = 0; i < attr->cImplTypes; ++i) {
                 INT flags = 0;
                 HREFTYPE ref = 0;
-                ITypeInfo* source = nullptr;
+                ComPtr<ITypeInfo> source;
                 if (FAILED(coclass->GetImplTypeFlags(i, &flags)) ||
                     (flags & (IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE)) !=
                         (IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE) ||
                     FAILED(coclass->GetRefTypeOfImplType(i, &ref)) ||
-                    FAILED(coclass->GetRefTypeInfo(ref, &source))) {
+                    FAILED(coclass->GetRefTypeInfo(ref, source.GetAddressOf()))) {
                     continue;
                 }
                 TYPEATTR* sourceAttr = nullptr;
@@ -84,19 +86,17 @@ void ComContainer::LoadTypeDescriptions() {
                     for (UINT f = 0; f < sourceAttr->cFuncs; ++f) {
                         FUNCDESC* desc = nullptr;
                         if (FAILED(source->GetFuncDesc(f, &desc))) continue;
-                        eventNames_[desc->memid] = FirstName(source, desc->memid);
+                        eventNames_[desc->memid] = FirstName(source.Get(), desc->memid);
                         source->ReleaseFuncDesc(desc);
                     }
                     source->ReleaseTypeAttr(sourceAttr);
                 }
-                source->Release();
             }
             coclass->ReleaseTypeAttr(attr);
         }
-        coclass->Release();
     }
-    ITypeInfo* dispatch = nullptr;
-    if (SUCCEEDED(control_->GetTypeInfo(0, 0, &dispatch)) && dispatch != nullptr) {
+    ComPtr<ITypeInfo> dispatch;
+    if (SUCCEEDED(control_->GetTypeInfo(0, 0, dispatch.GetAddressOf())) && dispatch) {
         TYPEATTR* attr = nullptr;
         if (SUCCEEDED(dispatch->GetTypeAttr(&attr))) {
             for (UINT v = 0; v < attr->cVars; ++v) {
@@ -107,7 +107,6 @@ void ComContainer::LoadTypeDescriptions() {
             }
             dispatch->ReleaseTypeAttr(attr);
         }
-        dispatch->Release();
     }
 }
 
