@@ -18,29 +18,17 @@ using nlohmann::json;
 
 namespace {
 
-json Substitute(json value, const std::map<std::string, std::string>& names) {
-    if (value.is_structured()) {
-        for (json& item : value) item = Substitute(item, names);
-    } else if (value.is_string()) {
-        std::string text = value;
-        for (const auto& [name, replacement] : names) {
-            const std::string key = "${" + name + "}";
-            for (auto at = text.find(key); at != std::string::npos; at = text.find(key, at)) {
-                text.replace(at, key.size(), replacement);
-                at += replacement.size();
-            }
+// The line with each "${NAME}" replaced by NAME's value, escaped for a JSON string.
+std::string Substitute(std::string text, const std::map<std::string, std::string>& names) {
+    for (const auto& [name, value] : names) {
+        const std::string key = "${" + name + "}", escaped = json(value).dump();
+        const std::string replacement = escaped.substr(1, escaped.size() - 2);
+        for (auto at = text.find(key); at != std::string::npos; at = text.find(key, at)) {
+            text.replace(at, key.size(), replacement);
+            at += replacement.size();
         }
-        value = text;
     }
-    return value;
-}
-
-std::vector<std::string> Named(const std::vector<json>& notifications, const char* method) {
-    std::vector<std::string> out;
-    for (const json& n : notifications) {
-        if (n["method"] == method) out.push_back(n["params"][0]);
-    }
-    return out;
+    return text;
 }
 
 TEST_F(HostTest, RecordPausePlayConvertDeleteScenario) {
@@ -57,7 +45,7 @@ TEST_F(HostTest, RecordPausePlayConvertDeleteScenario) {
     std::string text;
     for (int lineNumber = 1; std::getline(file, text); ++lineNumber) {
         SCOPED_TRACE("scenario line " + std::to_string(lineNumber) + ": " + text);
-        const json step = Substitute(json::parse(text), names);
+        const json step = json::parse(Substitute(text, names));
         if (step.contains("pause")) {
             host->Drain(std::chrono::milliseconds(step["pause"].get<int>()));
         } else if (step.contains("await")) {
@@ -83,7 +71,11 @@ TEST_F(HostTest, RecordPausePlayConvertDeleteScenario) {
                 EXPECT_EQ(json(reply.states()), step["states"]);
             }
             if (step.contains("boxes")) {
-                EXPECT_EQ(json(Named(reply.notifications, "host.messageBox")), step["boxes"]);
+                json boxes = json::array();
+                for (const json& n : reply.notifications) {
+                    if (n["method"] == "host.messageBox") boxes.push_back(n["params"][0]);
+                }
+                EXPECT_EQ(boxes, step["boxes"]);
             }
             if (step.contains("as")) names[step["as"]] = reply.result().get<std::string>();
         }
