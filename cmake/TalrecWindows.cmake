@@ -1,6 +1,6 @@
 # What the Windows build needs besides the toolchain: the resource compiler, the threads of
-# the "-posix" runtime, Boost's headers, the SDK settings every target compiles with, and one
-# precompiled header of the SDK that every target reuses.
+# the "-posix" runtime, Boost's and nlohmann/json's headers, the SDK settings every target
+# compiles with, and one precompiled header of the SDK that every target reuses.
 enable_language(RC)
 # Warnings on for the C++ of every target (the resource compiler takes none), fatal with
 # TALREC_WERROR as in the Linux build. GCC 12's false positives on std::vector/std::string
@@ -24,6 +24,14 @@ file(MAKE_DIRECTORY ${_boost_include})
 file(CREATE_LINK ${TALREC_BOOST_ROOT}/boost ${_boost_include}/boost SYMBOLIC)
 add_library(Boost::headers INTERFACE IMPORTED)
 set_target_properties(Boost::headers PROPERTIES INTERFACE_SYSTEM_INCLUDE_DIRECTORIES
+                      ${_boost_include} INTERFACE_INCLUDE_DIRECTORIES ${_boost_include})
+
+# nlohmann/json, header-only, for the talrec program: offered the same way.
+find_path(TALREC_NLOHMANN_ROOT nlohmann/json.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH
+          NO_DEFAULT_PATH REQUIRED)
+file(CREATE_LINK ${TALREC_NLOHMANN_ROOT}/nlohmann ${_boost_include}/nlohmann SYMBOLIC)
+add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)
+set_target_properties(nlohmann_json::nlohmann_json PROPERTIES INTERFACE_SYSTEM_INCLUDE_DIRECTORIES
                       ${_boost_include} INTERFACE_INCLUDE_DIRECTORIES ${_boost_include})
 
 # The SDK as every Windows target sees it: Windows 7's API, the A forms (UNICODE undefined),

@@ -1,22 +1,10 @@
 // talrec: the control's command-line host. One subcommand per job, looked up by name in the
-// table below; each subcommand's record (host/Commands.h) says its options and help.
+// system's command table (CommandTable.cpp, on Windows CommandTableWin32.cpp); each
+// subcommand's record (host/Commands.h) says its options and help.
 #include <cstdio>
 #include <cstring>
 
 #include "host/Commands.h"
-
-namespace talrec::host {
-
-std::span<const Command* const> AllCommands() {
-    static constexpr const Command* kCommands[] = {
-        &kDemoCommand,    &kRecordCommand,   &kRecoverCommand,    &kPlayCommand,
-        &kDevicesCommand, &kRegisterCommand, &kUnregisterCommand, &kHostCommand,
-        &kServeCommand,   &kPairCommand,     &kConvertCommand,
-    };
-    return kCommands;
-}
-
-}  // namespace talrec::host
 
 namespace {
 

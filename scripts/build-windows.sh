@@ -2,9 +2,10 @@
 # Installs the 32-bit Windows cross toolchain and Wine (skipping what is present), then
 # cross-builds FFmpeg for the audio writer (below), configures build-win32/ from the top-level
 # CMakeLists with cmake/toolchain-i686-w64-mingw32.cmake and builds the control module
-# build-win32/TalRecorderForDvRecUp.ocx, the audio writer build-win32/wmaudsdk.dll beside it, the
-# installer build-win32/talrec-setup.exe, the test container build-win32/bin/talrec-container.exe
-# and the test-built audio writer build-win32/bin/wmaudsdk.dll. Where the kernel cannot run
+# build-win32/TalRecorderForDvRecUp.ocx, the audio writer build-win32/wmaudsdk.dll and the talrec
+# command build-win32/talrec.exe beside it, the installer build-win32/talrec-setup.exe, the test
+# container build-win32/bin/talrec-container.exe and the test-built audio writer
+# build-win32/bin/wmaudsdk.dll. Where the kernel cannot run
 # 32-bit programs (below), the same again for x86_64 with cmake/toolchain-x86_64-w64-mingw32.cmake
 # into build-win32/test-x86_64/: a build for the tests only, never shipped.
 #   scripts/build-windows.sh [--build-dir DIR]

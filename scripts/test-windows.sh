@@ -100,8 +100,9 @@ check() {  # check NAME COMMAND...: one pass or failure of the stage itself
   fi
 }
 
-for f in "$ocx" "$container" "$test_writer" "$setup" "$build_dir/TalRecorderForDvRecUp.ocx" \
-  "$build_dir/wmaudsdk.dll" "$build_dir/talrec-setup.exe"; do
+talrec="$test_dir/talrec.exe"
+for f in "$ocx" "$container" "$test_writer" "$setup" "$talrec" "$build_dir/TalRecorderForDvRecUp.ocx" \
+  "$build_dir/wmaudsdk.dll" "$build_dir/talrec-setup.exe" "$build_dir/talrec.exe"; do
   if [ ! -f "$f" ]; then
     echo "test-windows: $f is missing; build it with scripts/build-windows.sh" >&2
     exit 1
@@ -136,6 +137,7 @@ check "the shipped OCX is an i386 module with the four exports" pe_is "$build_di
 check "the shipped wmaudsdk.dll is an i386 module with its export" pe_is "$build_dir/wmaudsdk.dll" \
   pei-i386 WMAudioCreateWriter
 check "the shipped installer is an i386 program" pe_is "$build_dir/talrec-setup.exe" pei-i386 ""
+check "the shipped talrec.exe is an i386 program" pe_is "$build_dir/talrec.exe" pei-i386 ""
 check "the shipped OCX carries a type library of kind win32" \
   [ "$(typelib_kind_of "$build_dir/TalRecorderForDvRecUp.ocx")" = 1 ]
 check "the shipped installer carries version $version" \
@@ -267,6 +269,12 @@ for scenario in "${scenarios[@]}"; do
   rm -f "$system_writer"
 done
 
+# talrec.exe's own registration, through the module's exports and the system's categories.
+check "talrec.exe unregister removes the ProgID" \
+  eval 'w "$talrec" unregister "$ocx_win" >/dev/null && reg_gone "HKCR\\$progid"'
+check "talrec.exe register finds the control marked safe" \
+  eval 'w "$talrec" register "$ocx_win" >/dev/null && reg_has "HKCR\\$progid"'
+
 status=0
 w regsvr32 /s /u "$ocx_win" || status=$?
 check "regsvr32 /s /u unregisters the control (exit $status)" [ "$status" -eq 0 ]
@@ -318,6 +326,9 @@ run_script "$top/tests/windows/install/convert.js"
 for pair in take.wma:take.wav take-js.wma:take.wav tone.wma:tone.wav; do
   check "ffprobe reads ${pair%%:*} as its WAV in wmav2" wma_like "$data/${pair%%:*}" "$data/${pair#*:}"
 done
+check "talrec.exe convert writes the tone as WMA" \
+  eval 'w "$talrec" convert "$(winepath -w "$data/tone.wav")" "$(winepath -w "$data/tone-cli.wma")" &&
+    wma_like "$data/tone-cli.wma" "$data/tone.wav"'
 export TALREC_REGISTRY="$wine_dir/linux-registry"
 "$linux_build/bin/talrec" register >/dev/null &&
   "$linux_build/bin/talrec" convert "$data/tone.wav" "$wine_dir/tone-linux.wma" || true
@@ -326,6 +337,11 @@ linux_level=$(mean_volume "$wine_dir/tone-linux.wma")
 check "the tone's level from Windows ($windows_level dB) is Linux's ($linux_level dB) within 1 dB" \
   awk -v a="$windows_level" -v b="$linux_level" 'BEGIN { exit !(a != "" && b != "" && (a - b) ^ 2 <= 1) }'
 
+# The Linux host's scenario (tests/host/scenarios/), run by its test against talrec.exe host;
+# last, as it empties the data folder.
+echo "== talrec.exe host: the host scenario"
+check "talrec.exe host passes the host scenario" env TALREC_SCENARIO_HOST="$wine $talrec host" \
+  "$linux_build/bin/host_e2e_test" --gtest_filter='*RecordPausePlayConvertDeleteScenario'
 check "uninstall.exe /S" w "$(winepath -w "$installed/uninstall.exe")" /S
 wineserver -w  # the uninstaller goes on in a copy of itself
 check "the installed files are gone" test ! -e "$installed" -a ! -e "$system/wmaudsdk.dll"

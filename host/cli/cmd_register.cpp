@@ -4,6 +4,7 @@
 // not report a category it failed to mark (by design), and a control without them is refused
 // by every script host, so the command says so here rather than leave it to the container.
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -21,14 +22,12 @@ namespace {
 
 using talrec::host::TerminalText;
 
-// The control module beside the program's install: ../lib/TalRecorderForDvRecUp.ocx.
+// The control module of the program's install, TALREC_DEFAULT_MODULE from the program's folder
+// (set by the build: ../lib/TalRecorderForDvRecUp.ocx, on Windows the module beside it).
 std::string DefaultModule() {
     char program[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, program, MAX_PATH);
-    std::string path = program;
-    std::size_t slash = path.rfind('/');
-    std::string bin = slash == std::string::npos ? "." : path.substr(0, slash);
-    return bin + "/../lib/TalRecorderForDvRecUp.ocx";
+    return (std::filesystem::path(program).parent_path() / TALREC_DEFAULT_MODULE).string();
 }
 
 // The classes that the module's type library declares as controls; false when the module
@@ -129,7 +128,8 @@ const Command kRegisterCommand = {
     "[MODULE]",
     "register the control in the user's registry",
     "  Calls DllRegisterServer of the control module (default:\n"
-    "  ../lib/TalRecorderForDvRecUp.ocx from this program's folder), then checks that\n"
+    "  " TALREC_DEFAULT_MODULE
+    " from this program's folder), then checks that\n"
     "  every control of the module is marked safe for scripting and for initializing.\n"
     "  exit: 0 registered, 1 the module failed or a control is not marked, 2 wrong\n"
     "  arguments\n",
@@ -138,16 +138,16 @@ const Command kRegisterCommand = {
     1,
     RunRegister};
 
-const Command kUnregisterCommand = {
-    "unregister",
-    "[MODULE]",
-    "remove the control's registration",
-    "  Calls DllUnregisterServer of the control module (default:\n"
-    "  ../lib/TalRecorderForDvRecUp.ocx from this program's folder).\n"
-    "  exit: 0 removed, 1 the module failed, 2 wrong arguments\n",
-    {},
-    0,
-    1,
-    RunUnregister};
+const Command kUnregisterCommand = {"unregister",
+                                    "[MODULE]",
+                                    "remove the control's registration",
+                                    "  Calls DllUnregisterServer of the control module (default:\n"
+                                    "  " TALREC_DEFAULT_MODULE
+                                    " from this program's folder).\n"
+                                    "  exit: 0 removed, 1 the module failed, 2 wrong arguments\n",
+                                    {},
+                                    0,
+                                    1,
+                                    RunUnregister};
 
 }  // namespace talrec::host

@@ -8,6 +8,7 @@
 #include "platform/comcat.h"
 #include "platform/objbase.h"
 #include "platform/oleauto.h"
+#include "platform/winuser.h"
 #include "platform/wrl/client.h"
 
 namespace talrec::host {
@@ -29,7 +30,7 @@ std::string FirstName(ITypeInfo* info, MEMBERID id) {
 }  // namespace
 
 std::unique_ptr<ComContainer> ComContainer::Create(const std::string& progId, std::string& error) {
-    std::u16string wide = Utf8ToWide(progId);
+    OleString wide = Utf8ToWide(progId);
     CLSID clsid;
     if (FAILED(CLSIDFromProgID(wide.c_str(), &clsid))) {
         error = "the control " + progId + " is not registered (run 'talrec register')";
@@ -137,7 +138,9 @@ HRESULT ComContainer::CreateControlWindow() {
     IOleObject* object = nullptr;
     HRESULT hr = control_->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&object));
     if (FAILED(hr)) return hr;
-    hr = object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, nullptr, 0, nullptr, nullptr);
+    // The host shows nothing: the control's window is a message-only window (on Windows a
+    // child window needs a parent).
+    hr = object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, nullptr, 0, HWND_MESSAGE, nullptr);
     object->Release();
     return hr;
 }
@@ -160,7 +163,7 @@ DISPID ComContainer::DispatchId(const std::string& name, LCID lcid) const {
             return DISPID_UNKNOWN;
         }
     }
-    std::u16string wide = Utf8ToWide(name);
+    OleString wide = Utf8ToWide(name);
     LPOLESTR names[] = {wide.data()};
     return SUCCEEDED(control_->GetIDsOfNames(IID_NULL, names, 1, lcid, &id)) ? id : DISPID_UNKNOWN;
 }

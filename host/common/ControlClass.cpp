@@ -23,8 +23,9 @@ std::optional<std::vector<SafetyMark>> MissingSafetyMarks(const CLSID& clsid) {
     std::vector<SafetyMark> missing;
     for (const SafetyMark& mark : kMarks) {
         CATID id = mark.category;
-        if (categories->IsClassOfCategories(clsid, 1, &id, static_cast<ULONG>(-1), nullptr) !=
-            S_OK) {
+        // No required categories are given (0): Wine's catalogue does not take the count
+        // (ULONG)-1 for "any".
+        if (categories->IsClassOfCategories(clsid, 1, &id, 0, nullptr) != S_OK) {
             missing.push_back(mark);
         }
     }

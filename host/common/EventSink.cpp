@@ -8,24 +8,24 @@ namespace talrec::host {
 EventSink::EventSink(const IID& events, std::map<DISPID, std::string> names, Handler handler)
     : events_(events), names_(std::move(names)), handler_(std::move(handler)) {}
 
-HRESULT EventSink::GetTypeInfoCount(UINT* count) {
+HRESULT STDMETHODCALLTYPE EventSink::GetTypeInfoCount(UINT* count) {
     if (count == nullptr) return E_POINTER;
     *count = 0;
     return S_OK;
 }
 
-HRESULT EventSink::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
+HRESULT STDMETHODCALLTYPE EventSink::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
     if (info != nullptr) *info = nullptr;
     return E_NOTIMPL;
 }
 
-HRESULT EventSink::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) {
+HRESULT STDMETHODCALLTYPE EventSink::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) {
     return E_NOTIMPL;
 }
 
 // On the thread that fires the event.
-HRESULT EventSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
-                          UINT*) {
+HRESULT STDMETHODCALLTYPE EventSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params,
+                                            VARIANT*, EXCEPINFO*, UINT*) {
     auto name = names_.find(id);
     std::string event = name != names_.end() ? name->second : "#" + std::to_string(id);
     nlohmann::json args = nlohmann::json::array();

@@ -20,12 +20,13 @@ class EventSink final : public ComObject<IDispatch> {
     // `events`: the source interface's id and its members' names by dispatch id.
     EventSink(const IID& events, std::map<DISPID, std::string> names, Handler handler);
 
-    HRESULT GetTypeInfoCount(UINT* count) override;
-    HRESULT GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
-    HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
-                          DISPID* ids) override;
-    HRESULT Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
-                   VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) override;
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
+                                            DISPID* ids) override;
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags,
+                                     DISPPARAMS* params, VARIANT* result, EXCEPINFO* excepInfo,
+                                     UINT* argErr) override;
 
   private:
     ~EventSink() override = default;

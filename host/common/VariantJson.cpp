@@ -19,11 +19,11 @@ std::string WideToUtf8(const OLECHAR* text, std::size_t length) {
     return out;
 }
 
-std::u16string Utf8ToWide(const std::string& text) {
+OleString Utf8ToWide(const std::string& text) {
     if (text.empty()) return {};
     int size =
         MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::u16string out(size > 0 ? static_cast<std::size_t>(size) : 0, u'\0');
+    OleString out(size > 0 ? static_cast<std::size_t>(size) : 0, OLECHAR{});
     if (size > 0) {
         MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(),
                             size);
@@ -62,7 +62,7 @@ std::optional<VARIANT> JsonToVariant(const nlohmann::json& value) {
         return v;
     }
     if (value.is_string()) {
-        std::u16string wide = Utf8ToWide(value.get<std::string>());
+        OleString wide = Utf8ToWide(value.get<std::string>());
         v.vt = VT_BSTR;
         v.bstrVal = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
         return v;

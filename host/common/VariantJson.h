@@ -17,7 +17,10 @@ std::optional<VARIANT> JsonToVariant(const nlohmann::json& value);
 // A result as JSON: numbers, strings (UTF-8), booleans; VT_EMPTY and VT_NULL as null.
 nlohmann::json VariantToJson(const VARIANT& value);
 
+// A string of automation characters (char16_t here, wchar_t in the Windows SDK).
+using OleString = std::basic_string<OLECHAR>;
+
 std::string WideToUtf8(const OLECHAR* text, std::size_t length);
-std::u16string Utf8ToWide(const std::string& text);
+OleString Utf8ToWide(const std::string& text);
 
 }  // namespace talrec::host

@@ -1,10 +1,9 @@
 // The names and meanings of the platform's result codes, for messages to people
 // ("0x80040200 SELFREG_E_TYPELIB: the type library could not be registered").
+// Both targets have it: one table (platform/ole/com_error.cpp), compiled against the real SDK's
+// values on Windows.
 #pragma once
 
-#ifdef _WIN32
-#error "a Linux extension with no counterpart in the Windows SDK"
-#else
 #include "platform/windef.h"
 
 // Where two published codes share a value (CONNECT_E_NOCONNECTION is SELFREG_E_TYPELIB's
@@ -13,5 +12,3 @@
 // False, leaving the outputs alone, for a code the platform does not know.
 bool DescribeHResult(HRESULT hr, const char** name, const char** text);
 bool DescribeWin32Error(DWORD code, const char** name, const char** text);
-
-#endif  // _WIN32

@@ -1,10 +1,8 @@
 // Console services for the command-line hosts beyond the published ones
-// (platform/consoleapi.h): the process's standard streams.
+// (platform/consoleapi.h): the process's standard streams. TakeStandardOutput and IsTerminal
+// both targets have (on Windows: platform/win32/console.cpp); the capture is Linux's only.
 #pragma once
 
-#ifdef _WIN32
-#error "a Linux extension with no counterpart in the Windows SDK"
-#else
 #include <cstdio>
 #include <string>
 
@@ -15,6 +13,10 @@ namespace talrec::platform {
 // standard output carries only its protocol. Null when the streams cannot be duplicated.
 std::FILE* TakeStandardOutput();
 
+// Whether a stream is a terminal (on Windows: a console).
+bool IsTerminal(std::FILE* stream);
+
+#if !defined(_WIN32)
 // Keeps what the process writes to standard output from now on (printf, std::cout) for the
 // host to take with TakeCapturedOutput, and returns a stream on the original standard output,
 // for a host that hands that text on itself (the bridge gives a conversion's diagnostic lines
@@ -26,9 +28,6 @@ std::FILE* CaptureStandardOutput();
 // output: what another thread writes meanwhile may be lost.
 std::string TakeCapturedOutput();
 
-// Whether a stream is a terminal.
-bool IsTerminal(std::FILE* stream);
+#endif  // !_WIN32
 
 }  // namespace talrec::platform
-
-#endif  // _WIN32

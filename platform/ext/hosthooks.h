@@ -1,11 +1,14 @@
 // The hooks through which a container shows its user what the control and the platform have to
 // say beyond results and events: the control's message boxes (MessageBoxA) and the platform's
 // debug output (OutputDebugStringA). Without a hook both go to standard error.
+//
+// Both targets have them. On Windows (platform/win32/hosthooks.cpp) the message box is the
+// system's dialog: the hook sees each box that the thread which set it shows (a thread-local
+// CBT hook; that is the container's user-interface thread), its texts in UTF-8, and answers it
+// for the user; the debug output is the system's, which only a debugger reads: the hook is
+// kept but never called, and the owner is kept per thread.
 #pragma once
 
-#ifdef _WIN32
-#error "a Linux extension with no counterpart in the Windows SDK"
-#else
 #include <functional>
 
 #include "platform/windef.h"
@@ -34,5 +37,3 @@ void SetDebugOutputHook(DEBUGOUTPUTHOOK hook, void* context);
 // spool's threads write for the owner of the thread that opened them.
 ULONGLONG SetThreadDebugOwner(ULONGLONG owner);  // returns the previous owner
 ULONGLONG GetThreadDebugOwner();
-
-#endif  // _WIN32

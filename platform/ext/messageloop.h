@@ -1,11 +1,10 @@
 // The message loop of a user-interface thread (platform/winuser.h's windows, timers and posted
-// messages run in it), over an event loop. A Linux extension: on Windows a container runs the
-// system's own message loop.
+// messages run in it), over an event loop. Both targets have it: on Linux over Boost.Asio
+// (platform/user/), on Windows it is the system's own loop (GetMessage and DispatchMessage),
+// with posted functions carried to it by a message-only window (platform/win32/messageloop.cpp),
+// so that they run inside modal loops (a message box) as window messages do.
 #pragma once
 
-#ifdef _WIN32
-#error "a Linux extension with no counterpart in the Windows SDK"
-#else
 #include <functional>
 #include <memory>
 #include <utility>
@@ -60,5 +59,3 @@ class MessageLoop {
   private:
     std::shared_ptr<MessageLoopState> state_;
 };
-
-#endif  // _WIN32

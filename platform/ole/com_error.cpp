@@ -1,4 +1,6 @@
 // The error table of the platform: every code it publishes, its name and its meaning.
+#include <cstdint>
+
 #include "platform/ext/comerror.h"
 
 namespace {

@@ -47,8 +47,10 @@ inline int RunCommand(const std::vector<std::string>& argv,
 
 class HostProcess {
   public:
-    HostProcess(const std::vector<std::string>& args,
-                const std::map<std::string, std::string>& env) {
+    // Runs `talrec host ARGS...`, or `command` followed by ARGS when one is given.
+    HostProcess(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
+                std::vector<std::string> command = {}) {
+        if (command.empty()) command = {BinDir() + "/talrec", "host"};
         int in[2], out[2];
         if (pipe(in) != 0 || pipe(out) != 0) return;
         pid_ = fork();
@@ -58,8 +60,8 @@ class HostProcess {
             dup2(out[1], STDOUT_FILENO);
             close(in[1]);
             close(out[0]);
-            std::string program = BinDir() + "/talrec";
-            std::vector<char*> argv{const_cast<char*>(program.c_str()), const_cast<char*>("host")};
+            std::vector<char*> argv;
+            for (const auto& a : command) argv.push_back(const_cast<char*>(a.c_str()));
             for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
             argv.push_back(nullptr);
             execv(argv[0], argv.data());

@@ -194,30 +194,6 @@ TEST_F(HostTest, RecordingCarriesTheSourceLevelAboutTwentyTimesASecond) {
     for (int level : host->levels) EXPECT_NEAR(level, 57, 1);
 }
 
-TEST_F(HostTest, ConversionAndDeletionInTheDataFolder) {
-    auto host = Start();
-    std::string folder = host->Call("GetDataFolder").result();
-    EXPECT_EQ(folder, tmp_ / "data/quorvex");
-    EXPECT_EQ(host->Call("TempFolderPass").result(), folder + "/");
-
-    host->Call("recStart", Args(folder + "/a.wav"));
-    host->Drain(500ms);
-    host->Call("recStop");
-    auto convert =
-        host->Call("ConvertWavToWMA", json::array({folder + "/a.wav", folder + "/a.wma"}));
-    EXPECT_EQ(convert.result(), 0);
-    EXPECT_TRUE(convert.notifications.empty());
-    EXPECT_GT(std::filesystem::file_size(folder + "/a.wma"), 0u);
-    EXPECT_EQ(host->Call("ConvertWavToWMA", json::array({folder + "/none.wav", folder + "/b.wma"}))
-                  .result(),
-              -1);
-
-    EXPECT_EQ(host->Call("DeleteAudioFile", Args(folder + "/a.wma")).result(), 0);
-    EXPECT_EQ(host->Call("DeleteAudioFile", Args(folder + "/a.wma")).result(), 1);
-    EXPECT_EQ(host->Call("DeleteAudioFileALL").result(), 0);
-    EXPECT_FALSE(std::filesystem::exists(folder + "/a.wav"));
-}
-
 TEST_F(HostTest, PathsOutsideTheAllowedFoldersAreRefusedSilently) {
     auto host = Start();
     std::string outside = tmp_ / "outside.wav";
