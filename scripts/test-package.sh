@@ -63,7 +63,7 @@ as_user demo >"$scratch/user.log" 2>&1 || fail "talrec demo as $user: $(cat "$sc
 as_user pair --allow https://example.org >/dev/null 2>&1
 
 dpkg --remove talrec >/dev/null
-[ ! -e /etc/systemd/user/sockets.target.wants/talrec.socket ] || fail "remove left talrec.socket enabled"
+[ ! -L /etc/systemd/user/sockets.target.wants/talrec.socket ] || fail "remove left talrec.socket enabled"
 dpkg --purge talrec >/dev/null
 [ "$(leftovers)" = "$before" ] || fail "the purge left: $(comm -13 <(echo "$before") <(leftovers))"
 for f in .local/share/quorvex/demo.wav .local/share/quorvex/demo.wma .config/talrec/registry \
