@@ -78,6 +78,13 @@ extern const Command kUnregisterCommand;
 // Registers the installed control module as `talrec register` does; the command's exit status.
 int RegisterInstalledControl();
 
+// Whether the user's registry holds the control's ProgID.
+bool ControlRegistered();
+
+// When the user's registry does not hold the control, registers the installed module and
+// says so (or that it failed) on standard error, once; prints nothing on standard output.
+void RegisterOnFirstUse();
+
 // Says on standard error, once at the start of `command`, when recordings that an earlier
 // session left unsaved are waiting for `talrec recover`.
 void NoteWaitingRecordings(const char* command);

@@ -35,7 +35,13 @@ int main(int argc, char** argv) {
         if (std::strcmp(argv[1], c->name) != 0) continue;
         int status = 0;
         std::optional<Arguments> arguments = ParseCommandLine(*c, argc - 2, argv + 2, status);
-        return arguments ? c->run(*arguments) : status;
+        if (!arguments) return status;
+#ifdef TALREC_REGISTER_ON_FIRST_USE
+        // An installed package needs no set-up: the first command of each user registers the
+        // control, except the commands that manage the registration themselves.
+        if (c != &kRegisterCommand && c != &kUnregisterCommand) RegisterOnFirstUse();
+#endif
+        return c->run(*arguments);
     }
     std::fprintf(stderr, "talrec: unknown command '%s'\n", argv[1]);
     PrintUsage(stderr);

@@ -38,8 +38,8 @@ packages=(
 )
 if [ "$product" = no ]; then
   # What the tests run beside the product: reference tools, a browser and its driver's Node.js,
-  # and systemd's socket activation and unit checks.
-  packages+=(ffmpeg sox alsa-utils locales chromium nodejs systemd)
+  # and systemd's socket activation and unit checks; the Debian package's tools and checker.
+  packages+=(ffmpeg sox alsa-utils locales chromium nodejs systemd dpkg-dev lintian)
   # Node.js from another source brings its own npm (and conflicts with Debian's).
   command -v npm >/dev/null 2>&1 || packages+=(npm)
 fi

@@ -14,9 +14,9 @@ constexpr const char* kHelp =
     "\n"
     "Converts a WAV file (integer PCM of 8 to 32 bits or float, any rate and channel count) to\n"
     "a WMA file (WMA 2 in ASF; 128 kbit/s stereo, 64 kbit/s mono) with the audio-writer\n"
-    "component wmaudsdk.so from the system directory (TALREC_SYSTEM_DIR, else the lib folder\n"
-    "beside this program's folder). An existing DEST is overwritten; after a failure whatever\n"
-    "was written stays.\n"
+    "component wmaudsdk.so from the system directory (TALREC_SYSTEM_DIR, else the folder of\n"
+    "the libraries installed with this program). An existing DEST is overwritten; after a\n"
+    "failure whatever was written stays.\n"
     "\n"
     "The conversion's diagnostic lines go to standard output; progress (on a terminal) and the\n"
     "final status go to standard error. Exit status: 0 converted, 1 failed, 2 usage.\n";

@@ -18,14 +18,6 @@
 namespace talrec::host {
 namespace {
 
-bool Registered() {
-    CoInitialize(nullptr);
-    CLSID clsid;
-    bool found = SUCCEEDED(CLSIDFromProgID(kControlProgIdW, &clsid));
-    CoUninitialize();
-    return found;
-}
-
 // Whether the selected device opens both ways in the recorder's format.
 bool DeviceOpens() {
     WAVEFORMATEX format{};
@@ -77,7 +69,7 @@ std::string WavFormat(const std::string& path) {
 int RunDemo(const Arguments&) {
     InstallInterruptHandler();
     NoteWaitingRecordings("demo");
-    if (!Registered()) {
+    if (!ControlRegistered()) {
         std::printf("registering the control: ");
         std::fflush(stdout);
         if (RegisterInstalledControl() != 0) {

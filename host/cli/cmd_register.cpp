@@ -13,6 +13,7 @@
 #include "host/common/StatusText.h"
 #include "host/common/TerminalText.h"
 #include "platform/codepage.h"
+#include "platform/fileapi.h"
 #include "platform/libloaderapi.h"
 #include "platform/objbase.h"
 #include "platform/oleauto.h"
@@ -22,11 +23,26 @@ namespace {
 
 using talrec::host::TerminalText;
 
-// The control module of the program's install, TALREC_DEFAULT_MODULE from the program's folder
-// (set by the build: ../lib/TalRecorderForDvRecUp.ocx, on Windows the module beside it).
+// The control module installed with this program: the one beside the project's platform
+// library where the run path found it (build/lib in a build, PREFIX/lib or /usr/lib/talrec
+// when installed), else TALREC_DEFAULT_MODULE from the program's folder (set by the build:
+// ../lib/TalRecorderForDvRecUp.ocx; on Windows, where the platform is the system's, the
+// module beside the program).
 std::string DefaultModule() {
     char program[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, program, MAX_PATH);
+    char platform[MAX_PATH] = {};
+    HMODULE module = nullptr;
+    if (GetModuleHandleExA(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCSTR>(&GetSystemDirectoryA), &module)) {
+        GetModuleFileNameA(module, platform, MAX_PATH);
+    }
+    if (platform[0] != '\0' && std::string(platform) != program) {
+        const std::string beside =
+            (std::filesystem::path(platform).parent_path() / "TalRecorderForDvRecUp.ocx").string();
+        if (GetFileAttributesA(beside.c_str()) != INVALID_FILE_ATTRIBUTES) return beside;
+    }
     return (std::filesystem::path(program).parent_path() / TALREC_DEFAULT_MODULE).string();
 }
 
@@ -82,9 +98,9 @@ bool ControlsAreSafe(HMODULE library) {
     return safe;
 }
 
-int CallExport(const char* command, const char* exportName, const Arguments& arguments) {
-    const std::string module =
-        arguments.Positional().empty() ? DefaultModule() : arguments.Positional()[0];
+// Calls the module's export and prints its result on `report` (nowhere when null).
+int CallExport(const char* command, const char* exportName, const std::string& module,
+               std::FILE* report) {
     HMODULE library = LoadLibraryA(module.c_str());
     if (library == nullptr) {
         std::fprintf(stderr, "talrec %s: cannot load %s\n", command, TerminalText(module).c_str());
@@ -100,8 +116,11 @@ int CallExport(const char* command, const char* exportName, const Arguments& arg
     }
     CoInitialize(nullptr);
     HRESULT hr = entry();
-    std::printf("%s: 0x%08X %s\n", exportName, static_cast<unsigned>(hr), StatusText(hr).c_str());
-    std::fflush(stdout);
+    if (report != nullptr) {
+        std::fprintf(report, "%s: 0x%08X %s\n", exportName, static_cast<unsigned>(hr),
+                     StatusText(hr).c_str());
+        std::fflush(report);
+    }
     bool ok = SUCCEEDED(hr);
     if (ok && std::string(command) == "register") ok = ControlsAreSafe(library);
     CoUninitialize();
@@ -109,12 +128,16 @@ int CallExport(const char* command, const char* exportName, const Arguments& arg
     return ok ? 0 : 1;
 }
 
+std::string ModuleArgument(const Arguments& arguments) {
+    return arguments.Positional().empty() ? DefaultModule() : arguments.Positional()[0];
+}
+
 int RunRegister(const Arguments& arguments) {
-    return CallExport("register", "DllRegisterServer", arguments);
+    return CallExport("register", "DllRegisterServer", ModuleArgument(arguments), stdout);
 }
 
 int RunUnregister(const Arguments& arguments) {
-    return CallExport("unregister", "DllUnregisterServer", arguments);
+    return CallExport("unregister", "DllUnregisterServer", ModuleArgument(arguments), stdout);
 }
 
 }  // namespace
@@ -123,13 +146,32 @@ int RegisterInstalledControl() {
     return RunRegister(Arguments{});
 }
 
+bool ControlRegistered() {
+    CoInitialize(nullptr);
+    CLSID clsid;
+    bool found = SUCCEEDED(CLSIDFromProgID(kControlProgIdW, &clsid));
+    CoUninitialize();
+    return found;
+}
+
+void RegisterOnFirstUse() {
+    if (ControlRegistered()) return;
+    // Standard output may carry a protocol (talrec host): everything goes to standard error.
+    const std::string module = DefaultModule();
+    if (CallExport("register", "DllRegisterServer", module, nullptr) == 0)
+        std::fprintf(stderr, "talrec: first use: registered the control %s in your registry\n",
+                     TerminalText(module).c_str());
+    else
+        std::fprintf(stderr, "talrec: first use: the control %s could not be registered\n",
+                     TerminalText(module).c_str());
+}
+
 const Command kRegisterCommand = {
     "register",
     "[MODULE]",
     "register the control in the user's registry",
-    "  Calls DllRegisterServer of the control module (default:\n"
-    "  " TALREC_DEFAULT_MODULE
-    " from this program's folder), then checks that\n"
+    "  Calls DllRegisterServer of the control module (default: the\n"
+    "  TalRecorderForDvRecUp.ocx installed with this program), then checks that\n"
     "  every control of the module is marked safe for scripting and for initializing.\n"
     "  exit: 0 registered, 1 the module failed or a control is not marked, 2 wrong\n"
     "  arguments\n",
@@ -138,16 +180,16 @@ const Command kRegisterCommand = {
     1,
     RunRegister};
 
-const Command kUnregisterCommand = {"unregister",
-                                    "[MODULE]",
-                                    "remove the control's registration",
-                                    "  Calls DllUnregisterServer of the control module (default:\n"
-                                    "  " TALREC_DEFAULT_MODULE
-                                    " from this program's folder).\n"
-                                    "  exit: 0 removed, 1 the module failed, 2 wrong arguments\n",
-                                    {},
-                                    0,
-                                    1,
-                                    RunUnregister};
+const Command kUnregisterCommand = {
+    "unregister",
+    "[MODULE]",
+    "remove the control's registration",
+    "  Calls DllUnregisterServer of the control module (default: the\n"
+    "  TalRecorderForDvRecUp.ocx installed with this program).\n"
+    "  exit: 0 removed, 1 the module failed, 2 wrong arguments\n",
+    {},
+    0,
+    1,
+    RunUnregister};
 
 }  // namespace talrec::host
