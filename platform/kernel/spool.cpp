@@ -110,18 +110,14 @@ void Store(SPOOL* s, const BYTE* data, std::size_t bytes) {
     s->memoryTail.Append(data, bytes);
 }
 
-// Writer thread: writes the ring from tail to head.
+// Writer thread: writes what the ring holds.
 std::uint64_t DrainRing(SPOOL* s) {
-    const std::uint64_t head = s->head.load(std::memory_order_acquire);
-    const std::uint64_t tail = s->tail.load(std::memory_order_relaxed);
-    if (head == tail) return 0;
-    const std::size_t at = static_cast<std::size_t>(tail % SPOOL::kRingBytes);
-    const std::size_t bytes = static_cast<std::size_t>(head - tail);
-    const std::size_t first = std::min(bytes, SPOOL::kRingBytes - at);
-    Store(s, s->ring.get() + at, first);
-    if (bytes > first) Store(s, s->ring.get(), bytes - first);
-    s->tail.store(head, std::memory_order_release);
-    return bytes;
+    const spool::ByteRing::Pieces held = s->ring->Peek();
+    for (const auto piece : {held.first, held.second}) {
+        if (!piece.empty()) Store(s, reinterpret_cast<const BYTE*>(piece.data()), piece.size());
+    }
+    s->ring->Pop(held.size());
+    return held.size();
 }
 
 // Writer thread: everything appended so far, in order. The producer goes back to the ring
@@ -149,7 +145,7 @@ std::uint64_t Drain(SPOOL* s) {
 }
 
 bool Pending(SPOOL* s) {
-    return s->head.load() != s->tail.load(std::memory_order_relaxed) || s->overflowing.load();
+    return s->ring->Size() != 0 || s->overflowing.load();
 }
 
 // The writer thread.
@@ -173,7 +169,7 @@ void WriterLoop(SPOOL* s) {
         s->consumed += moved;
         if (moved > 0) s->doneCv.notify_all();
         if (s->stop) break;
-        if (s->head.load() - s->tail.load(std::memory_order_relaxed) >= kHalfRing) continue;
+        if (s->ring->Size() >= kHalfRing) continue;
         if (s->wake) {
             s->wake = false;
             idle = 0;
@@ -343,7 +339,7 @@ HSPOOL SpoolCreate(LPCSTR destination, const WAVEFORMATEX& format) {
         return nullptr;
     }
     s->fd = fd;
-    s->ring = std::make_unique<BYTE[]>(SPOOL::kRingBytes);
+    s->ring = std::make_unique<spool::ByteRing>(SPOOL::kRingBytes);
     SPOOL* raw = s.get();
     // Both speak for the recording's owner.
     const ULONGLONG owner = GetThreadDebugOwner();
@@ -362,14 +358,8 @@ void SpoolAppend(HSPOOL s, const void* data, DWORD bytes) {
     if (s == nullptr || s->orphan || bytes == 0) return;
     const auto* in = static_cast<const BYTE*>(data);
     if (!s->overflowing.load(std::memory_order_acquire)) {
-        const std::uint64_t head = s->head.load(std::memory_order_relaxed);
-        const std::uint64_t used = head - s->tail.load(std::memory_order_acquire);
-        if (SPOOL::kRingBytes - used >= bytes) {
-            const std::size_t at = static_cast<std::size_t>(head % SPOOL::kRingBytes);
-            const std::size_t first = std::min<std::size_t>(bytes, SPOOL::kRingBytes - at);
-            std::memcpy(s->ring.get() + at, in, first);
-            std::memcpy(s->ring.get(), in + first, bytes - first);
-            s->head.store(head + bytes);
+        const std::size_t used = s->ring->Size();
+        if (s->ring->Push(in, bytes)) {
             s->appended.fetch_add(bytes, std::memory_order_release);
             // The writer is woken when the ring crosses its half (it then drains for as long
             // as the ring stays above it) or when it sleeps with nothing to do: not per append.

@@ -15,6 +15,7 @@
 
 #include "platform/ext/spool.h"
 #include "platform/ext/wavformat.h"
+#include "platform/spool/ring.h"
 
 namespace talrec::platform::spool {
 
@@ -87,11 +88,8 @@ struct SPOOL {
     bool orphan = false;
     bool left = false;  // left for recovery (SpoolLeave): its file outlives the handle
 
-    // The ring from the producer to the writer: the producer writes bytes at head and then
-    // publishes head; the writer reads up to head and then publishes tail.
-    std::unique_ptr<BYTE[]> ring;
-    std::atomic<std::uint64_t> head{0};
-    std::atomic<std::uint64_t> tail{0};
+    // The ring from the producer (pushes) to the writer (peeks and pops); live spools only.
+    std::unique_ptr<spool::ByteRing> ring;
     std::atomic<std::uint64_t> appended{0};  // every byte appended, ring and overflow
     // When the ring is full the producer appends to the overflow list instead, and keeps doing
     // so until the writer has emptied it, so that the order stays.
