@@ -1,5 +1,5 @@
 // The private side of the recording spools: the spool folder, the header of a spool file,
-// and the spool object that spool.cpp (live spools) and spool_files.cpp (the folder and
+// and the spool's state that spool.cpp (live spools) and spool_files.cpp (the folder and
 // recovery) share.
 #pragma once
 
@@ -76,9 +76,9 @@ class MemoryTail {
 
 namespace talrec::platform {
 
-// One spool. A live one (SpoolCreate) has a writer thread and a sync thread; one opened for
-// recovery (SpoolOpenOrphan) has neither and takes no appends.
-struct SPOOL {
+// One spool. A live one (Create) has a writer thread; one opened for recovery (OpenOrphan)
+// has none and takes no appends.
+struct RecordingSpool::State {
     static constexpr std::size_t kRingBytes = 256 * 1024;
 
     // Fixed once made.
@@ -86,7 +86,8 @@ struct SPOOL {
     std::string file;
     spool::Header header;
     bool orphan = false;
-    bool left = false;  // left for recovery (SpoolLeave): its file outlives the handle
+    bool left = false;  // left for recovery (Leave): its file outlives the spool
+    bool keep = false;  // KeepFile: the file stays, unlocked, when the spool goes
 
     // The ring from the producer (pushes) to the writer (peeks and pops); live spools only.
     std::unique_ptr<spool::ByteRing> ring;
@@ -113,16 +114,7 @@ struct SPOOL {
     mutable std::mutex tailMu;  // guards memoryTail
     spool::MemoryTail memoryTail;
 
-    // The sync thread: guarded by syncMu.
-    std::mutex syncMu;
-    std::condition_variable syncCv;
-    bool stopSync = false;
-    bool syncIdle = false;      // waiting for new bytes, not for the next sync time
-    std::uint64_t written = 0;  // fileBytes as the writer last reported it
-    std::uint64_t synced = 0;
-
     std::thread writer;
-    std::thread syncer;
 };
 
 }  // namespace talrec::platform
