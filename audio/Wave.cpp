@@ -7,8 +7,7 @@
 #include "platform/debugapi.h"
 #include "platform/ext/wavformat.h"
 
-using talrec::platform::SpoolRead;
-using talrec::platform::SpoolWriteWav;
+using talrec::platform::RecordingSpool;
 
 namespace {
 [[maybe_unused]] const bool g_registered = (AfxClassInit(&CWave::classCWave), true);
@@ -27,11 +26,10 @@ constexpr std::size_t kSpoolFlushEvery = 128 * 1024;
 
 bool SpoolForRecovery(const std::string& destination, const WAVEFORMATEX& format,
                       std::span<const std::span<const BYTE>> pieces) {
-    namespace sp = talrec::platform;
     std::size_t bytes = 0;
     for (const auto& piece : pieces) bytes += piece.size();
     if (bytes == 0) return true;  // nothing to keep
-    sp::HSPOOL spool = sp::SpoolCreate(destination.c_str(), format);
+    const std::unique_ptr<RecordingSpool> spool = RecordingSpool::Create(destination, format);
     if (spool == nullptr) {
         const std::string text = "the recording meant for " + destination +
                                  " is lost: it was held in memory, and no recording spool can "
@@ -43,15 +41,14 @@ bool SpoolForRecovery(const std::string& destination, const WAVEFORMATEX& format
     for (const auto& piece : pieces) {
         for (std::size_t at = 0; at < piece.size(); at += kSpoolAppend) {
             const std::size_t n = std::min(kSpoolAppend, piece.size() - at);
-            sp::SpoolAppend(spool, piece.data() + at, static_cast<DWORD>(n));
+            spool->Append(piece.data() + at, n);
             if ((sinceFlush += n) >= kSpoolFlushEvery) {
-                sp::SpoolFlush(spool);
+                spool->Flush();
                 sinceFlush = 0;
             }
         }
     }
-    sp::SpoolLeave(spool);
-    sp::SpoolDiscard(spool);  // the handle goes, the left file stays
+    spool->Leave();  // the spool goes, the left file stays
     return true;
 }
 
@@ -168,7 +165,7 @@ void CWave::LoadFromSpool() const {
     std::uint64_t done = 0;
     while (done < bytes) {
         const DWORD want = static_cast<DWORD>(std::min<std::uint64_t>(bytes - done, kSpoolPiece));
-        const DWORD got = SpoolRead(spool_.get(), done, samples_.GetBuffer() + done, want);
+        const auto got = static_cast<DWORD>(spool_->Read(done, samples_.GetBuffer() + done, want));
         done += got;
         if (got < want) break;
     }
@@ -188,7 +185,9 @@ void CWave::Save(LPCSTR lpszPath) {
     if (spool_) {
         // Written from the spool's file to the new one, without loading it; failures raise what
         // the file layer would raise for them.
-        const DWORD error = SpoolWriteWav(spool_.get(), lpszPath, format_, GetBufferLength());
+        const DWORD error = lpszPath != nullptr
+                                ? spool_->WriteWav(lpszPath, format_, GetBufferLength())
+                                : static_cast<DWORD>(ERROR_INVALID_PARAMETER);
         if (error != ERROR_SUCCESS) {
             CFileException::ThrowOsError(static_cast<LONG>(error), lpszPath ? lpszPath : "");
         }
@@ -201,7 +200,7 @@ void CWave::Save(LPCSTR lpszPath) {
 
 void CWave::KeepForRecovery(const std::string& destination) const {
     if (spool_) {
-        talrec::platform::SpoolLeave(spool_.get());
+        spool_->Leave();
         return;
     }
     const std::span<const BYTE> sound(samples_.GetBuffer(), GetBufferLength());
@@ -219,7 +218,7 @@ void CWave::Save(CFile& file) {
     std::unique_ptr<BYTE[]> piece(new BYTE[kSpoolPiece]);
     for (DWORD done = 0; done < dataSize;) {
         const DWORD want = std::min(dataSize - done, kSpoolPiece);
-        const DWORD got = SpoolRead(spool_.get(), done, piece.get(), want);
+        const auto got = static_cast<DWORD>(spool_->Read(done, piece.get(), want));
         if (got < want) std::memset(piece.get() + got, 0, want - got);
         file.Write(piece.get(), want);
         done += want;

@@ -29,10 +29,10 @@
 
 // A recording spool shared by the capture engine and the sounds made from it; the last owner
 // discards it (its file is removed).
-using WaveSpoolPtr = std::shared_ptr<talrec::platform::SPOOL>;
+using WaveSpoolPtr = std::shared_ptr<talrec::platform::RecordingSpool>;
 
 // Puts a sound held in memory (`pieces`, its bytes in order) into a new recording spool for
-// `destination` and leaves it for `talrec recover` (talrec::platform::SpoolLeave says where).
+// `destination` and leaves it for `talrec recover` (RecordingSpool::Leave says where).
 // False when no spool can be made; the debug output then says that the sound is lost.
 bool SpoolForRecovery(const std::string& destination, const WAVEFORMATEX& format,
                       std::span<const std::span<const BYTE>> pieces);

@@ -78,10 +78,8 @@ bool CWaveIn::Record(DWORD nBufferBytes) {
     SetFormat(format_.GetFormat());
     if (!destination_.empty()) {
         const WAVEFORMATEX format = format_.GetFormat();
-        if (auto* spool = talrec::platform::SpoolCreate(destination_.c_str(), format)) {
-            spool_ = WaveSpoolPtr(spool, &talrec::platform::SpoolDiscard);
-            spoolHandle_ = spool;
-        }
+        spool_ = talrec::platform::RecordingSpool::Create(destination_, format);
+        spoolHandle_ = spool_.get();
     }
     currentHeader_ = 1;
     bufferBytes_ = nBufferBytes;
@@ -134,7 +132,7 @@ bool CWaveIn::Close() {
 void CWaveIn::KeepForRecovery() {
     if (!Close()) return;  // the device may still append: the spool cannot be let go
     if (spool_) {
-        talrec::platform::SpoolLeave(spool_.get());
+        spool_->Leave();
         return;
     }
     std::lock_guard lock(chunksLock_);
@@ -147,8 +145,7 @@ void CWaveIn::KeepForRecovery() {
 
 int CWaveIn::GetNumSamples() {
     if (spool_) {
-        return static_cast<int>(talrec::platform::SpoolLength(spool_.get()) /
-                                format_.GetFormat().nBlockAlign);
+        return static_cast<int>(spool_->Length() / format_.GetFormat().nBlockAlign);
     }
     std::lock_guard lock(chunksLock_);
     return static_cast<int>(chunkBytes_ / format_.GetFormat().nBlockAlign);
@@ -158,9 +155,8 @@ CWave CWaveIn::GetWave() {
     if (spool_) {
         // Everything appended until now becomes the sound; the spool stays the engine's too,
         // as the chunks would, until the next Record.
-        talrec::platform::SpoolFlush(spool_.get());
-        const auto frames =
-            talrec::platform::SpoolLength(spool_.get()) / format_.GetFormat().nBlockAlign;
+        spool_->Flush();
+        const auto frames = spool_->Length() / format_.GetFormat().nBlockAlign;
         format_.SetSpool(spool_, static_cast<DWORD>(frames));
         return std::move(format_);
     }
@@ -246,9 +242,9 @@ void CWaveIn::OnData(HWAVEIN hwi, WAVEHDR* hdr) {
         if (r != MMSYSERR_NOERROR) return;
         SetFlags(*hdr, 0);
         if (bytes > 0) {
-            if (talrec::platform::HSPOOL spool = spoolHandle_.load(std::memory_order_acquire)) {
+            if (auto* spool = spoolHandle_.load(std::memory_order_acquire)) {
                 const WORD align = format_.GetFormat().nBlockAlign;
-                talrec::platform::SpoolAppend(spool, hdr->lpData, bytes / align * align);
+                spool->Append(hdr->lpData, bytes / align * align);
             } else {
                 AddChunk(*hdr);
             }

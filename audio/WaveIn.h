@@ -102,7 +102,7 @@ class CWaveIn {
     WAVEHDR headers_[2] = {};
     CWave format_;
     CWaveDevice device_{WAVE_MAPPER};
-    std::string destination_;                                     // owner's thread only
-    WaveSpoolPtr spool_;                                          // owner's thread only
-    std::atomic<talrec::platform::HSPOOL> spoolHandle_{nullptr};  // what the callback appends to
+    std::string destination_;                                              // owner's thread only
+    WaveSpoolPtr spool_;                                                   // owner's thread only
+    std::atomic<talrec::platform::RecordingSpool*> spoolHandle_{nullptr};  // the callback's
 };

@@ -17,33 +17,35 @@
 namespace talrec::host {
 namespace {
 
-using talrec::platform::HSPOOL;
-using talrec::platform::SPOOLINFO;
+using talrec::platform::RecordingSpool;
 
 constexpr Option kOptions[] = {{"--list", nullptr}, {"--into", "DIR"}, {"--discard", "NAME"}};
 
+// A waiting recording, opened and locked; its spool file stays when it goes, unless
+// discarded (written, or --discard).
 struct Waiting {
-    HSPOOL spool = nullptr;
-    SPOOLINFO info;
+    std::unique_ptr<RecordingSpool> spool;
+    RecordingSpool::Info info;
+    void Discard() {
+        spool->KeepFile(false);
+        spool.reset();
+    }
 };
 
 // The unsaved spools whose owner is gone, each opened and locked. Spools that were saved
 // before their owner went are removed when `tidy` (nothing is left to recover from them).
 std::vector<Waiting> OpenWaiting(bool tidy) {
     std::vector<Waiting> waiting;
-    for (const std::string& file : talrec::platform::SpoolFiles()) {
-        HSPOOL spool = nullptr;
-        if (talrec::platform::SpoolOpenOrphan(file.c_str(), &spool) !=
-            talrec::platform::SpoolOpen::Opened) {
+    for (const std::string& file : RecordingSpool::Files()) {
+        std::unique_ptr<RecordingSpool> spool;
+        if (RecordingSpool::OpenOrphan(file, &spool) != RecordingSpool::Open::Opened) continue;
+        const RecordingSpool::Info info = spool->GetInfo();
+        if (info.saved) {
+            if (!tidy) spool->KeepFile();
             continue;
         }
-        Waiting w{spool, {}};
-        talrec::platform::SpoolGetInfo(spool, &w.info);
-        if (w.info.saved) {
-            tidy ? talrec::platform::SpoolDiscard(spool) : talrec::platform::SpoolRelease(spool);
-            continue;
-        }
-        waiting.push_back(std::move(w));
+        spool->KeepFile();
+        waiting.push_back({std::move(spool), info});
     }
     return waiting;
 }
@@ -57,7 +59,7 @@ std::string SpoolName(const std::string& file) {
     return name;
 }
 
-double Seconds(const SPOOLINFO& info) {
+double Seconds(const RecordingSpool::Info& info) {
     const double rate = info.format.nAvgBytesPerSec;
     return rate > 0 ? static_cast<double>(info.dataBytes) / rate : 0;
 }
@@ -110,8 +112,7 @@ std::string Recover(const Waiting& w, const std::string& into, std::string* why)
         const std::string path =
             (folder / (attempt == 0 ? name : RecoveredName(name, attempt))).string();
         const DWORD error =
-            talrec::platform::SpoolWriteWav(w.spool, path.c_str(), w.info.format, w.info.dataBytes,
-                                            talrec::platform::SPOOL_WRITE_NEW);
+            w.spool->WriteWav(path, w.info.format, w.info.dataBytes, RecordingSpool::kWriteNew);
         if (error == ERROR_SUCCESS) return path;
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
             *why = "cannot write " + path + ": " + FailureText(error);
@@ -125,14 +126,13 @@ std::string Recover(const Waiting& w, const std::string& into, std::string* why)
 }  // namespace
 
 void NoteWaitingRecordings(const char* command) {
-    std::vector<Waiting> waiting = OpenWaiting(false);
-    for (const Waiting& w : waiting) talrec::platform::SpoolRelease(w.spool);
-    if (waiting.empty()) return;
-    const bool one = waiting.size() == 1;
+    const std::size_t count = OpenWaiting(false).size();  // and let go again
+    if (count == 0) return;
+    const bool one = count == 1;
     std::fprintf(stderr,
                  "talrec %s: %zu unsaved recording%s from an earlier session %s waiting; "
                  "'talrec recover' writes %s ('talrec recover --list' lists %s)\n",
-                 command, waiting.size(), one ? "" : "s", one ? "is" : "are", one ? "it" : "them",
+                 command, count, one ? "" : "s", one ? "is" : "are", one ? "it" : "them",
                  one ? "it" : "them");
 }
 
@@ -140,19 +140,18 @@ namespace {
 
 // Removes the waiting recording of that name without writing it.
 int Discard(const std::string& name) {
-    for (const std::string& file : talrec::platform::SpoolFiles()) {
+    for (const std::string& file : RecordingSpool::Files()) {
         if (SpoolName(file) != SpoolName(name)) continue;
-        HSPOOL spool = nullptr;
-        const auto opened = talrec::platform::SpoolOpenOrphan(file.c_str(), &spool);
-        if (opened == talrec::platform::SpoolOpen::Owned) {
+        std::unique_ptr<RecordingSpool> spool;
+        const auto opened = RecordingSpool::OpenOrphan(file, &spool);
+        if (opened == RecordingSpool::Open::Owned) {
             std::fprintf(stderr, "talrec recover: %s is still being recorded\n",
                          TerminalText(name).c_str());
             return 1;
         }
-        if (opened != talrec::platform::SpoolOpen::Opened) break;
-        SPOOLINFO info;
-        talrec::platform::SpoolGetInfo(spool, &info);
-        talrec::platform::SpoolDiscard(spool);
+        if (opened != RecordingSpool::Open::Opened) break;
+        const RecordingSpool::Info info = spool->GetInfo();
+        spool.reset();  // and its file
         std::printf("discarded %s: %.1f s meant for %s\n", TerminalText(SpoolName(file)).c_str(),
                     Seconds(info), TerminalText(info.destination).c_str());
         return 0;
@@ -180,12 +179,11 @@ int RunRecover(const Arguments& arguments) {
     std::vector<Waiting> waiting = OpenWaiting(!list);
     if (waiting.empty()) std::printf(list ? "no recordings wait\n" : "no unsaved recordings\n");
     int status = 0;
-    for (const Waiting& w : waiting) {
+    for (Waiting& w : waiting) {
         if (list) {
             std::printf("%s  %.1f s  %s  %s\n", TerminalText(w.info.destination).c_str(),
                         Seconds(w.info), LocalTime(w.info.startTime).c_str(),
                         TerminalText(SpoolName(w.info.file)).c_str());
-            talrec::platform::SpoolRelease(w.spool);
             continue;
         }
         std::string why;
@@ -193,12 +191,11 @@ int RunRecover(const Arguments& arguments) {
         if (path.empty()) {
             std::fprintf(stderr, "talrec recover: %s (the recording stays for another try)\n",
                          TerminalText(why).c_str());
-            talrec::platform::SpoolRelease(w.spool);
             status = 1;
             continue;
         }
         std::printf("recovered %.1f s into %s\n", Seconds(w.info), TerminalText(path).c_str());
-        talrec::platform::SpoolDiscard(w.spool);
+        w.Discard();
     }
     return status;
 }

@@ -48,7 +48,7 @@ class DebugLines {
 };
 
 std::size_t SpoolCount() {
-    return sp::SpoolFiles().size();
+    return sp::RecordingSpool::Files().size();
 }
 
 class SpoolTest : public wavetest::ManualClockTest {
@@ -90,7 +90,7 @@ class SpoolTest : public wavetest::ManualClockTest {
 // Far more than the ring holds, appended at once: what is read back and what is written into
 // a WAV file is every byte in order, whether it went through the ring or waited beside it.
 TEST_F(SpoolTest, BytesComeBackInOrderHoweverFastTheyArrive) {
-    sp::HSPOOL spool = sp::SpoolCreate((out_ + "/burst.wav").c_str(), Pcm(2, 22050, 16));
+    auto spool = sp::RecordingSpool::Create(out_ + "/burst.wav", Pcm(2, 22050, 16));
     ASSERT_NE(spool, nullptr);
     // 8 MiB of 32-bit numbers counting up: no stretch of it repeats.
     std::vector<BYTE> data(8 << 20);
@@ -102,23 +102,22 @@ TEST_F(SpoolTest, BytesComeBackInOrderHoweverFastTheyArrive) {
     const std::size_t sizes[] = {4096, 1000, 7004, 60000};
     for (std::size_t at = 0, k = 0; at < data.size(); ++k) {
         const std::size_t n = std::min(sizes[k % 4], data.size() - at);
-        sp::SpoolAppend(spool, &data[at], static_cast<DWORD>(n));
+        spool->Append(&data[at], n);
         at += n;
     }
-    sp::SpoolFlush(spool);
-    EXPECT_EQ(sp::SpoolLength(spool), data.size());
+    spool->Flush();
+    EXPECT_EQ(spool->Length(), data.size());
     std::vector<BYTE> back(data.size());
-    EXPECT_EQ(sp::SpoolRead(spool, 0, back.data(), static_cast<DWORD>(back.size())), back.size());
+    EXPECT_EQ(spool->Read(0, back.data(), back.size()), back.size());
     EXPECT_TRUE(back == data);
     const std::string wav = out_ + "/copy.wav";
-    ASSERT_EQ(sp::SpoolWriteWav(spool, wav.c_str(), Pcm(2, 22050, 16), data.size()), ERROR_SUCCESS);
+    ASSERT_EQ(spool->WriteWav(wav, Pcm(2, 22050, 16), data.size()), ERROR_SUCCESS);
     EXPECT_TRUE(wavetest::ReadWavData(wav) == data);
-    EXPECT_EQ(sp::SpoolWriteWav(spool, wav.c_str(), Pcm(2, 22050, 16), 0, sp::SPOOL_WRITE_NEW),
+    EXPECT_EQ(spool->WriteWav(wav, Pcm(2, 22050, 16), 0, sp::RecordingSpool::kWriteNew),
               ERROR_FILE_EXISTS);
-    EXPECT_EQ(sp::SpoolWriteWav(spool, (out_ + "/none/x.wav").c_str(), Pcm(2, 22050, 16), 0),
-              ERROR_PATH_NOT_FOUND);
+    EXPECT_EQ(spool->WriteWav(out_ + "/none/x.wav", Pcm(2, 22050, 16), 0), ERROR_PATH_NOT_FOUND);
     EXPECT_EQ(SpoolCount(), 1u);
-    sp::SpoolDiscard(spool);
+    spool.reset();
     EXPECT_EQ(SpoolCount(), 0u);
 }
 

@@ -76,17 +76,16 @@ class RecoverTest : public HostTest {
     void LeaveSpool(const std::string& destination, bool saved = false) {
         ScopedEnv state("XDG_STATE_HOME", env_["XDG_STATE_HOME"]);
         const WAVEFORMATEX format{WAVE_FORMAT_PCM, 2, 22050, 88200, 4, 16, 0};
-        sp::HSPOOL spool = sp::SpoolCreate(destination.c_str(), format);
+        auto spool = sp::RecordingSpool::Create(destination, format);
         ASSERT_NE(spool, nullptr);
         std::vector<std::uint16_t> second(2 * 22050);
         for (std::size_t k = 0; k < second.size(); ++k) second[k] = static_cast<std::uint16_t>(k);
-        sp::SpoolAppend(spool, second.data(), static_cast<DWORD>(second.size() * 2));
-        sp::SpoolFlush(spool);
+        spool->Append(second.data(), second.size() * 2);
+        spool->Flush();
         if (saved) {
-            ASSERT_EQ(sp::SpoolWriteWav(spool, destination.c_str(), format, second.size() * 2),
-                      ERROR_SUCCESS);
+            ASSERT_EQ(spool->WriteWav(destination, format, second.size() * 2), ERROR_SUCCESS);
         }
-        sp::SpoolRelease(spool);
+        spool->KeepFile();
     }
 };
 
@@ -126,8 +125,8 @@ TEST_F(RecoverTest, ListShowsTheUnsavedRecordingsOfRecordersThatAreGone) {
     LeaveSpool(File("lost.wav"));
     LeaveSpool(File("saved.wav"), true);
     ScopedEnv state("XDG_STATE_HOME", env_["XDG_STATE_HOME"]);
-    sp::HSPOOL live =
-        sp::SpoolCreate(File("live.wav").c_str(), {WAVE_FORMAT_PCM, 2, 22050, 88200, 4, 16, 0});
+    auto live =
+        sp::RecordingSpool::Create(File("live.wav"), {WAVE_FORMAT_PCM, 2, 22050, 88200, 4, 16, 0});
     ASSERT_NE(live, nullptr);
     for (int round = 0; round < 2; ++round) {
         const Output list = Talrec({"recover", "--list"}, env_);
@@ -136,7 +135,7 @@ TEST_F(RecoverTest, ListShowsTheUnsavedRecordingsOfRecordersThatAreGone) {
         EXPECT_EQ(std::count(list.text.begin(), list.text.end(), '\n'), 1) << list.text;
     }
     EXPECT_EQ(Spools(), 3u);
-    sp::SpoolDiscard(live);
+    live.reset();
 }
 
 // At the destination when it is free, beside it as "NAME (recovered).wav" when it is not,
@@ -160,6 +159,39 @@ TEST_F(RecoverTest, RecoverWritesWhereTheRecordingWasMeantToGoOrBesideIt) {
     EXPECT_EQ(done.status, 0) << done.text;
     EXPECT_EQ(CountingFrames(into + "/elsewhere (recovered 2).wav"), 22050);
     EXPECT_FALSE(std::filesystem::exists(File("elsewhere.wav")));
+    EXPECT_EQ(Spools(), 0u);
+}
+
+// A spool file laid out byte by byte as every version has written it (the frames at 4140, the
+// page offset they have in a WAV file): recover reads it, so files already on disk stay
+// readable whatever the spool's code becomes.
+TEST_F(RecoverTest, ASpoolFileInTheStoredLayoutIsRecovered) {
+    const std::string destination = File("stored.wav");
+    std::string bytes = "TALRSPL1";
+    auto put = [&bytes](std::uint64_t v, int size) {
+        for (int i = 0; i < size; ++i) bytes += static_cast<char>(v >> (8 * i));
+    };
+    for (auto [v, size] : {std::pair{4140, 4},
+                           {0, 4},
+                           {1, 2},
+                           {2, 2},
+                           {22050, 4},
+                           {88200, 4},
+                           {4, 2},
+                           {16, 2},
+                           {999999, 4},
+                           {1765000000, 8}}) {
+        put(static_cast<std::uint64_t>(v), size);
+    }
+    put(destination.size(), 4);
+    bytes += destination;
+    bytes.resize(4140);
+    for (std::uint64_t k = 0; k < 2 * 1000; ++k) put(k, 2);
+    std::filesystem::create_directories(SpoolFolder());
+    WriteFile(SpoolFolder() + "/00000000001765000000-999999-0.spool", bytes);
+    const Output done = Talrec({"recover"}, env_);
+    EXPECT_EQ(done.status, 0) << done.text;
+    EXPECT_EQ(CountingFrames(destination), 1000);
     EXPECT_EQ(Spools(), 0u);
 }
 

@@ -1,5 +1,5 @@
 // The private side of the recording spools: the spool folder, the header of a spool file,
-// and the spool object that spool.cpp (live spools) and spool_files.cpp (the folder and
+// and the spool's state that spool.cpp (live spools) and spool_files.cpp (the folder and
 // recovery) share.
 #pragma once
 
@@ -15,6 +15,7 @@
 
 #include "platform/ext/spool.h"
 #include "platform/ext/wavformat.h"
+#include "platform/spool/ring.h"
 
 namespace talrec::platform::spool {
 
@@ -75,9 +76,9 @@ class MemoryTail {
 
 namespace talrec::platform {
 
-// One spool. A live one (SpoolCreate) has a writer thread and a sync thread; one opened for
-// recovery (SpoolOpenOrphan) has neither and takes no appends.
-struct SPOOL {
+// One spool. A live one (Create) has a writer thread; one opened for recovery (OpenOrphan)
+// has none and takes no appends.
+struct RecordingSpool::State {
     static constexpr std::size_t kRingBytes = 256 * 1024;
 
     // Fixed once made.
@@ -85,13 +86,11 @@ struct SPOOL {
     std::string file;
     spool::Header header;
     bool orphan = false;
-    bool left = false;  // left for recovery (SpoolLeave): its file outlives the handle
+    bool left = false;  // left for recovery (Leave): its file outlives the spool
+    bool keep = false;  // KeepFile: the file stays, unlocked, when the spool goes
 
-    // The ring from the producer to the writer: the producer writes bytes at head and then
-    // publishes head; the writer reads up to head and then publishes tail.
-    std::unique_ptr<BYTE[]> ring;
-    std::atomic<std::uint64_t> head{0};
-    std::atomic<std::uint64_t> tail{0};
+    // The ring from the producer (pushes) to the writer (peeks and pops); live spools only.
+    std::unique_ptr<spool::ByteRing> ring;
     std::atomic<std::uint64_t> appended{0};  // every byte appended, ring and overflow
     // When the ring is full the producer appends to the overflow list instead, and keeps doing
     // so until the writer has emptied it, so that the order stays.
@@ -115,16 +114,7 @@ struct SPOOL {
     mutable std::mutex tailMu;  // guards memoryTail
     spool::MemoryTail memoryTail;
 
-    // The sync thread: guarded by syncMu.
-    std::mutex syncMu;
-    std::condition_variable syncCv;
-    bool stopSync = false;
-    bool syncIdle = false;      // waiting for new bytes, not for the next sync time
-    std::uint64_t written = 0;  // fileBytes as the writer last reported it
-    std::uint64_t synced = 0;
-
     std::thread writer;
-    std::thread syncer;
 };
 
 }  // namespace talrec::platform

@@ -1,5 +1,5 @@
-// Recording spools while they are live: the hand-off from the capture thread, the writer and
-// sync threads, reading back, and writing the WAV file.
+// Recording spools while they are live: the hand-off from the capture thread, the writer
+// thread (which also syncs), reading back, and writing the WAV file.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -18,20 +18,21 @@
 #include "platform/handleapi.h"
 #include "platform/kernel/file_internal.h"
 #include "platform/kernel/lasterror.h"
-#include "platform/kernel/spool_internal.h"
+#include "platform/spool/spool_internal.h"
 
 namespace talrec::platform {
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using State = RecordingSpool::State;
 
 // The writer takes what the ring holds this often, or at once when it is half full, and
-// then wakes the sync thread, which makes the new bytes durable (at most once per interval).
-// Together: a byte appended is on the disk within about a second, at two wake-ups a second.
+// makes the new bytes durable (at most once per interval). Together: a byte appended is on
+// the disk within about a second, at about one wake-up a second.
 constexpr auto kWriterTick = 800ms;
 constexpr auto kSyncInterval = 750ms;
-constexpr std::size_t kHalfRing = SPOOL::kRingBytes / 2;
+constexpr std::size_t kHalfRing = State::kRingBytes / 2;
 constexpr std::size_t kOverflowBlock = 64 * 1024;
 // A writer that has found nothing for this many ticks sleeps until the next append.
 constexpr int kIdleTicks = 3;
@@ -82,7 +83,7 @@ void SayNoSpool(const std::string& why) {
 }
 
 // Writer thread: bytes the file does not take go to the memory tail from then on.
-void Store(SPOOL* s, const BYTE* data, std::size_t bytes) {
+void Store(State* s, const BYTE* data, std::size_t bytes) {
     if (!s->failed.load(std::memory_order_relaxed)) {
         std::uint64_t at = s->fileBytes.load(std::memory_order_relaxed);
         int err = 0;
@@ -110,24 +111,20 @@ void Store(SPOOL* s, const BYTE* data, std::size_t bytes) {
     s->memoryTail.Append(data, bytes);
 }
 
-// Writer thread: writes the ring from tail to head.
-std::uint64_t DrainRing(SPOOL* s) {
-    const std::uint64_t head = s->head.load(std::memory_order_acquire);
-    const std::uint64_t tail = s->tail.load(std::memory_order_relaxed);
-    if (head == tail) return 0;
-    const std::size_t at = static_cast<std::size_t>(tail % SPOOL::kRingBytes);
-    const std::size_t bytes = static_cast<std::size_t>(head - tail);
-    const std::size_t first = std::min(bytes, SPOOL::kRingBytes - at);
-    Store(s, s->ring.get() + at, first);
-    if (bytes > first) Store(s, s->ring.get(), bytes - first);
-    s->tail.store(head, std::memory_order_release);
-    return bytes;
+// Writer thread: writes what the ring holds.
+std::uint64_t DrainRing(State* s) {
+    const spool::ByteRing::Pieces held = s->ring->Peek();
+    for (const auto piece : {held.first, held.second}) {
+        if (!piece.empty()) Store(s, reinterpret_cast<const BYTE*>(piece.data()), piece.size());
+    }
+    s->ring->Pop(held.size());
+    return held.size();
 }
 
 // Writer thread: everything appended so far, in order. The producer goes back to the ring
 // only once the overflow list is empty, and what it put in the ring before the list began is
 // written before the list (the ring is drained again after the list is taken).
-std::uint64_t Drain(SPOOL* s) {
+std::uint64_t Drain(State* s) {
     std::uint64_t moved = DrainRing(s);
     while (s->overflowing.load(std::memory_order_acquire)) {
         std::deque<std::vector<BYTE>> list;
@@ -148,38 +145,64 @@ std::uint64_t Drain(SPOOL* s) {
     return moved;
 }
 
-bool Pending(SPOOL* s) {
-    return s->head.load() != s->tail.load(std::memory_order_relaxed) || s->overflowing.load();
+bool Pending(State* s) {
+    return s->ring->Size() != 0 || s->overflowing.load();
 }
 
+// The writer thread's syncing: the file's new bytes, and once the spool's name in its folder,
+// made durable at most every kSyncInterval.
+struct Syncing {
+    std::string folder;
+    Clock::time_point last = Clock::now() - kSyncInterval;
+    std::uint64_t synced = 0;
+    bool folderSynced = false;
+
+    // Syncs when bytes wait and their time has come; true while bytes still wait.
+    bool Run(State* s) {
+        const std::uint64_t written = s->fileBytes.load(std::memory_order_acquire);
+        if (written == synced) return false;
+        if (Clock::now() < last + kSyncInterval) return true;
+        fdatasync(s->fd);
+        if (!folderSynced) {
+            if (const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+                dir >= 0) {
+                fsync(dir);
+                close(dir);
+            }
+            folderSynced = true;
+        }
+        last = Clock::now();
+        synced = written;
+        return false;
+    }
+};
+
 // The writer thread.
-void WriterLoop(SPOOL* s) {
+void WriterLoop(State* s, Syncing sync) {
     std::unique_lock l(s->mu);
     int idle = 0;
     while (!s->stop) {
         l.unlock();
         const std::uint64_t moved = Drain(s);
-        if (moved > 0) {
-            bool idle;
-            {
-                std::lock_guard sync(s->syncMu);
-                s->written = s->fileBytes.load(std::memory_order_acquire);
-                idle = s->syncIdle;
-            }
-            // A sync thread that is counting down to its next sync will see the new bytes then.
-            if (idle) s->syncCv.notify_one();
-        }
         l.lock();
         s->consumed += moved;
         if (moved > 0) s->doneCv.notify_all();
+        // Flushers are released before the sync: they wait for the file, not for the disk.
+        l.unlock();
+        const bool unsynced = sync.Run(s);
+        l.lock();
         if (s->stop) break;
-        if (s->head.load() - s->tail.load(std::memory_order_relaxed) >= kHalfRing) continue;
+        if (s->ring->Size() >= kHalfRing) continue;
         if (s->wake) {
             s->wake = false;
             idle = 0;
             continue;
         }
         idle = moved > 0 ? 0 : idle + 1;
+        if (unsynced) {
+            s->cv.wait_until(l, sync.last + kSyncInterval, [&] { return s->wake || s->stop; });
+            continue;
+        }
         if (idle < kIdleTicks) {
             s->cv.wait_for(l, kWriterTick, [&] { return s->wake || s->stop; });
             continue;
@@ -197,36 +220,7 @@ void WriterLoop(SPOOL* s) {
     }
 }
 
-// The sync thread: makes the file's new bytes durable, at most every kSyncInterval.
-void SyncLoop(SPOOL* s, const std::string& folder) {
-    bool folderSynced = false;
-    auto last = Clock::now() - kSyncInterval;
-    std::unique_lock l(s->syncMu);
-    for (;;) {
-        s->syncIdle = true;
-        s->syncCv.wait(l, [&] { return s->stopSync || s->written > s->synced; });
-        s->syncIdle = false;
-        if (s->stopSync) return;
-        if (s->syncCv.wait_until(l, last + kSyncInterval, [&] { return s->stopSync; })) return;
-        const std::uint64_t target = s->written;
-        l.unlock();
-        fdatasync(s->fd);
-        if (!folderSynced) {
-            // The spool's name in its folder must last too.
-            const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            if (dir >= 0) {
-                fsync(dir);
-                close(dir);
-            }
-            folderSynced = true;
-        }
-        last = Clock::now();
-        l.lock();
-        s->synced = target;
-    }
-}
-
-void WakeWriter(SPOOL* s) {
+void WakeWriter(State* s) {
     {
         std::lock_guard l(s->mu);
         s->wake = true;
@@ -234,33 +228,24 @@ void WakeWriter(SPOOL* s) {
     s->cv.notify_one();
 }
 
-void StopThreads(SPOOL* s) {
-    if (s->writer.joinable()) {
-        {
-            std::lock_guard l(s->mu);
-            s->stop = true;
-        }
-        s->cv.notify_one();
-        s->writer.join();
+void StopWriter(State* s) {
+    if (!s->writer.joinable()) return;
+    {
+        std::lock_guard l(s->mu);
+        s->stop = true;
     }
-    if (s->syncer.joinable()) {
-        {
-            std::lock_guard l(s->syncMu);
-            s->stopSync = true;
-        }
-        s->syncCv.notify_one();
-        s->syncer.join();
-    }
+    s->cv.notify_one();
+    s->writer.join();
 }
 
-std::uint64_t Available(HSPOOL s) {
+std::uint64_t Available(const State* s) {
     std::lock_guard lock(s->tailMu);
     return s->fileBytes.load(std::memory_order_acquire) + s->memoryTail.size();
 }
 
 // Copies `bytes` bytes of the spool's file part from `offset` to out's position: in the
 // kernel where it can, else through a buffer. False with err set.
-bool CopyFilePart(HSPOOL s, std::uint64_t offset, std::uint64_t bytes, int out, int* err) {
+bool CopyFilePart(const State* s, std::uint64_t offset, std::uint64_t bytes, int out, int* err) {
     loff_t in = static_cast<loff_t>(s->header.headerBytes + offset);
     bool kernel = true;
     std::unique_ptr<BYTE[]> buffer;
@@ -301,15 +286,17 @@ bool CopyFilePart(HSPOOL s, std::uint64_t offset, std::uint64_t bytes, int out, 
 
 }  // namespace
 
-HSPOOL SpoolCreate(LPCSTR destination, const WAVEFORMATEX& format) {
-    const std::string dest = destination != nullptr ? destination : "";
+RecordingSpool::RecordingSpool(std::unique_ptr<State> state) : s_(std::move(state)) {}
+
+std::unique_ptr<RecordingSpool> RecordingSpool::Create(const std::string& dest,
+                                                       const WAVEFORMATEX& format) {
     if (format.nBlockAlign == 0 || dest.size() > spool::kMaxDestinationBytes) return nullptr;
     std::string folder, why;
     if (!spool::MakeFolder(&folder, &why)) {
         SayNoSpool(why);
         return nullptr;
     }
-    auto s = std::make_unique<SPOOL>();
+    auto s = std::make_unique<State>();
     s->header.format = format;
     s->header.format.cbSize = 0;
     s->header.pid = static_cast<std::uint32_t>(getpid());
@@ -343,33 +330,22 @@ HSPOOL SpoolCreate(LPCSTR destination, const WAVEFORMATEX& format) {
         return nullptr;
     }
     s->fd = fd;
-    s->ring = std::make_unique<BYTE[]>(SPOOL::kRingBytes);
-    SPOOL* raw = s.get();
-    // Both speak for the recording's owner.
-    const ULONGLONG owner = GetThreadDebugOwner();
-    s->writer = std::thread([raw, owner] {
+    s->ring = std::make_unique<spool::ByteRing>(State::kRingBytes);
+    // The writer speaks for the recording's owner.
+    s->writer = std::thread([raw = s.get(), folder, owner = GetThreadDebugOwner()] {
         SetThreadDebugOwner(owner);
-        WriterLoop(raw);
+        WriterLoop(raw, Syncing{folder});
     });
-    s->syncer = std::thread([raw, folder, owner] {
-        SetThreadDebugOwner(owner);
-        SyncLoop(raw, folder);
-    });
-    return s.release();
+    return std::unique_ptr<RecordingSpool>(new RecordingSpool(std::move(s)));
 }
 
-void SpoolAppend(HSPOOL s, const void* data, DWORD bytes) {
-    if (s == nullptr || s->orphan || bytes == 0) return;
+void RecordingSpool::Append(const void* data, std::size_t bytes) {
+    State* s = s_.get();
+    if (s->orphan || bytes == 0) return;
     const auto* in = static_cast<const BYTE*>(data);
     if (!s->overflowing.load(std::memory_order_acquire)) {
-        const std::uint64_t head = s->head.load(std::memory_order_relaxed);
-        const std::uint64_t used = head - s->tail.load(std::memory_order_acquire);
-        if (SPOOL::kRingBytes - used >= bytes) {
-            const std::size_t at = static_cast<std::size_t>(head % SPOOL::kRingBytes);
-            const std::size_t first = std::min<std::size_t>(bytes, SPOOL::kRingBytes - at);
-            std::memcpy(s->ring.get() + at, in, first);
-            std::memcpy(s->ring.get(), in + first, bytes - first);
-            s->head.store(head + bytes);
+        const std::size_t used = s->ring->Size();
+        if (s->ring->Push(in, bytes)) {
             s->appended.fetch_add(bytes, std::memory_order_release);
             // The writer is woken when the ring crosses its half (it then drains for as long
             // as the ring stays above it) or when it sleeps with nothing to do: not per append.
@@ -394,12 +370,13 @@ void SpoolAppend(HSPOOL s, const void* data, DWORD bytes) {
     WakeWriter(s);
 }
 
-std::uint64_t SpoolLength(HSPOOL s) {
-    return s != nullptr ? s->appended.load(std::memory_order_acquire) : 0;
+std::uint64_t RecordingSpool::Length() const {
+    return s_->appended.load(std::memory_order_acquire);
 }
 
-void SpoolFlush(HSPOOL s) {
-    if (s == nullptr || s->orphan) return;
+void RecordingSpool::Flush() {
+    State* s = s_.get();
+    if (s->orphan) return;
     const std::uint64_t target = s->appended.load(std::memory_order_acquire);
     std::unique_lock l(s->mu);
     if (s->consumed >= target) return;
@@ -408,11 +385,12 @@ void SpoolFlush(HSPOOL s) {
     s->doneCv.wait(l, [&] { return s->consumed >= target; });
 }
 
-DWORD SpoolRead(HSPOOL s, std::uint64_t offset, void* buffer, DWORD bytes) {
-    if (s == nullptr || buffer == nullptr) return 0;
+std::size_t RecordingSpool::Read(std::uint64_t offset, void* buffer, std::size_t bytes) const {
+    const State* s = s_.get();
+    if (buffer == nullptr) return 0;
     auto* out = static_cast<BYTE*>(buffer);
     const std::uint64_t inFile = s->fileBytes.load(std::memory_order_acquire);
-    DWORD done = 0;
+    std::size_t done = 0;
     while (done < bytes && offset < inFile) {
         const std::size_t want =
             static_cast<std::size_t>(std::min<std::uint64_t>(bytes - done, inFile - offset));
@@ -420,30 +398,29 @@ DWORD SpoolRead(HSPOOL s, std::uint64_t offset, void* buffer, DWORD bytes) {
             pread(s->fd, out + done, want, static_cast<off_t>(s->header.headerBytes + offset));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return done;
-        done += static_cast<DWORD>(n);
+        done += static_cast<std::size_t>(n);
         offset += static_cast<std::uint64_t>(n);
     }
     if (done < bytes && offset >= inFile) {
         std::lock_guard lock(s->tailMu);
-        done += static_cast<DWORD>(s->memoryTail.Read(offset - inFile, out + done, bytes - done));
+        done += s->memoryTail.Read(offset - inFile, out + done, bytes - done);
     }
     return done;
 }
 
-DWORD SpoolWriteWav(HSPOOL s, LPCSTR path, const WAVEFORMATEX& format, std::uint64_t dataBytes,
-                    DWORD flags) {
-    if (s == nullptr || path == nullptr) return ERROR_INVALID_PARAMETER;
+DWORD RecordingSpool::WriteWav(const std::string& target, const WAVEFORMATEX& format,
+                               std::uint64_t dataBytes, DWORD flags) {
+    State* s = s_.get();
     // A WAV file declares its sizes in 32 bits: at most the whole frames that fit.
     const std::uint64_t align = std::max<WORD>(format.nBlockAlign, 1);
     const std::uint64_t limit = (0xFFFFFFFFull - (kWavHeaderBytes - 8)) / align * align;
     dataBytes = std::min({dataBytes, Available(s), limit});
 
-    const std::string target = path;
     // Opened as the framework's file layer opens a WAV file for writing (no sharing; a
     // read-only file, a folder, a pipe or a file another handle holds is refused), so that a
     // spooled recording's stop fails where one held in memory fails.
-    const HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr,
-                                    (flags & SPOOL_WRITE_NEW) ? CREATE_NEW : CREATE_ALWAYS,
+    const HANDLE file = CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr,
+                                    (flags & kWriteNew) ? CREATE_NEW : CREATE_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return GetLastError();
     const int fd = talrec::kernel::DescriptorOf(file);
@@ -483,13 +460,14 @@ DWORD SpoolWriteWav(HSPOOL s, LPCSTR path, const WAVEFORMATEX& format, std::uint
     return ERROR_SUCCESS;
 }
 
-BOOL SpoolLeave(HSPOOL s) {
-    if (s == nullptr || s->orphan) return FALSE;
-    if (s->left) return TRUE;
+bool RecordingSpool::Leave() {
+    State* s = s_.get();
+    if (s->orphan) return false;
+    if (s->left) return true;
     const WAVEFORMATEX& format = s->header.format;
-    if (SpoolLength(s) < std::max<WORD>(format.nBlockAlign, 1)) return FALSE;
-    SpoolFlush(s);
-    StopThreads(s);
+    if (Length() < std::max<WORD>(format.nBlockAlign, 1)) return false;
+    Flush();
+    StopWriter(s);
     // Recovery reads the file alone: what the disk would not take while recording is offered
     // to it once more. The bytes it takes are the tail's own, in order, so reads stay right
     // whether or not it takes them all.
@@ -528,7 +506,7 @@ BOOL SpoolLeave(HSPOOL s) {
     std::string name = s->file.substr(slash + 1);
     name.resize(name.size() - (sizeof spool::kSuffix - 1));
     char seconds[64];
-    std::snprintf(seconds, sizeof seconds, "%.1f s", static_cast<double>(SpoolLength(s)) / rate);
+    std::snprintf(seconds, sizeof seconds, "%.1f s", static_cast<double>(Length()) / rate);
     std::string text = "recording spool: the recording meant for " + s->header.destination + " (" +
                        seconds + ") waits for 'talrec recover' as " + name + " in " + folder;
     if (missing > 0) {
@@ -536,25 +514,22 @@ BOOL SpoolLeave(HSPOOL s) {
         text += "; its last " + std::string(seconds) + ", which the disk did not take, are lost";
     }
     OutputDebugStringA(text.c_str());
-    return TRUE;
+    return true;
 }
 
-void SpoolDiscard(HSPOOL s) {
-    if (s == nullptr) return;
-    if (!s->left) unlink(s->file.c_str());
-    StopThreads(s);
-    close(s->fd);
-    delete s;
-}
-
-void SpoolRelease(HSPOOL s) {
-    if (s == nullptr) return;
-    if (!s->orphan) {
-        SpoolFlush(s);
-        StopThreads(s);
+RecordingSpool::~RecordingSpool() {
+    State* s = s_.get();
+    if (s->keep) {
+        if (!s->orphan) Flush();
+    } else if (!s->left) {
+        unlink(s->file.c_str());
     }
+    StopWriter(s);
     close(s->fd);
-    delete s;
+}
+
+void RecordingSpool::KeepFile(bool keep) {
+    s_->keep = keep;
 }
 
 }  // namespace talrec::platform

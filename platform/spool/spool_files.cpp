@@ -12,7 +12,7 @@
 #include <system_error>
 
 #include "platform/kernel/file_internal.h"
-#include "platform/kernel/spool_internal.h"
+#include "platform/spool/spool_internal.h"
 
 namespace talrec::platform::spool {
 namespace {
@@ -184,7 +184,7 @@ std::size_t MemoryTail::Read(std::uint64_t offset, BYTE* out, std::size_t bytes)
 
 namespace talrec::platform {
 
-std::vector<std::string> SpoolFiles() {
+std::vector<std::string> RecordingSpool::Files() {
     std::vector<std::string> files;
     const std::string folder = spool::Folder();
     if (folder.empty()) return files;
@@ -206,21 +206,22 @@ std::vector<std::string> SpoolFiles() {
     return files;
 }
 
-SpoolOpen SpoolOpenOrphan(LPCSTR file, HSPOOL* spool) {
-    const int fd = open(file, O_RDWR | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) return SpoolOpen::Failed;
+RecordingSpool::Open RecordingSpool::OpenOrphan(const std::string& file,
+                                                std::unique_ptr<RecordingSpool>* spool) {
+    const int fd = open(file.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return Open::Failed;
     while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno == EINTR) continue;
         const int err = errno;
         close(fd);
-        return err == EWOULDBLOCK ? SpoolOpen::Owned : SpoolOpen::Failed;
+        return err == EWOULDBLOCK ? Open::Owned : Open::Failed;
     }
-    auto s = std::make_unique<SPOOL>();
+    auto s = std::make_unique<State>();
     struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !spool::DecodeHeader(fd, &s->header) ||
         static_cast<std::uint64_t>(st.st_size) < s->header.headerBytes) {
         close(fd);
-        return SpoolOpen::NotASpool;
+        return Open::NotASpool;
     }
     s->fd = fd;
     s->file = file;
@@ -229,20 +230,21 @@ SpoolOpen SpoolOpenOrphan(LPCSTR file, HSPOOL* spool) {
     s->fileBytes = bytes;
     s->appended = bytes;
     s->consumed = bytes;
-    *spool = s.release();
-    return SpoolOpen::Opened;
+    spool->reset(new RecordingSpool(std::move(s)));
+    return Open::Opened;
 }
 
-void SpoolGetInfo(HSPOOL spool, SPOOLINFO* info) {
-    if (spool == nullptr || info == nullptr) return;
-    info->file = spool->file;
-    info->destination = spool->header.destination;
-    info->format = spool->header.format;
-    info->ownerPid = spool->header.pid;
-    info->startTime = spool->header.startTime;
-    const std::uint64_t align = spool->header.format.nBlockAlign;
-    info->dataBytes = SpoolLength(spool) / align * align;
-    info->saved = spool->header.state == spool::kStateSaved;
+RecordingSpool::Info RecordingSpool::GetInfo() const {
+    Info info;
+    info.file = s_->file;
+    info.destination = s_->header.destination;
+    info.format = s_->header.format;
+    info.ownerPid = s_->header.pid;
+    info.startTime = s_->header.startTime;
+    const std::uint64_t align = s_->header.format.nBlockAlign;
+    info.dataBytes = Length() / align * align;
+    info.saved = s_->header.state == spool::kStateSaved;
+    return info;
 }
 
 }  // namespace talrec::platform
