@@ -39,7 +39,7 @@ packages=(
 if [ "$product" = no ]; then
   # What the tests run beside the product: reference tools, a browser and its driver's Node.js,
   # and systemd's socket activation and unit checks.
-  packages+=(ffmpeg sox alsa-utils locales chromium nodejs systemd)
+  packages+=(ffmpeg sox alsa-utils locales chromium nodejs systemd openssl)
   # Node.js from another source brings its own npm (and conflicts with Debian's).
   command -v npm >/dev/null 2>&1 || packages+=(npm)
 fi
