@@ -38,8 +38,9 @@ packages=(
 )
 if [ "$product" = no ]; then
   # What the tests run beside the product: reference tools, a browser and its driver's Node.js,
-  # and systemd's socket activation and unit checks; the Debian package's tools and checker.
-  packages+=(ffmpeg sox alsa-utils locales chromium nodejs systemd dpkg-dev lintian)
+  # systemd's socket activation and unit checks, openssl for the browser test's certificate,
+  # and the Debian package's tools and checker.
+  packages+=(ffmpeg sox alsa-utils locales chromium nodejs systemd openssl dpkg-dev lintian)
   # Node.js from another source brings its own npm (and conflicts with Debian's).
   command -v npm >/dev/null 2>&1 || packages+=(npm)
 fi

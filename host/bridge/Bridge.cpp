@@ -1,6 +1,10 @@
 #include "host/bridge/Bridge.h"
 
+#include <strings.h>
+
+#include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <set>
 
@@ -37,6 +41,93 @@ HttpResponse Plain(int status, const std::string& text) {
     response.headers = {{"Content-Type", "text/plain; charset=utf-8"}};
     response.body = text + "\n";
     return response;
+}
+
+HttpResponse NotAllowed(const std::string& methods) {
+    HttpResponse response = Plain(405, "method not allowed");
+    response.headers.emplace_back("Allow", methods);
+    return response;
+}
+
+HttpResponse Asset(const WebAsset& asset) {
+    HttpResponse response;
+    response.headers = {{"Content-Type", std::string(asset.contentType)}};
+    response.body = std::string(asset.bytes);
+    return response;
+}
+
+// The answer to a CORS preflight that is let through, for `origin` ("*" or the exact one).
+HttpResponse Preflighted(const HttpRequest& request, const std::string& origin) {
+    HttpResponse response;
+    response.status = 204;
+    response.headers = {{"Access-Control-Allow-Origin", origin},
+                        {"Access-Control-Allow-Methods", "GET, HEAD, POST, OPTIONS"},
+                        {"Access-Control-Allow-Headers", "Authorization, Content-Type"},
+                        {"Access-Control-Max-Age", "600"}};
+    if (origin != "*") response.headers.emplace_back("Vary", "Origin");
+    // Browsers that still ask before a public page reaches a private address.
+    if (request.Header("Access-Control-Request-Private-Network")) {
+        response.headers.emplace_back("Access-Control-Allow-Private-Network", "true");
+    }
+    return response;
+}
+
+// "attachment" with the name in both forms browsers read: plain ASCII (anything else as "_")
+// and UTF-8, percent-encoded.
+std::string Attachment(const std::string& name) {
+    std::string ascii, encoded;
+    for (unsigned char c : name) {
+        const bool plain = std::isalnum(c) || std::strchr("-._~", c) != nullptr;
+        ascii += plain || c == ' ' ? static_cast<char>(c) : '_';
+        if (plain) {
+            encoded += static_cast<char>(c);
+        } else {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%%%02X", c);
+            encoded += hex;
+        }
+    }
+    return "attachment; filename=\"" + ascii + "\"; filename*=UTF-8''" + encoded;
+}
+
+// The subprotocol the client speaks, and the prefix of the one that carries its token.
+constexpr char kSubprotocol[] = "talrec";
+constexpr std::string_view kTokenProtocol = "talrec.token.";
+
+// Every subprotocol an upgrade request offers, from all its Sec-WebSocket-Protocol headers.
+std::set<std::string> SocketProtocols(const HttpRequest& request) {
+    std::set<std::string> out;
+    for (const auto& [name, value] : request.headers) {
+        if (strcasecmp(name.c_str(), "Sec-WebSocket-Protocol") != 0) continue;
+        std::size_t at = 0;
+        while (at <= value.size()) {
+            std::size_t comma = std::min(value.find(',', at), value.size());
+            std::string item = value.substr(at, comma - at);
+            item.erase(0, item.find_first_not_of(" \t"));
+            item.erase(item.find_last_not_of(" \t") + 1);
+            if (!item.empty()) out.insert(item);
+            at = comma + 1;
+        }
+    }
+    return out;
+}
+
+// The token of an HTTP request: "Authorization: Bearer TOKEN".
+std::optional<std::string> BearerToken(const HttpRequest& request) {
+    std::optional<std::string> value = request.Header("Authorization");
+    if (!value || value->size() <= 7 || strncasecmp(value->c_str(), "Bearer ", 7) != 0) {
+        return std::nullopt;
+    }
+    return value->substr(7);
+}
+
+// The token of a WebSocket upgrade: the subprotocol "talrec.token.TOKEN", else, from older
+// clients, "?token=".
+std::optional<std::string> SocketToken(const HttpRequest& request) {
+    for (const std::string& protocol : SocketProtocols(request)) {
+        if (protocol.rfind(kTokenProtocol, 0) == 0) return protocol.substr(kTokenProtocol.size());
+    }
+    return QueryParam(request.target, "token");
 }
 
 constexpr char kTimerClass[] = "talrec.bridge.pairings";
@@ -140,7 +231,8 @@ struct Bridge::Client {
     std::unique_ptr<RecordingNotice> notice;
 };
 
-Bridge::Bridge(BridgeOptions options) : options_(std::move(options)) {}
+Bridge::Bridge(BridgeOptions options)
+    : options_(std::move(options)), tickets_(options_.ticketLifetime) {}
 
 Bridge::~Bridge() {
     // Each control leaves the table before it is destroyed, so that what it says on the way
@@ -264,73 +356,184 @@ std::optional<std::string> Bridge::PairedOrigin(const HttpRequest& request) cons
     return origin;
 }
 
-// The three checks, in order: Host (403), Origin (403), token (401). An address the bridge
-// does not serve needs no token: it is answered 404 after the first two. The run's token holds
-// for the origins allowed at start (and requests without an Origin); a pairing's token only
-// with its own origin.
-std::optional<HttpResponse> Bridge::Refusal(const HttpRequest& request, bool needsToken) {
-    const std::uint16_t port = server_->Port();
-    if (!IsLoopbackHost(request.Header("Host"), port)) return Plain(403, "forbidden host");
-    CheckPairings();
-    const bool allowed = IsAllowedOrigin(request.Header("Origin"), port, options_.allowedOrigins);
-    const std::optional<std::string> paired = PairedOrigin(request);
-    if (!allowed && !paired) return Plain(403, "forbidden origin");
-    if (needsToken) {
-        std::optional<std::string> token = QueryParam(request.target, "token");
-        const bool runToken = token && allowed && TokenMatches(*token, options_.token);
-        if (!runToken && !(token && paired && pairings_->Verify(*paired, *token))) {
-            return Plain(401, "token required");
-        }
+bool Bridge::TokenHolds(const HttpRequest& request, const std::optional<std::string>& token) {
+    if (!token) return false;
+    if (IsAllowedOrigin(request.Header("Origin"), server_->Port(), options_.allowedOrigins) &&
+        TokenMatches(*token, options_.token)) {
+        return true;
     }
-    return std::nullopt;
+    std::optional<std::string> paired = PairedOrigin(request);
+    return paired && pairings_->Verify(*paired, *token);
+}
+
+// The checks after Host, in order: Origin (403), then, where `access` asks for it, a token
+// valid for that origin or a ticket for the file asked for (401). An address the bridge does
+// not serve needs no token: it is answered 404 once the origin passes.
+std::optional<HttpResponse> Bridge::Refusal(const HttpRequest& request, Access access,
+                                            const std::optional<std::string>& file) {
+    CheckPairings();
+    if (!IsAllowedOrigin(request.Header("Origin"), server_->Port(), options_.allowedOrigins) &&
+        !PairedOrigin(request)) {
+        return Plain(403, "forbidden origin");
+    }
+    if (access == Access::Open) return std::nullopt;
+    const bool socket = access == Access::SocketToken;
+    if (TokenHolds(request, socket ? SocketToken(request) : BearerToken(request))) {
+        return std::nullopt;
+    }
+    std::optional<std::string> ticket = QueryParam(request.target, "ticket");
+    if (access == Access::TokenOrTicket && file && ticket && tickets_.Opens(*ticket, *file)) {
+        return std::nullopt;
+    }
+    HttpResponse refused = Plain(401, "token required");
+    if (!socket) refused.headers.emplace_back("WWW-Authenticate", "Bearer");
+    return refused;
 }
 
 HttpResponse Bridge::OnRequest(const HttpRequest& request) {
     const std::string path(TargetPath(request.target));
-    const WebAsset* asset = FindWebAsset(path);
-    const bool files = path == "/files" || path.rfind("/files/", 0) == 0;
-    std::optional<HttpResponse> refused = Refusal(request, files || path == "/rpc");
     HttpResponse response;
-    if (refused) {
-        response = std::move(*refused);
+    if (!IsLoopbackHost(request.Header("Host"), server_->Port())) {
+        response = Plain(403, "forbidden host");
+    } else if (IsPublicPath(path)) {
+        response = Public(request, path);
+    } else if (request.method == "OPTIONS") {
+        response = Preflight(request);
+    } else {
+        response = Guarded(request, path);
+    }
+    response.headers.emplace_back("Cache-Control", "no-store");
+    response.headers.emplace_back("X-Content-Type-Options", "nosniff");
+    return response;
+}
+
+bool Bridge::IsPublicPath(const std::string& path) {
+    return path == "/hello" || path == "/talrec.js" || path == "/talrec.d.ts" ||
+           path == "/members.js" || path == "/members.d.ts";
+}
+
+// What any page may read: the client, its types, and whether the bridge runs. Nothing secret.
+HttpResponse Bridge::Public(const HttpRequest& request, const std::string& path) {
+    if (request.method == "OPTIONS") return Preflighted(request, "*");
+    HttpResponse response = request.method != "GET" && request.method != "HEAD"
+                                ? NotAllowed("GET, HEAD")
+                            : path == "/hello" ? Hello(request)
+                                               : Asset(*FindWebAsset(path));
+    response.headers.emplace_back("Access-Control-Allow-Origin", "*");
+    return response;
+}
+
+// GET /hello: that the bridge runs, and whether the request's token holds for its origin.
+HttpResponse Bridge::Hello(const HttpRequest& request) {
+    // An origin that can be neither allowed nor paired (an opaque "null", another scheme) is
+    // told so, with the same body: a page can say why it will never connect.
+    std::optional<std::string> origin = request.Header("Origin");
+    CheckPairings();
+    const bool possible = !origin || NormalizeWebOrigin(*origin) ||
+                          IsAllowedOrigin(origin, server_->Port(), options_.allowedOrigins);
+    HttpResponse response;
+    response.status = possible ? 200 : 403;
+    response.headers = {{"Content-Type", "application/json"}};
+    response.body =
+        nlohmann::json{{"talrec", 1},
+                       {"paired", possible && TokenHolds(request, BearerToken(request))}}
+            .dump();
+    return response;
+}
+
+// A CORS preflight for a guarded address: answered for the origins allowed and paired only,
+// with that exact origin.
+HttpResponse Bridge::Preflight(const HttpRequest& request) {
+    std::optional<std::string> origin = request.Header("Origin");
+    CheckPairings();
+    if (!origin || !IsAllowedOrigin(origin, server_->Port(), options_.allowedOrigins)) {
+        if (!PairedOrigin(request)) return Plain(403, "forbidden origin");
+    }
+    return Preflighted(request, *origin);
+}
+
+HttpResponse Bridge::Guarded(const HttpRequest& request, const std::string& path) {
+    const bool files = path == "/files" || path.rfind("/files/", 0) == 0;
+    std::optional<std::string> file;
+    if (path.size() > 7 && files) file = PercentDecode(path.substr(7));
+    Access access = Access::Open;
+    if (path == "/rpc") {
+        access = Access::SocketToken;
+    } else if (path == "/files" || path == "/tickets") {
+        access = Access::Token;
+    } else if (files) {
+        access = Access::TokenOrTicket;
+    }
+    if (std::optional<HttpResponse> refused = Refusal(request, access, file)) return *refused;
+
+    const WebAsset* asset = FindWebAsset(path);
+    HttpResponse response;
+    if (path == "/tickets") {
+        response = request.method == "POST" ? IssueTicket(request) : NotAllowed("POST");
     } else if (request.method != "GET" && request.method != "HEAD") {
-        response = Plain(405, "method not allowed");
-        response.headers.emplace_back("Allow", "GET, HEAD");
+        response = NotAllowed("GET, HEAD");
     } else if (asset != nullptr) {
-        response.headers = {{"Content-Type", std::string(asset->contentType)}};
-        response.body = std::string(asset->bytes);
+        response = Asset(*asset);
         if (path == "/") {
             response.headers.emplace_back("Content-Security-Policy", "frame-ancestors 'none'");
         }
     } else if (path == "/files") {
         response = ListDataFiles(ComputeDataFolder());
     } else if (files) {
-        std::optional<std::string> name = PercentDecode(path.substr(7));
-        response = name ? ServeDataFile(ComputeDataFolder(), *name, request.Header("Range"))
+        response = file ? ServeDataFile(ComputeDataFolder(), *file, request.Header("Range"))
                         : Plain(404, "not found");
+        if (file && QueryParam(request.target, "download") == "1" && response.filePath) {
+            response.headers.emplace_back("Content-Disposition", Attachment(*file));
+        }
     } else if (path == "/rpc") {
         response = Plain(426, "WebSocket upgrade required");
         response.headers.emplace_back("Upgrade", "websocket");
     } else {
         response = Plain(404, "not found");
     }
-    response.headers.emplace_back("Cache-Control", "no-store");
-    response.headers.emplace_back("X-Content-Type-Options", "nosniff");
-    // A page of an allowed origin may read what it fetched.
-    if (!refused) {
-        if (auto origin = request.Header("Origin")) {
-            response.headers.emplace_back("Access-Control-Allow-Origin", *origin);
-            response.headers.emplace_back("Vary", "Origin");
-        }
+    // A page of an allowed or paired origin may read what it fetched.
+    if (auto origin = request.Header("Origin")) {
+        response.headers.emplace_back("Access-Control-Allow-Origin", *origin);
+        response.headers.emplace_back("Vary", "Origin");
     }
+    return response;
+}
+
+// POST /tickets {"name": FILE}: a ticket for one file of the data folder.
+HttpResponse Bridge::IssueTicket(const HttpRequest& request) {
+    const nlohmann::json body = nlohmann::json::parse(request.body, nullptr, false);
+    if (!body.is_object() || !body.contains("name") || !body["name"].is_string()) {
+        return Plain(400, "expected {\"name\": FILE}");
+    }
+    const std::string name = body["name"].get<std::string>();
+    std::error_code ec;
+    if (!IsPlainFileName(name) ||
+        std::filesystem::symlink_status(std::filesystem::path(ComputeDataFolder()) / name, ec)
+                .type() != std::filesystem::file_type::regular) {
+        return Plain(404, "not found");
+    }
+    HttpResponse response;
+    response.headers = {{"Content-Type", "application/json"}};
+    response.body = nlohmann::json{{"ticket", tickets_.Issue(name)}}.dump();
     return response;
 }
 
 std::optional<HttpResponse> Bridge::OnUpgrade(const HttpRequest& request) {
     const bool rpc = TargetPath(request.target) == "/rpc";
-    if (auto refused = Refusal(request, rpc)) return refused;
+    if (!IsLoopbackHost(request.Header("Host"), server_->Port())) {
+        return Plain(403, "forbidden host");
+    }
+    if (auto refused = Refusal(request, rpc ? Access::SocketToken : Access::Open, std::nullopt)) {
+        return refused;
+    }
     if (!rpc) return Plain(404, "not found");
-    return std::nullopt;
+    // A browser that offered subprotocols fails the connection unless one is chosen.
+    HttpResponse accept;
+    accept.status = 101;
+    if (SocketProtocols(request).count(kSubprotocol) != 0) {
+        accept.headers.emplace_back("Sec-WebSocket-Protocol", kSubprotocol);
+    }
+    return accept;
 }
 
 void Bridge::OnOpen(std::uint64_t id, const HttpRequest& request) {
@@ -345,7 +548,7 @@ void Bridge::OnOpen(std::uint64_t id, const HttpRequest& request) {
     auto client = std::make_unique<Client>();
     client->id = id;
     // Opened with a pairing's token: bound to that pairing for as long as it lasts.
-    std::optional<std::string> token = QueryParam(request.target, "token");
+    std::optional<std::string> token = SocketToken(request);
     if (std::optional<std::string> paired = PairedOrigin(request);
         paired &&
         !(token && TokenMatches(*token, options_.token) &&

@@ -1,7 +1,8 @@
 // The browser bridge of `talrec serve`: the loopback server's policy and its clients. Each
 // WebSocket connection to /rpc is one control, created by ProgID when the connection opens and
 // destroyed when it closes, driven by the same JSON-RPC session as `talrec host`. HTTP serves
-// the demo page, the client module, its types and the data folder's files.
+// the demo page, the client module, its types, /hello and the data folder's files (with the
+// token as a Bearer header, or a ticket from POST /tickets for one file).
 //
 // Everything runs on the message loop's thread: the server's handlers, the controls, their
 // events, Start and Stop.
@@ -11,6 +12,7 @@
 // other; every text is also shown on standard error.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -18,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "host/bridge/FileTickets.h"
 #include "platform/ext/hosthooks.h"
 #include "platform/ext/loopserver.h"
 
@@ -39,6 +42,8 @@ struct BridgeOptions {
     std::vector<std::string> allowedOrigins;  // normalised (NormalizeOrigin)
     std::string token;
     std::string pairingsFolder;  // where pairings.json lies; empty: no pairings
+    // How long a ticket of POST /tickets opens its file.
+    std::chrono::milliseconds ticketLifetime = std::chrono::seconds(60);
     std::string progId;
     platform::LoopServerLimits limits;
 };
@@ -64,10 +69,28 @@ class Bridge {
   private:
     struct Client;
 
+    // What a request must carry besides an allowed or paired origin.
+    enum class Access {
+        Open,           // nothing
+        Token,          // a token in "Authorization: Bearer"
+        TokenOrTicket,  // that, or a ticket for the file asked for in "?ticket="
+        SocketToken,    // a token in a subprotocol, or in "?token=" (older clients)
+    };
+
     platform::HttpResponse OnRequest(const platform::HttpRequest& request);
     std::optional<platform::HttpResponse> OnUpgrade(const platform::HttpRequest& request);
     std::optional<platform::HttpResponse> Refusal(const platform::HttpRequest& request,
-                                                  bool needsToken);
+                                                  Access access,
+                                                  const std::optional<std::string>& file);
+    // Whether `token` is good for the request's Origin: the run's token for an origin allowed
+    // at start (or none), a pairing's token for its own origin only.
+    bool TokenHolds(const platform::HttpRequest& request, const std::optional<std::string>& token);
+    static bool IsPublicPath(const std::string& path);
+    platform::HttpResponse Public(const platform::HttpRequest& request, const std::string& path);
+    platform::HttpResponse Hello(const platform::HttpRequest& request);
+    platform::HttpResponse Preflight(const platform::HttpRequest& request);
+    platform::HttpResponse Guarded(const platform::HttpRequest& request, const std::string& path);
+    platform::HttpResponse IssueTicket(const platform::HttpRequest& request);
     // The origin a request's Origin header names when it is paired, normalised.
     std::optional<std::string> PairedOrigin(const platform::HttpRequest& request) const;
     void OnOpen(std::uint64_t id, const platform::HttpRequest& request);
@@ -85,8 +108,9 @@ class Bridge {
     std::unique_ptr<DebugRoute> debug_;  // ends last, after every control
     std::unique_ptr<platform::LoopServer> server_;
     std::unique_ptr<PairingStore> pairings_;  // once its folder exists
-    bool pairingsRefused_ = false;            // the folder is no private folder: said once
-    HWND timer_ = nullptr;  // a message-only window whose timer runs CheckPairings
+    FileTickets tickets_;
+    bool pairingsRefused_ = false;  // the folder is no private folder: said once
+    HWND timer_ = nullptr;          // a message-only window whose timer runs CheckPairings
     std::map<std::uint64_t, std::unique_ptr<Client>> clients_;
     // Clients closed while one of their own calls runs; destroyed once it has returned.
     std::vector<std::unique_ptr<Client>> closed_;

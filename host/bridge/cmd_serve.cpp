@@ -65,16 +65,22 @@ void StopWhenIdle() {
     g_bridge->Stop([poster = *poster] { poster.Quit(0); });
 }
 
+// `fallback`, or for tests the whole number of seconds (1 to `most`) the variable `name` gives.
+std::chrono::milliseconds SecondsFromEnvironment(const char* name, std::chrono::seconds fallback,
+                                                 long most) {
+    std::chrono::milliseconds time = fallback;
+    if (const char* text = std::getenv(name); text && *text) {
+        char* end = nullptr;
+        const long seconds = std::strtol(text, &end, 10);
+        if (*end == '\0' && seconds > 0 && seconds <= most) time = std::chrono::seconds(seconds);
+    }
+    return time;
+}
+
 // How long a bridge started by the service manager waits for a connection before it stops:
 // 10 minutes, or TALREC_SERVE_IDLE_SECONDS (for tests).
 std::chrono::milliseconds IdleTime() {
-    std::chrono::milliseconds time = std::chrono::minutes(10);
-    if (const char* text = std::getenv("TALREC_SERVE_IDLE_SECONDS"); text && *text) {
-        char* end = nullptr;
-        const long seconds = std::strtol(text, &end, 10);
-        if (*end == '\0' && seconds > 0 && seconds <= 86400) time = std::chrono::seconds(seconds);
-    }
-    return time;
+    return SecondsFromEnvironment("TALREC_SERVE_IDLE_SECONDS", std::chrono::minutes(10), 86400);
 }
 
 constexpr char kStateFile[] = "serve.json";
@@ -139,6 +145,9 @@ int RunServe(const Arguments& arguments) {
     }
     options.token = NewToken();
     options.pairingsFolder = PairingStore::DefaultFolder();
+    // A file's ticket holds 60 s; TALREC_TICKET_SECONDS (for tests) can only shorten it.
+    options.ticketLifetime =
+        SecondsFromEnvironment("TALREC_TICKET_SECONDS", std::chrono::seconds(60), 60);
     NoteWaitingRecordings("serve");
 
     // The token is written only into a folder no other user can read or change.

@@ -36,6 +36,7 @@ struct HttpRequest {
     std::string method;  // "GET", "HEAD", ...
     std::string target;  // as sent: path and query, not decoded
     std::vector<std::pair<std::string, std::string> > headers;  // in order, names as sent
+    std::string body;  // at most LoopServerLimits::maxRequestBodyBytes
 
     // The first header of that name (compared without regard to case), or nullopt.
     std::optional<std::string> Header(const std::string& name) const;
@@ -56,7 +57,9 @@ struct HttpResponse {
 
 struct LoopServerLimits {
     // Connections at once, HTTP and WebSocket together; one more is answered 503 and closed,
-    // unless some of them still wait for their request head (below).
+    // unless some of them still wait for their request head (below). The 503 may be read by a
+    // page of any origin (Access-Control-Allow-Origin: *), so a client can say the server is
+    // busy rather than gone; it says nothing else.
     std::size_t maxConnections = 64;
     // Connections that have not finished their request head (just accepted, or idle between
     // requests) count against this share of the table. One that arrives when the share, or the
@@ -77,6 +80,8 @@ struct LoopServerLimits {
     // With a positive value, onIdle is called once the server has had no connection this long
     // (an open WebSocket is one); the clock starts when the last one ends.
     std::chrono::milliseconds idleTimeout{0};
+    // Largest request body taken; a larger one is answered 413.
+    std::size_t maxRequestBodyBytes = 64 * 1024;
 };
 
 // WebSocket close codes the host uses.
@@ -95,7 +100,8 @@ struct LoopServerHandlers {
     // HEAD without its body).
     std::function<HttpResponse(const HttpRequest& request)> onRequest;
     // A WebSocket upgrade request: nullopt accepts it (the opening handshake follows, then
-    // onOpen), a response refuses it.
+    // onOpen), and so does a response with status 101, whose headers join the handshake's
+    // answer (Sec-WebSocket-Protocol); any other response refuses it.
     std::function<std::optional<HttpResponse>(const HttpRequest& request)> onUpgrade;
     // The handshake is complete; `request` is the upgrade request accepted.
     std::function<void(std::uint64_t id, const HttpRequest& request)> onOpen;

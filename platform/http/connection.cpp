@@ -16,13 +16,14 @@ constexpr std::size_t kHeaderLimit = 16 * 1024;
 constexpr std::size_t kFileChunk = 64 * 1024;
 constexpr const char* kServerName = "talrec";
 
-HttpRequest ToRequest(const http::request<http::empty_body>& in) {
+HttpRequest ToRequest(const http::request<http::string_body>& in) {
     HttpRequest out;
     out.method = std::string(in.method_string());
     out.target = std::string(in.target());
     for (const auto& field : in) {
         out.headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
     }
+    out.body = in.body();
     return out;
 }
 
@@ -56,7 +57,7 @@ void Connection::Start() {
 void Connection::ReadRequest() {
     parser_.emplace();
     parser_->header_limit(kHeaderLimit);
-    parser_->body_limit(0);
+    parser_->body_limit(state_->limits.maxRequestBodyBytes);
     waiting_ = state_->nextWait++;
     const LoopServerLimits& limits = state_->limits;
     stream_.expires_after(state_->Crowded()
@@ -79,7 +80,9 @@ void Connection::OnRequest(beast::error_code ec) {
         if (malformed) {
             request_ = {};
             parser_.reset();
-            Respond(PlainResponse(400, "bad request\n"), false);
+            Respond(ec == http::error::body_limit ? PlainResponse(413, "request body too large\n")
+                                                  : PlainResponse(400, "bad request\n"),
+                    false);
         } else {
             Finish(kCloseAbnormal);
         }
@@ -88,17 +91,19 @@ void Connection::OnRequest(beast::error_code ec) {
     request_ = ToRequest(parser_->get());
     const bool keepAlive = parser_->get().keep_alive();
     if (refuse_) {
-        Respond(PlainResponse(503, "too many connections\n"), false);
+        HttpResponse busy = PlainResponse(503, "too many connections\n");
+        busy.headers.emplace_back("Access-Control-Allow-Origin", "*");
+        Respond(std::move(busy), false);
         return;
     }
     if (websocket::is_upgrade(parser_->get())) {
         std::optional<HttpResponse> refusal = PlainResponse(404, "not found\n");
         if (state_->handlers.onUpgrade) refusal = state_->handlers.onUpgrade(request_);
         if (Gone()) return;
-        if (refusal) {
+        if (refusal && refusal->status != 101) {
             Respond(std::move(*refusal), false);
         } else {
-            Upgrade();
+            Upgrade(refusal ? std::move(refusal->headers) : decltype(refusal->headers){});
         }
         return;
     }
@@ -194,7 +199,7 @@ void Connection::AfterResponse(beast::error_code ec, bool keepAlive) {
     ReadRequest();
 }
 
-void Connection::Upgrade() {
+void Connection::Upgrade(std::vector<std::pair<std::string, std::string>> headers) {
     phase_ = Phase::Handshake;
     stream_.expires_never();
     ws_.emplace(std::move(stream_));
@@ -203,9 +208,11 @@ void Connection::Upgrade() {
     timeouts.idle_timeout = websocket::stream_base::none();
     timeouts.keep_alive_pings = false;
     ws_->set_option(timeouts);
-    ws_->set_option(websocket::stream_base::decorator([](websocket::response_type& response) {
-        response.set(http::field::server, kServerName);
-    }));
+    ws_->set_option(websocket::stream_base::decorator(
+        [headers = std::move(headers)](websocket::response_type& response) {
+            response.set(http::field::server, kServerName);
+            for (const auto& [name, value] : headers) response.set(name, value);
+        }));
     ws_->read_message_max(state_->limits.maxMessageBytes);
     ws_->auto_fragment(false);
     ws_->async_accept(parser_->release(), [self = shared_from_this()](beast::error_code ec) {

@@ -100,7 +100,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
     void Respond(HttpResponse response, bool keepAlive);
     void SendFileBody(bool keepAlive);
     void AfterResponse(beast::error_code ec, bool keepAlive);
-    void Upgrade();
+    // Accepts the upgrade; `headers` join the handshake's answer.
+    void Upgrade(std::vector<std::pair<std::string, std::string>> headers);
     void ReadMessage();
     void OnMessage(beast::error_code ec);
     void WriteNext();
@@ -116,7 +117,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     beast::tcp_stream stream_;  // until the upgrade
     std::optional<websocket::stream<beast::tcp_stream>> ws_;
     beast::flat_buffer buffer_;
-    std::optional<http::request_parser<http::empty_body>> parser_;
+    std::optional<http::request_parser<http::string_body>> parser_;
     HttpRequest request_;        // the last request read
     std::uint64_t waiting_ = 0;  // while a request head is being read
 

@@ -154,10 +154,11 @@ struct HttpReply {
     std::string body;
 };
 
-// One GET (or other method) on its own connection; status 0 when there was no answer.
+// One GET (or other method, with a body) on its own connection; status 0 when there was no
+// answer.
 inline HttpReply HttpGet(std::uint16_t port, const std::string& target,
                          std::map<std::string, std::string> headers = {},
-                         const std::string& method = "GET") {
+                         const std::string& method = "GET", const std::string& body = "") {
     HttpReply out;
     boost::asio::io_context io;
     tcp::socket socket(io);
@@ -165,10 +166,11 @@ inline HttpReply HttpGet(std::uint16_t port, const std::string& target,
     socket.connect(tcp::endpoint(boost::asio::ip::make_address("127.0.0.1"), port), ec);
     if (ec) return out;
     SetSocketTimeout(socket);
-    http::request<http::empty_body> request(http::string_to_verb(method), target, 11);
+    http::request<http::string_body> request(http::string_to_verb(method), target, 11);
     if (headers.count("Host") == 0) headers["Host"] = "127.0.0.1:" + std::to_string(port);
     for (const auto& [name, value] : headers) request.set(name, value);
     request.set(http::field::connection, "close");
+    if (!body.empty()) request.body() = body, request.prepare_payload();
     http::write(socket, request, ec);
     if (ec) return out;
     beast::flat_buffer buffer;
@@ -185,9 +187,10 @@ inline HttpReply HttpGet(std::uint16_t port, const std::string& target,
     return out;
 }
 
-// The status a WebSocket upgrade request gets (101 when accepted).
+// The status a WebSocket upgrade request gets (101 when accepted); its subprotocol in `protocol`.
 inline int UpgradeStatus(std::uint16_t port, const std::string& target,
-                         std::map<std::string, std::string> headers = {}) {
+                         std::map<std::string, std::string> headers = {},
+                         std::string* protocol = nullptr) {
     headers["Connection"] = "Upgrade";
     headers["Upgrade"] = "websocket";
     headers["Sec-WebSocket-Version"] = "13";
@@ -205,6 +208,7 @@ inline int UpgradeStatus(std::uint16_t port, const std::string& target,
     beast::flat_buffer buffer;
     http::response<http::string_body> response;
     if (!ec) http::read(socket, buffer, response, ec);
+    if (protocol) *protocol = std::string(response[http::field::sec_websocket_protocol]);
     return ec ? 0 : static_cast<int>(response.result_int());
 }
 

@@ -23,9 +23,10 @@ class BridgeTest : public ::testing::Test {
         std::filesystem::create_directories(Data());
         std::filesystem::create_directories(tmp_ / "run");
         std::filesystem::create_directories(tmp_ / "outside");
-        env_ = {{"TALREC_REGISTRY", tmp_ / "registry"},    {"XDG_DATA_HOME", tmp_ / "data"},
-                {"XDG_RUNTIME_DIR", tmp_ / "run"},         {"TALREC_WAVE_DEVICE", "virtual"},
-                {"TALREC_VIRTUAL_SOURCE", "tone:440:0.5"}, {"TALREC_VIRTUAL_SPEED", "1"}};
+        env_ = {{"TALREC_REGISTRY", tmp_ / "registry"}, {"XDG_DATA_HOME", tmp_ / "data"},
+                {"XDG_RUNTIME_DIR", tmp_ / "run"},      {"TALREC_WAVE_DEVICE", "virtual"},
+                {"XDG_CONFIG_HOME", tmp_ / "config"},   {"TALREC_VIRTUAL_SOURCE", "tone:440:0.5"},
+                {"TALREC_VIRTUAL_SPEED", "1"}};
         ASSERT_EQ(RunCommand({BinDir() + "/talrec", "register"}, env_), 0);
         serve_ = std::make_unique<ServeProcess>(env_, StderrPath());
         ASSERT_NE(serve_->port(), 0) << serve_->firstLine();
@@ -34,7 +35,11 @@ class BridgeTest : public ::testing::Test {
     std::string Data() const { return tmp_ / "data/quorvex"; }
     std::string StderrPath() const { return tmp_ / "serve.err"; }
     std::string Rpc() const { return "/rpc?token=" + serve_->token(); }
-    std::string Token() const { return "?token=" + serve_->token(); }
+    // `headers` with the run's token as the Bearer.
+    std::map<std::string, std::string> Auth(std::map<std::string, std::string> headers = {}) {
+        headers["Authorization"] = "Bearer " + serve_->token();
+        return headers;
+    }
     std::unique_ptr<WsClient> Connect() {
         auto client = std::make_unique<WsClient>(serve_->port(), Rpc());
         EXPECT_TRUE(client->open());
@@ -102,11 +107,11 @@ TEST_F(BridgeTest, RequestsFailingAChecksAreRefusedAndChangeNothing) {
 
     // Host: DNS rebinding sends the attacker's name.
     EXPECT_EQ(HttpGet(port, "/", {{"Host", evilHost}}).status, 403);
-    EXPECT_EQ(HttpGet(port, "/files" + Token(), {{"Host", evilHost}}).status, 403);
+    EXPECT_EQ(HttpGet(port, "/files", Auth({{"Host", evilHost}})).status, 403);
     EXPECT_EQ(UpgradeStatus(port, Rpc(), {{"Host", evilHost}}), 403);
     // Origin: another page's script.
-    EXPECT_EQ(HttpGet(port, "/files" + Token(), {{"Origin", "http://evil.example"}}).status, 403);
-    EXPECT_EQ(HttpGet(port, "/talrec.js", {{"Origin", "null"}}).status, 403);
+    EXPECT_EQ(HttpGet(port, "/files", Auth({{"Origin", "http://evil.example"}})).status, 403);
+    EXPECT_EQ(HttpGet(port, "/hello", {{"Origin", "null"}}).status, 403);
     EXPECT_EQ(UpgradeStatus(port, Rpc(), {{"Origin", "http://evil.example"}}), 403);
     // An address the bridge does not serve: 404 once Host and Origin pass, token or not.
     EXPECT_EQ(HttpGet(port, "/nothing").status, 404);
@@ -120,20 +125,21 @@ TEST_F(BridgeTest, RequestsFailingAChecksAreRefusedAndChangeNothing) {
     for (const std::string& name : std::vector<std::string>{
              "..", "%2e%2e", "%2E%2E/registry", "..%2Fregistry", "%2F" + (tmp_ / "registry"),
              "/" + (tmp_ / "registry"), "link.wav", "", "nothing.wav", "kept.wav%00"}) {
-        EXPECT_EQ(HttpGet(port, "/files/" + name + Token()).status, 404) << name;
+        EXPECT_EQ(HttpGet(port, "/files/" + name, Auth()).status, 404) << name;
     }
     // What passes: the page and scripts with the bridge's own origin, the file with the token.
     EXPECT_EQ(HttpGet(port, "/", {{"Origin", serve_->origin()}}).status, 200);
     EXPECT_EQ(HttpGet(port, "/talrec.js", {{"Host", "localhost:" + std::to_string(port)}}).status,
               200);
-    EXPECT_EQ(HttpGet(port, "/files/kept.wav" + Token()).body, "kept");
+    EXPECT_EQ(HttpGet(port, "/files/kept.wav", Auth()).body, "kept");
     EXPECT_EQ(UpgradeStatus(port, Rpc(), {{"Origin", serve_->origin()}}), 101);
     ServeProcess allowing(env_, tmp_ / "allowing.err", {"--allow-origin", "https://App.example/"});
     const std::string token = "?token=" + allowing.token();
     EXPECT_EQ(UpgradeStatus(allowing.port(), "/rpc" + token, {{"Origin", "https://app.example"}}),
               101);
-    HttpReply allowed =
-        HttpGet(allowing.port(), "/files" + token, {{"Origin", "https://app.example"}});
+    HttpReply allowed = HttpGet(
+        allowing.port(), "/files",
+        {{"Origin", "https://app.example"}, {"Authorization", "Bearer " + allowing.token()}});
     EXPECT_EQ(allowed.status, 200);
     EXPECT_EQ(allowed.headers["Access-Control-Allow-Origin"], "https://app.example");
     EXPECT_EQ(UpgradeStatus(allowing.port(), "/rpc" + token, {{"Origin", "http://app.example"}}),
@@ -168,7 +174,7 @@ TEST_F(BridgeTest, FilesAreListedAndServedWithRanges) {
     EXPECT_EQ(client->Call("recStop").states(), (std::vector<std::string>{"record-stop"}));
     std::filesystem::create_directories(Data() + "/folder");
 
-    HttpReply list = HttpGet(serve_->port(), "/files" + Token());
+    HttpReply list = HttpGet(serve_->port(), "/files", Auth());
     ASSERT_EQ(list.status, 200);
     json files = json::parse(list.body);
     ASSERT_EQ(files.size(), 1u) << "only plain files: " << list.body;
@@ -178,27 +184,26 @@ TEST_F(BridgeTest, FilesAreListedAndServedWithRanges) {
     EXPECT_EQ(files[0]["modified"].get<std::string>().size(), 20u);
 
     const std::string bytes = ReadFile(path);
-    HttpReply whole = HttpGet(serve_->port(), "/files/take.wav" + Token());
+    HttpReply whole = HttpGet(serve_->port(), "/files/take.wav", Auth());
     EXPECT_EQ(whole.status, 200);
     EXPECT_EQ(whole.headers["Content-Type"], "audio/wav");
     EXPECT_EQ(whole.body, bytes);
-    HttpReply head =
-        HttpGet(serve_->port(), "/files/take.wav" + Token(), {{"Range", "bytes=0-43"}});
+    HttpReply head = HttpGet(serve_->port(), "/files/take.wav", Auth({{"Range", "bytes=0-43"}}));
     EXPECT_EQ(head.status, 206);
     EXPECT_EQ(head.body, bytes.substr(0, 44));
     EXPECT_EQ(head.headers["Content-Range"], "bytes 0-43/" + std::to_string(bytes.size()));
-    HttpReply tail = HttpGet(serve_->port(), "/files/take.wav" + Token(), {{"Range", "bytes=-10"}});
+    HttpReply tail = HttpGet(serve_->port(), "/files/take.wav", Auth({{"Range", "bytes=-10"}}));
     EXPECT_EQ(tail.body, bytes.substr(bytes.size() - 10));
-    HttpReply from = HttpGet(serve_->port(), "/files/take.wav" + Token(),
-                             {{"Range", "bytes=" + std::to_string(bytes.size() - 5) + "-"}});
+    HttpReply from = HttpGet(serve_->port(), "/files/take.wav",
+                             Auth({{"Range", "bytes=" + std::to_string(bytes.size() - 5) + "-"}}));
     EXPECT_EQ(from.body, bytes.substr(bytes.size() - 5));
-    EXPECT_EQ(HttpGet(serve_->port(), "/files/take.wav" + Token(),
-                      {{"Range", "bytes=" + std::to_string(bytes.size()) + "-"}})
+    EXPECT_EQ(HttpGet(serve_->port(), "/files/take.wav",
+                      Auth({{"Range", "bytes=" + std::to_string(bytes.size()) + "-"}}))
                   .status,
               416);
 
     EXPECT_EQ(client->Call("ConvertWavToWMA", {path, Data() + "/take.wma"}).result(), 0);
-    HttpReply wma = HttpGet(serve_->port(), "/files/take.wma" + Token());
+    HttpReply wma = HttpGet(serve_->port(), "/files/take.wma", Auth());
     EXPECT_EQ(wma.headers["Content-Type"], "audio/x-ms-wma");
     EXPECT_EQ(wma.body, ReadFile(Data() + "/take.wma"));
 }

@@ -4,12 +4,15 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <thread>
+
 #include "host/BridgeClient.h"
 #include "host/common/Pairings.h"
 #include "host/common/Sha256.h"
 #include "support/TempDir.h"
 
 using namespace talrec::test;
+using namespace std::chrono_literals;
 using talrec::host::NormalizeWebOrigin;
 using talrec::host::Sha256Hex;
 
@@ -125,19 +128,23 @@ TEST_F(PairingTest, APairedTokenHoldsForItsOriginOnlyUntilRevoked) {
         std::map<std::string, std::string> headers;
         if (r.origin) headers["Origin"] = *r.origin;
         const std::string what = r.origin.value_or("(none)") + " " + r.token;
-        EXPECT_EQ(UpgradeStatus(serve_->port(), "/rpc?token=" + r.token, headers), r.status)
-            << what;
-        EXPECT_EQ(HttpGet(serve_->port(), "/files?token=" + r.token, headers).status, r.status)
-            << what;
+        headers["Sec-WebSocket-Protocol"] = "talrec, talrec.token." + r.token;
+        std::string protocol;
+        EXPECT_EQ(UpgradeStatus(serve_->port(), "/rpc", headers, &protocol), r.status) << what;
+        EXPECT_EQ(protocol, "") << what;
+        headers["Authorization"] = "Bearer " + r.token;
+        EXPECT_EQ(HttpGet(serve_->port(), "/files", headers).status, r.status) << what;
     }
     EXPECT_TRUE(std::filesystem::is_empty(tmp_ / "data/quorvex"));
     EXPECT_EQ(ReadFile(tmp_ / "serve.err").find("records"), std::string::npos);
 
     // With its own origin it works, for files and the control alike, and is noted as used.
-    HttpReply files = HttpGet(serve_->port(), "/files?token=" + token, {{"Origin", app}});
+    HttpReply files =
+        HttpGet(serve_->port(), "/files", {{"Origin", app}, {"Authorization", "Bearer " + token}});
     EXPECT_EQ(files.status, 200);
     EXPECT_EQ(files.headers["Access-Control-Allow-Origin"], app);
-    WsClient client(serve_->port(), "/rpc?token=" + token, {{"Origin", app}});
+    WsClient client(serve_->port(), "/rpc",
+                    {{"Origin", app}, {"Sec-WebSocket-Protocol", "talrec, talrec.token." + token}});
     ASSERT_TRUE(client.open());
     EXPECT_TRUE(client.Call("recStop").reply.contains("result"));
     ASSERT_EQ(Pair("--list", out), 0);
@@ -149,7 +156,10 @@ TEST_F(PairingTest, APairedTokenHoldsForItsOriginOnlyUntilRevoked) {
     }
     EXPECT_EQ(client.CloseCode(), 4001);
     EXPECT_EQ(UpgradeStatus(serve_->port(), "/rpc?token=" + token, {{"Origin", app}}), 403);
-    EXPECT_EQ(HttpGet(serve_->port(), "/files?token=" + token, {{"Origin", app}}).status, 403);
+    EXPECT_EQ(
+        HttpGet(serve_->port(), "/files", {{"Origin", app}, {"Authorization", "Bearer " + token}})
+            .status,
+        403);
     EXPECT_EQ(Pair("--revoke https://app.example", out), 1);
     EXPECT_NE(err.find("is not paired"), std::string::npos) << err;
     EXPECT_EQ(Pair("--list", out), 0);
@@ -162,6 +172,76 @@ TEST_F(PairingTest, APairedTokenHoldsForItsOriginOnlyUntilRevoked) {
         EXPECT_EQ(out, "") << bad;
     }
     EXPECT_NE(ReadFile(file).find("\"pairings\": []"), std::string::npos) << ReadFile(file);
+}
+
+// Tokens travel in headers, a ticket opens its one file, CORS answers the allowed and paired
+// origins only; no refused request changes the data folder.
+TEST_F(PairingTest, TokensTravelInHeadersAndATicketOpensItsOneFile) {
+    const std::string app = "https://app.example", other = "https://other.example";
+    std::string out;
+    ASSERT_EQ(Pair("--allow " + app, out), 0) << err;
+    const std::string paired = "Bearer " + out.substr(0, 64), run = "Bearer " + serve_->token();
+    WriteFile(tmp_ / "data/quorvex/take.wav", "take");
+    auto post = [](ServeProcess& serve, const std::string& auth, const std::string& body) {
+        return HttpGet(serve.port(), "/tickets", {{"Authorization", auth}}, "POST", body);
+    };
+    auto ticket = [&](ServeProcess& serve, const std::string& auth) {
+        return nlohmann::json::parse(post(serve, auth, R"({"name":"take.wav"})").body, nullptr,
+                                     false)
+            .value("ticket", "");
+    };
+    const std::string t = ticket(*serve_, run);
+    ASSERT_EQ(t.size(), 64u);
+    const struct {
+        std::string method, target;
+        std::map<std::string, std::string> headers;
+        int status;
+        std::string cors;  // Access-Control-Allow-Origin
+    } cases[] = {
+        {"GET", "/files?token=" + serve_->token(), {}, 401, ""},
+        {"GET", "/files/take.wav?token=" + serve_->token(), {}, 401, ""},
+        {"GET", "/files/other.wav?ticket=" + t, {}, 401, ""},
+        {"GET", "/files?ticket=" + t, {}, 401, ""},
+        {"GET", "/files/take.wav?ticket=" + t, {{"Origin", other}}, 403, ""},
+        {"POST", "/tickets", {{"Authorization", paired}}, 401, ""},
+        {"OPTIONS", "/files", {{"Origin", other}}, 403, ""},
+        {"OPTIONS", "/tickets", {}, 403, ""},
+        {"GET", "/hello", {{"Origin", "null"}}, 403, "*"},
+        {"OPTIONS", "/files", {{"Origin", app}}, 204, app},
+        {"GET", "/talrec.js", {{"Origin", other}}, 200, "*"},
+        {"GET", "/files/take.wav?ticket=" + t, {{"Range", "bytes=1-2"}}, 206, ""},
+        {"GET", "/files/take.wav?ticket=" + t + "&download=1", {}, 200, ""},
+    };
+    for (const auto& c : cases) {
+        HttpReply r = HttpGet(serve_->port(), c.target, c.headers, c.method);
+        EXPECT_EQ(r.status, c.status) << c.method << " " << c.target;
+        EXPECT_EQ(r.headers["Access-Control-Allow-Origin"], c.cors) << c.method << " " << c.target;
+        if (c.target.find("download") != std::string::npos) {
+            EXPECT_EQ(r.headers["Content-Disposition"],
+                      "attachment; filename=\"take.wav\"; filename*=UTF-8''take.wav");
+        }
+    }
+    for (const auto& [origin, expected] : {std::pair{app, true}, {other, false}}) {
+        HttpReply r =
+            HttpGet(serve_->port(), "/hello", {{"Origin", origin}, {"Authorization", paired}});
+        EXPECT_EQ(r.body, nlohmann::json({{"talrec", 1}, {"paired", expected}}).dump()) << origin;
+    }
+    EXPECT_EQ(post(*serve_, run, std::string(70000, ' ')).status, 413);
+    EXPECT_EQ(post(*serve_, run, R"({"name":"../registry"})").status, 404);
+
+    // A ticket expires: 60 s, shortened to 1 s here.
+    auto env = env_;
+    env["TALREC_TICKET_SECONDS"] = "1";
+    ServeProcess brief(env, tmp_ / "brief.err");
+    const std::string old = ticket(brief, "Bearer " + brief.token());
+    ASSERT_EQ(old.size(), 64u);
+    int status = 200;
+    for (int i = 0; i < 300 && status == 200; ++i, std::this_thread::sleep_for(100ms)) {
+        status = HttpGet(brief.port(), "/files/take.wav?ticket=" + old).status;
+    }
+    EXPECT_EQ(status, 401);
+    EXPECT_EQ(ReadFile(tmp_ / "data/quorvex/take.wav"), "take");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(tmp_ / "data/quorvex"), {}), 1);
 }
 
 }  // namespace

@@ -131,8 +131,18 @@ async function refresh() {
     const download = document.createElement("a");
     download.textContent = "Download";
     download.className = "download";
-    download.href = rec.fileUrl(file.name);
+    download.href = "#";
     download.download = file.name;
+    // A ticket holds 60 s: each click asks for a fresh address, then follows it.
+    download.addEventListener("click", (e) => {
+      if (download.dataset.fresh) return void delete download.dataset.fresh;
+      e.preventDefault();
+      rec.fileUrl(file.name, { download: true }).then((url) => {
+        download.href = url;
+        download.dataset.fresh = "1";
+        download.click();
+      }, (error) => say(`Download: ${error.message}`));
+    });
     actions.append(download, button("Delete", "delete", async () => {
       const result = await rec.DeleteAudioFile(path);
       say(result === 0 ? `deleted ${file.name}` : `could not delete ${file.name}`);

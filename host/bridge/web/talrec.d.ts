@@ -9,10 +9,28 @@ import type {
 
 export type { RecorderEventDetails, RecorderMembers, RecorderState };
 
-/** An automation error of a call: the HRESULT (signed 32-bit) and its text. */
+/**
+ * Why `connect` could not open a connection:
+ * - "not-running": nothing answers at the bridge's address (start `talrec serve`, or enable
+ *   `talrec.socket` once);
+ * - "blocked": the browser refused the request to the loopback address: its permission to reach
+ *   apps on this device is denied or not yet granted (it asks during a click);
+ * - "not-paired": no token, an unknown one, or one whose pairing was revoked;
+ * - "origin-not-allowed": the bridge accepts no page of this origin (an opaque "null" origin,
+ *   a scheme other than http and https);
+ * - "busy": the bridge has all its connections (64) taken.
+ */
+export type ConnectFailure = "not-running" | "blocked" | "not-paired" | "origin-not-allowed" | "busy";
+
+/**
+ * An automation error of a call: the HRESULT (signed 32-bit) and its text; or, from `connect`,
+ * why it failed: `reason` set, `hresult` -1, `description` a sentence a page can show.
+ */
 export class TalrecError extends Error {
+  constructor(hresult: number, description: string, reason?: ConnectFailure);
   readonly hresult: number;
   readonly description: string;
+  readonly reason?: ConnectFailure;
 }
 
 /** One plain file in the data folder. */
@@ -47,10 +65,16 @@ export class Recorder extends EventTarget {
   /** Calls a member by name, or "#N" for dispatch id N. */
   call(method: string, ...params: Array<string | number | boolean | null>): Promise<unknown>;
 
-  /** The data folder's plain files. */
+  /** The data folder's plain files (the token goes in the Authorization header). */
   listFiles(): Promise<DataFile[]>;
-  /** The address of a data-folder file (byte ranges served), with the token. */
-  fileUrl(name: string): string;
+  /** A file of the data folder, its bytes as a Blob (the token goes in the Authorization header). */
+  readFile(name: string): Promise<Blob>;
+  /**
+   * An address of a data-folder file for `<audio src>` or a download link (byte ranges served).
+   * It carries no token but a ticket that opens this one file for 60 seconds; ask again for a
+   * later use. `download: true` answers it as an attachment, which the browser saves.
+   */
+  fileUrl(name: string, options?: { download?: boolean }): Promise<string>;
   /** Closes the connection; the bridge destroys the control. */
   close(): void;
 
@@ -81,11 +105,15 @@ export class Recorder extends EventTarget {
 }
 
 export interface ConnectOptions {
-  /** The run's token; defaults to the page address's `#token=`. */
+  /** The origin's token from pairing, or the run's; defaults to the page address's `#token=`. */
   token?: string;
   /** The bridge, e.g. "http://127.0.0.1:47615"; defaults to the one that served talrec.js. */
   url?: string;
 }
 
-/** Opens a connection to the bridge: one new control, in-place activated. */
+/**
+ * Opens a connection to the bridge: one new control, in-place activated. Call it from a user
+ * gesture (a click): that is when the browser asks its permission to reach the recorder on this
+ * device. Rejects with a TalrecError whose `reason` says why (ConnectFailure).
+ */
 export function connect(options?: ConnectOptions): Promise<Recorder>;

@@ -1,7 +1,7 @@
 // talrec.js: the recorder control from a web page, through the `talrec serve` bridge.
 //
 //   import { connect } from "/talrec.js";
-//   const rec = await connect({ token });
+//   const rec = await connect({ token });   // from a click: the browser asks its permission then
 //   rec.onRecorderStateNotify = (state) => console.log(state);
 //   await rec.recStart((await rec.GetDataFolder()) + "/take.wav");
 //
@@ -11,7 +11,9 @@
 // e.detail)`) and through the `on<Event>` properties, before the result of the call that raised
 // them. Failures the control does not report (an input that does not open, a file that cannot
 // be played, why a conversion failed) arrive as "debug" events with their text (`onDebug`). No
-// dependencies; one WebSocket per connection, one control per WebSocket.
+// dependencies; one WebSocket per connection, one control per WebSocket. The token travels in
+// the WebSocket's subprotocol and in the Authorization header, never in an address the browser
+// keeps; `fileUrl` gives an address with a ticket for one file, good for 60 seconds.
 
 // The members, as the control's member table gives them (members.js is generated from it).
 import { METHODS, PROPERTIES, EVENTS } from "./members.js";
@@ -19,14 +21,69 @@ import { METHODS, PROPERTIES, EVENTS } from "./members.js";
 // The host's own notifications, by the event names the page sees.
 const HOST_EVENTS = { "host.messageBox": "MessageBox", "host.debug": "debug" };
 
-/** An automation error (or a protocol error) of a call. */
+/** An automation error (or a protocol error) of a call, or why `connect` failed (`reason`). */
 export class TalrecError extends Error {
-  constructor(hresult, description) {
+  constructor(hresult, description, reason) {
     super(description);
     this.name = "TalrecError";
     this.hresult = hresult;
     this.description = description;
+    if (reason !== undefined) this.reason = reason;
   }
+}
+
+// Why a connection could not be made, in words a page can show.
+const REASONS = {
+  "not-running":
+    "The recorder is not running on this computer. Start it (talrec serve, or once: " +
+    "systemctl --user enable --now talrec.socket) and try again.",
+  blocked:
+    "The browser does not let this page reach the recorder on this computer. Allow this site " +
+    "to access apps and services on this device (the browser asks when you click to " +
+    "connect), then try again.",
+  "not-paired":
+    "This page is not paired with the recorder, or its pairing was revoked. Pair it again.",
+  "origin-not-allowed": "The recorder does not accept pages from this address.",
+  busy: "The recorder has too many connections open. Close another page that uses it and try again.",
+};
+
+function refusal(reason) {
+  return new TalrecError(-1, REASONS[reason], reason);
+}
+
+function bearer(token) {
+  return token ? { Authorization: "Bearer " + token } : {};
+}
+
+// The browser's loopback permission: "granted", "prompt", "denied", or "unknown" where the
+// browser has none (it does not guard loopback requests then).
+async function loopbackPermission() {
+  for (const name of ["loopback-network", "local-network-access"]) {
+    try {
+      return (await navigator.permissions.query({ name })).state;
+    } catch {
+      // Not this name: an older browser, or none.
+    }
+  }
+  return "unknown";
+}
+
+// Asks the bridge's /hello why a connection cannot be made; null when nothing stands in the way.
+// A request the browser refused and one nobody answered fail alike, so the permission tells
+// them apart: not granted, the browser blocked it.
+async function obstacle(base, token) {
+  let response;
+  try {
+    response = await fetch(new URL("/hello", base), { headers: bearer(token), cache: "no-store" });
+  } catch {
+    const permission = await loopbackPermission();
+    return permission === "prompt" || permission === "denied" ? "blocked" : "not-running";
+  }
+  if (response.status === 503) return "busy";
+  if (response.status === 403) return "origin-not-allowed";
+  const hello = response.ok ? await response.json().catch(() => null) : null;
+  if (hello?.talrec !== 1) return "not-running";  // something else listens there
+  return hello.paired ? null : "not-paired";
 }
 
 function defaultBase() {
@@ -78,14 +135,29 @@ export class Recorder extends EventTarget {
 
   /** The data folder's files: [{ name, size, modified, duration }]. */
   async listFiles() {
-    const response = await fetch(this.#url("/files"));
-    if (!response.ok) throw new TalrecError(-1, `listing failed: ${response.status}`);
-    return response.json();
+    return (await this.#fetch("/files", `listing failed`)).json();
   }
 
-  /** The address of a file in the data folder (for fetch, <audio>, a download link). */
-  fileUrl(name) {
-    return this.#url("/files/" + encodeURIComponent(name)).href;
+  /** A file of the data folder, as a Blob. */
+  async readFile(name) {
+    return (await this.#fetch("/files/" + encodeURIComponent(name), `reading ${name} failed`)).blob();
+  }
+
+  /**
+   * An address of a file in the data folder for <audio src> or a download link: it carries a
+   * ticket that opens this one file for 60 seconds. `download: true` makes the browser save it.
+   */
+  async fileUrl(name, { download = false } = {}) {
+    const response = await this.#fetch("/tickets", `no address for ${name}`, {
+      method: "POST",
+      headers: { "Content-Type": "application/json" },
+      body: JSON.stringify({ name }),
+    });
+    const { ticket } = await response.json();
+    const url = new URL("/files/" + encodeURIComponent(name), this.#base);
+    url.searchParams.set("ticket", ticket);
+    if (download) url.searchParams.set("download", "1");
+    return url.href;
   }
 
   /** Closes the connection; the bridge destroys its control. */
@@ -93,10 +165,11 @@ export class Recorder extends EventTarget {
     this.#socket.close(1000);
   }
 
-  #url(path) {
-    const url = new URL(path, this.#base);
-    url.searchParams.set("token", this.#token);
-    return url;
+  async #fetch(path, failure, init = {}) {
+    const headers = { ...init.headers, ...bearer(this.#token) };
+    const response = await fetch(new URL(path, this.#base), { ...init, headers, cache: "no-store" });
+    if (!response.ok) throw new TalrecError(-1, `${failure}: ${response.status}`);
+    return response;
   }
 
   #receive(text) {
@@ -159,18 +232,24 @@ for (const name of PROPERTIES) {
 
 /**
  * Opens a connection (one control) to the bridge. `token` defaults to the page's own
- * `#token=`, `url` to the bridge that served this module.
+ * `#token=`, `url` to the bridge that served this module. Call it from a user gesture (a
+ * click): that is when the browser asks its permission to reach the recorder. Rejects with a
+ * TalrecError whose `reason` is "not-running", "blocked", "not-paired", "origin-not-allowed" or
+ * "busy", and whose message is a sentence a page can show.
  */
-export function connect({ token = tokenFromPage(), url } = {}) {
+export async function connect({ token = tokenFromPage(), url } = {}) {
   const base = url ? new URL(url) : defaultBase();
+  if (base.protocol === "ws:" || base.protocol === "wss:") {
+    base.protocol = base.protocol === "wss:" ? "https:" : "http:";
+  }
   const rpc = new URL("/rpc", base);
-  rpc.protocol = rpc.protocol === "https:" || rpc.protocol === "wss:" ? "wss:" : "ws:";
-  rpc.searchParams.set("token", token);
-  const httpBase = new URL(base);
-  httpBase.protocol = httpBase.protocol === "wss:" ? "https:" : httpBase.protocol === "ws:" ? "http:" : httpBase.protocol;
-  return new Promise((resolve, reject) => {
-    const socket = new WebSocket(rpc);
-    const failed = () => reject(new TalrecError(-1, "cannot connect to the bridge at " + rpc.host));
+  rpc.protocol = base.protocol === "https:" ? "wss:" : "ws:";
+  const before = await obstacle(base, token);
+  if (before) throw refusal(before);
+  const socket = await new Promise((resolve) => {
+    const protocols = token ? ["talrec", "talrec.token." + token] : ["talrec"];
+    const socket = new WebSocket(rpc, protocols);
+    const failed = () => resolve(null);
     socket.addEventListener("error", failed, { once: true });
     socket.addEventListener("close", failed, { once: true });
     socket.addEventListener(
@@ -178,9 +257,12 @@ export function connect({ token = tokenFromPage(), url } = {}) {
       () => {
         socket.removeEventListener("error", failed);
         socket.removeEventListener("close", failed);
-        resolve(new Recorder(socket, httpBase, token));
+        resolve(socket);
       },
       { once: true },
     );
   });
+  // Refused after /hello let it through: the pairing went meanwhile, or every place is taken.
+  if (!socket) throw refusal((await obstacle(base, token)) ?? "busy");
+  return new Recorder(socket, base, token);
 }
