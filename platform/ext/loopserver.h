@@ -36,6 +36,7 @@ struct HttpRequest {
     std::string method;  // "GET", "HEAD", ...
     std::string target;  // as sent: path and query, not decoded
     std::vector<std::pair<std::string, std::string> > headers;  // in order, names as sent
+    std::string body;  // at most 64 KiB; a larger one is answered 413 before the host sees it
 
     // The first header of that name (compared without regard to case), or nullopt.
     std::optional<std::string> Header(const std::string& name) const;

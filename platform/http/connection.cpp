@@ -13,16 +13,18 @@ namespace talrec::platform::http_detail {
 namespace {
 
 constexpr std::size_t kHeaderLimit = 16 * 1024;
+constexpr std::size_t kBodyLimit = 64 * 1024;
 constexpr std::size_t kFileChunk = 64 * 1024;
 constexpr const char* kServerName = "talrec";
 
-HttpRequest ToRequest(const http::request<http::empty_body>& in) {
+HttpRequest ToRequest(const http::request<http::string_body>& in) {
     HttpRequest out;
     out.method = std::string(in.method_string());
     out.target = std::string(in.target());
     for (const auto& field : in) {
         out.headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
     }
+    out.body = in.body();
     return out;
 }
 
@@ -56,7 +58,7 @@ void Connection::Start() {
 void Connection::ReadRequest() {
     parser_.emplace();
     parser_->header_limit(kHeaderLimit);
-    parser_->body_limit(0);
+    parser_->body_limit(kBodyLimit);
     waiting_ = state_->nextWait++;
     const LoopServerLimits& limits = state_->limits;
     stream_.expires_after(state_->Crowded()
@@ -79,7 +81,9 @@ void Connection::OnRequest(beast::error_code ec) {
         if (malformed) {
             request_ = {};
             parser_.reset();
-            Respond(PlainResponse(400, "bad request\n"), false);
+            Respond(ec == http::error::body_limit ? PlainResponse(413, "request body too large\n")
+                                                  : PlainResponse(400, "bad request\n"),
+                    false);
         } else {
             Finish(kCloseAbnormal);
         }

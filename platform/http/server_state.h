@@ -116,7 +116,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     beast::tcp_stream stream_;  // until the upgrade
     std::optional<websocket::stream<beast::tcp_stream>> ws_;
     beast::flat_buffer buffer_;
-    std::optional<http::request_parser<http::empty_body>> parser_;
+    std::optional<http::request_parser<http::string_body>> parser_;
     HttpRequest request_;        // the last request read
     std::uint64_t waiting_ = 0;  // while a request head is being read
 
