@@ -67,6 +67,7 @@ extern const Command kConvertCommand;
 extern const Command kDemoCommand;
 extern const Command kDevicesCommand;
 extern const Command kHostCommand;
+extern const Command kOpenCommand;
 extern const Command kPairCommand;
 extern const Command kPlayCommand;
 extern const Command kRecordCommand;
@@ -77,6 +78,9 @@ extern const Command kUnregisterCommand;
 
 // Registers the installed control module as `talrec register` does; the command's exit status.
 int RegisterInstalledControl();
+
+// The folder of the bridge's serve.json: $XDG_RUNTIME_DIR/talrec, else ~/.cache/talrec.
+std::string ServeStateFolder();
 
 // Says on standard error, once at the start of `command`, when recordings that an earlier
 // session left unsaved are waiting for `talrec recover`.

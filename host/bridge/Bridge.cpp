@@ -6,6 +6,7 @@
 
 #include "control/StateStrings.h"
 #include "host/bridge/BridgeFiles.h"
+#include "host/bridge/BridgePairing.h"
 #include "host/bridge/BridgePolicy.h"
 #include "host/bridge/WebAssets.h"
 #include "host/common/ComContainer.h"
@@ -140,7 +141,9 @@ struct Bridge::Client {
     std::unique_ptr<RecordingNotice> notice;
 };
 
-Bridge::Bridge(BridgeOptions options) : options_(std::move(options)) {}
+Bridge::Bridge(BridgeOptions options)
+    : options_(std::move(options)),
+      pairing_(std::make_unique<BridgePairing>(options_.token, options_.pairingsFolder)) {}
 
 Bridge::~Bridge() {
     // Each control leaves the table before it is destroyed, so that what it says on the way
@@ -227,6 +230,10 @@ std::uint16_t Bridge::Port() const {
     return server_ ? server_->Port() : 0;
 }
 
+std::string Bridge::NewCode() {
+    return pairing_->NewCode();
+}
+
 void Bridge::Stop(std::function<void()> done) {
     stopping_ = true;
     server_->Stop(platform::kCloseGoingAway, std::chrono::seconds(3), std::move(done));
@@ -293,6 +300,8 @@ HttpResponse Bridge::OnRequest(const HttpRequest& request) {
     HttpResponse response;
     if (refused) {
         response = std::move(*refused);
+    } else if (auto answer = pairing_->Answer(request, server_->Port())) {
+        response = std::move(*answer);
     } else if (request.method != "GET" && request.method != "HEAD") {
         response = Plain(405, "method not allowed");
         response.headers.emplace_back("Allow", "GET, HEAD");
