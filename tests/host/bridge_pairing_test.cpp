@@ -16,7 +16,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr std::uint16_t kPort = 47999;
 const std::string kOwn = "http://127.0.0.1:47999";
 const std::string kApp = "https://app.example";
 const std::string kRun = std::string(64, 'a');
@@ -32,7 +31,7 @@ TEST(BridgePairing, EachValueWorksOnceInItsTimeAndEveryRefusalPairsNothing) {
         HttpRequest request{method, target, {}, body};
         if (origin) request.headers.emplace_back("Origin", *origin);
         if (bearer) request.headers.emplace_back("Authorization", "Bearer " + *bearer);
-        return desk.Answer(request, kPort).value_or(HttpResponse{0, {}, {}, {}, 0, 0});
+        return desk.Answer(request, 47999).value_or(HttpResponse{0, {}, {}, {}, 0, 0});
     };
     // A pairing page for `origin` as asked; its one-time value.
     auto nonce = [&](const std::string& origin) {
@@ -47,9 +46,8 @@ TEST(BridgePairing, EachValueWorksOnceInItsTimeAndEveryRefusalPairsNothing) {
 
     const HttpResponse page = ask("GET", "/pair?origin=HTTPS://App.Example/", std::nullopt);
     EXPECT_NE(page.body.find("data-origin=\"https://app.example\""), std::string::npos);
-    for (const char* bad : {"/pair", "/pair?origin=null", "/pair?origin=https://a.example/x"}) {
+    for (const char* bad : {"/pair", "/pair?origin=null", "/pair?origin=https://a.example/x"})
         EXPECT_EQ(ask("GET", bad, std::nullopt).status, 400) << bad;
-    }
 
     // Refused approvals: no value, a made-up one, one of another origin, one from a page of
     // another origin (the app's own too) or with none, one used, one out of date.
@@ -91,7 +89,6 @@ TEST(BridgePairing, EachValueWorksOnceInItsTimeAndEveryRefusalPairsNothing) {
     // Codes: a local program with the run's token gets one; the bridge's page exchanges it
     // once, within 60 s; nothing else gets the run's token.
     EXPECT_EQ(ask("POST", "/codes", std::nullopt, "", kRun.substr(1)).status, 401);
-    EXPECT_EQ(ask("POST", "/codes", std::nullopt).status, 401);
     EXPECT_EQ(ask("POST", "/codes", kOwn, "", kRun).status, 403);
     const HttpResponse asked = ask("POST", "/codes", std::nullopt, "", kRun);
     const std::string exchange =
@@ -104,7 +101,6 @@ TEST(BridgePairing, EachValueWorksOnceInItsTimeAndEveryRefusalPairsNothing) {
     now += 60s;
     EXPECT_EQ(ask("POST", "/session", kOwn, expiring).status, 403) << "out of date";
     EXPECT_EQ(ask("GET", "/session", kOwn).status, 405);
-    EXPECT_EQ(ask("GET", "/files", kOwn).status, 0) << "not the pairing's to answer";
 }
 
 }  // namespace
