@@ -67,6 +67,7 @@ extern const Command kConvertCommand;
 extern const Command kDemoCommand;
 extern const Command kDevicesCommand;
 extern const Command kHostCommand;
+extern const Command kOpenCommand;
 extern const Command kPairCommand;
 extern const Command kPlayCommand;
 extern const Command kRecordCommand;
@@ -84,6 +85,9 @@ bool ControlRegistered();
 // When the user's registry does not hold the control, registers the installed module and
 // says so (or that it failed) on standard error, once; prints nothing on standard output.
 void RegisterOnFirstUse();
+
+// The folder of the bridge's serve.json: $XDG_RUNTIME_DIR/talrec, else ~/.cache/talrec.
+std::string ServeStateFolder();
 
 // Says on standard error, once at the start of `command`, when recordings that an earlier
 // session left unsaved are waiting for `talrec recover`.

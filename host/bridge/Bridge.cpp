@@ -10,6 +10,7 @@
 
 #include "control/StateStrings.h"
 #include "host/bridge/BridgeFiles.h"
+#include "host/bridge/BridgePairing.h"
 #include "host/bridge/BridgePolicy.h"
 #include "host/bridge/WebAssets.h"
 #include "host/common/ComContainer.h"
@@ -232,7 +233,9 @@ struct Bridge::Client {
 };
 
 Bridge::Bridge(BridgeOptions options)
-    : options_(std::move(options)), tickets_(options_.ticketLifetime) {}
+    : options_(std::move(options)),
+      tickets_(options_.ticketLifetime),
+      pairing_(std::make_unique<BridgePairing>(options_.token, options_.pairingsFolder)) {}
 
 Bridge::~Bridge() {
     // Each control leaves the table before it is destroyed, so that what it says on the way
@@ -317,6 +320,10 @@ bool Bridge::Start(std::string& error) {
 
 std::uint16_t Bridge::Port() const {
     return server_ ? server_->Port() : 0;
+}
+
+std::string Bridge::NewCode() {
+    return pairing_->NewCode();
 }
 
 void Bridge::Stop(std::function<void()> done) {
@@ -470,6 +477,8 @@ HttpResponse Bridge::Guarded(const HttpRequest& request, const std::string& path
     HttpResponse response;
     if (path == "/tickets") {
         response = request.method == "POST" ? IssueTicket(request) : NotAllowed("POST");
+    } else if (auto answer = pairing_->Answer(request, server_->Port())) {
+        response = std::move(*answer);
     } else if (request.method != "GET" && request.method != "HEAD") {
         response = NotAllowed("GET, HEAD");
     } else if (asset != nullptr) {

@@ -26,6 +26,7 @@
 
 namespace talrec::host {
 
+class BridgePairing;
 class DebugRoute;
 class PairingStore;
 class RpcSession;
@@ -59,6 +60,8 @@ class Bridge {
     // From here the bridge shows the platform's debug output, until it is destroyed.
     bool Start(std::string& error);
     std::uint16_t Port() const;
+    // A one-time code for the run's token, for the address to open (BridgePairing).
+    std::string NewCode();
     // Closes every connection (their controls destroyed) and then runs `done`.
     void Stop(std::function<void()> done);
 
@@ -109,8 +112,9 @@ class Bridge {
     std::unique_ptr<platform::LoopServer> server_;
     std::unique_ptr<PairingStore> pairings_;  // once its folder exists
     FileTickets tickets_;
-    bool pairingsRefused_ = false;  // the folder is no private folder: said once
-    HWND timer_ = nullptr;          // a message-only window whose timer runs CheckPairings
+    std::unique_ptr<BridgePairing> pairing_;  // the pairing page, one-time codes
+    bool pairingsRefused_ = false;            // the folder is no private folder: said once
+    HWND timer_ = nullptr;  // a message-only window whose timer runs CheckPairings
     std::map<std::uint64_t, std::unique_ptr<Client>> clients_;
     // Clients closed while one of their own calls runs; destroyed once it has returned.
     std::vector<std::unique_ptr<Client>> closed_;

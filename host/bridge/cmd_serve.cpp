@@ -85,15 +85,6 @@ std::chrono::milliseconds IdleTime() {
 
 constexpr char kStateFile[] = "serve.json";
 
-// The folder of serve.json: $XDG_RUNTIME_DIR/talrec, else ~/.cache/talrec.
-std::string StateFolder() {
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime) {
-        return (fs::path(runtime) / "talrec").string();
-    }
-    const char* home = std::getenv("HOME");
-    return (fs::path(home != nullptr ? home : ".") / ".cache" / "talrec").string();
-}
-
 // The state another bridge left in the folder, when that bridge still runs.
 std::optional<nlohmann::json> RunningBridge(const talrec::platform::PrivateFolder& folder) {
     std::optional<std::string> text = folder.Read(kStateFile);
@@ -152,7 +143,7 @@ int RunServe(const Arguments& arguments) {
 
     // The token is written only into a folder no other user can read or change.
     std::unique_ptr<talrec::platform::PrivateFolder> folder =
-        talrec::platform::PrivateFolder::Open(StateFolder(), error);
+        talrec::platform::PrivateFolder::Open(ServeStateFolder(), error);
     if (!folder) {
         std::fprintf(stderr,
                      "talrec serve: %s; remove it, or set XDG_RUNTIME_DIR to a folder of your "
@@ -187,8 +178,8 @@ int RunServe(const Arguments& arguments) {
             }
             wrote = folder->Write(kStateFile, state.dump() + "\n", error);
             if (wrote) {
-                std::fprintf(out, "http://127.0.0.1:%u/#token=%s\n",
-                             static_cast<unsigned>(bridge.Port()), options.token.c_str());
+                std::fprintf(out, "http://127.0.0.1:%u/#code=%s\n",
+                             static_cast<unsigned>(bridge.Port()), bridge.NewCode().c_str());
                 std::fflush(out);
                 status = loop.Run();
             } else {
@@ -225,6 +216,14 @@ int RunServe(const Arguments& arguments) {
 
 }  // namespace
 
+std::string ServeStateFolder() {
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime) {
+        return (fs::path(runtime) / "talrec").string();
+    }
+    const char* home = std::getenv("HOME");
+    return (fs::path(home != nullptr ? home : ".") / ".cache" / "talrec").string();
+}
+
 const Command kServeCommand = {
     "serve",
     "[--port N] [--allow-origin ORIGIN]...",
@@ -233,8 +232,12 @@ const Command kServeCommand = {
     "  the control through ws://127.0.0.1:PORT/rpc with the same JSON-RPC as\n"
     "  'talrec host'; / is a demo page, /talrec.js the client module. --port 0 picks a\n"
     "  free port (default 47615); --allow-origin lets pages of another origin\n"
-    "  (scheme://host[:port]) connect. Prints the address to open, with the run's\n"
-    "  token; scripts reach the data folder only. Ctrl-C or SIGTERM stops it.\n"
+    "  (scheme://host[:port]) connect. Prints the address to open, with a one-time\n"
+    "  code (one use, within 60 s) that the demo page exchanges for the run's token,\n"
+    "  which it never shows; 'talrec open' opens the page with a fresh code. The run's\n"
+    "  token is in serve.json ($XDG_RUNTIME_DIR/talrec). Pages of other origins pair\n"
+    "  through /pair (with the user's consent) or 'talrec pair'. Scripts reach the\n"
+    "  data folder only. Ctrl-C or SIGTERM stops it.\n"
     "  To have it always at hand, started on demand by systemd from the installed\n"
     "  user units (talrec.socket, 127.0.0.1 and [::1] port 47615), type once:\n"
     "    systemctl --user enable --now talrec.socket\n"

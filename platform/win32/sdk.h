@@ -15,4 +15,5 @@
 #include <ole2.h>
 #include <oleauto.h>
 #include <olectl.h>
+#include <shellapi.h>
 #include <shlobj.h>

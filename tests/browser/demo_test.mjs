@@ -36,8 +36,8 @@ const serve = spawn(talrec, ["serve", "--port", "0"], { env, stdio: ["ignore", "
 let serveLog = "";
 serve.stderr.on("data", (chunk) => (serveLog += chunk));
 const [address] = await once(createInterface({ input: serve.stdout }), "line");
-assert.match(address, /^http:\/\/127\.0\.0\.1:\d+\/#token=[0-9a-f]{64}$/);
-step(`bridge at ${address.replace(/token=.*/, "token=…")}`);
+assert.match(address, /^http:\/\/127\.0\.0\.1:\d+\/#code=[0-9a-f]{32}$/);
+step(`bridge at ${address}`);
 
 const context = await chromium.launchPersistentContext(path.join(scratch, "profile"), {
   executablePath: "/usr/bin/chromium",

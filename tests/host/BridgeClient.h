@@ -66,7 +66,7 @@ class ServeProcess {
         close(out[1]);
         out_ = out[0];
         signal(SIGPIPE, SIG_IGN);
-        // The first line: http://127.0.0.1:PORT/#token=TOKEN
+        // The first line: http://127.0.0.1:PORT/#code=CODE; the run's token is in serve.json.
         std::string line;
         pollfd p{out_, POLLIN, 0};
         while (line.find('\n') == std::string::npos && poll(&p, 1, 30000) > 0) {
@@ -77,10 +77,12 @@ class ServeProcess {
         }
         firstLine_ = line.substr(0, line.find('\n'));
         std::size_t colon = firstLine_.rfind(':');
-        std::size_t hash = firstLine_.find("/#token=");
+        std::size_t hash = firstLine_.find("/#code=");
         if (colon != std::string::npos && hash != std::string::npos) {
             port_ = static_cast<std::uint16_t>(std::stoi(firstLine_.substr(colon + 1)));
-            token_ = firstLine_.substr(hash + 8);
+            code_ = firstLine_.substr(hash + 7);
+            std::ifstream state(env.at("XDG_RUNTIME_DIR") + "/talrec/serve.json");
+            token_ = nlohmann::json::parse(state, nullptr, false).value("token", "");
         }
     }
     ~ServeProcess() {
@@ -95,6 +97,7 @@ class ServeProcess {
 
     std::uint16_t port() const { return port_; }
     const std::string& token() const { return token_; }
+    const std::string& code() const { return code_; }  // the printed address's
     const std::string& firstLine() const { return firstLine_; }
     pid_t pid() const { return pid_; }
     std::string host() const { return "127.0.0.1:" + std::to_string(port_); }
@@ -145,6 +148,7 @@ class ServeProcess {
     bool exited_ = false;
     std::uint16_t port_ = 0;
     std::string token_;
+    std::string code_;
     std::string firstLine_;
 };
 

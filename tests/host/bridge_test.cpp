@@ -71,7 +71,7 @@ class BridgeTest : public ::testing::Test {
 
 TEST_F(BridgeTest, StartsWithItsAddressAndAPrivateStateFile) {
     EXPECT_EQ(serve_->firstLine(),
-              "http://127.0.0.1:" + std::to_string(serve_->port()) + "/#token=" + serve_->token());
+              "http://127.0.0.1:" + std::to_string(serve_->port()) + "/#code=" + serve_->code());
     EXPECT_EQ(serve_->token().size(), 64u);
     std::string file = tmp_ / "run/talrec/serve.json";
     struct stat st {};

@@ -132,6 +132,7 @@ TEST_F(CliFailures, EveryCommandLineIsReadAgainstItsCommand) {
         {"recover --bogus", 2, "unknown option --bogus"},
         {"host --no-window=yes", 2, "--no-window takes no value"},
         {"devices extra", 2, "unexpected argument extra"},
+        {"open extra", 2, "unexpected argument extra"},
         {"convert only-one.wav", 2, "usage: talrec convert SOURCE.wav DEST.wma"},
     };
     for (const auto& c : kCases) {
@@ -142,12 +143,15 @@ TEST_F(CliFailures, EveryCommandLineIsReadAgainstItsCommand) {
     }
     const std::string list = Talrec("--help").out;
     for (const char* command : {"demo", "record", "recover", "play", "devices", "register",
-                                "unregister", "host", "serve", "pair", "convert"}) {
+                                "unregister", "host", "serve", "open", "pair", "convert"}) {
         const Result r = Talrec(std::string(command) + " --help");
         EXPECT_EQ(r.status, 0) << command;
         EXPECT_EQ(r.out.rfind(std::string("usage: talrec ") + command, 0), 0u) << r.out;
         EXPECT_NE(list.find(std::string("  ") + command), std::string::npos) << list;
     }
+    const Result none = Talrec("open", "XDG_RUNTIME_DIR='" + tmp_ / "run" + "'");
+    EXPECT_EQ(none.status, 1);
+    EXPECT_NE(none.err.find("no talrec bridge runs; start one"), std::string::npos) << none.err;
 }
 
 TEST_F(CliFailures, HostWithoutARegisteredControlExits3) {

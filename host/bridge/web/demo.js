@@ -154,12 +154,29 @@ async function refresh() {
   markPlaying(playing);
 }
 
+// The run's token, for this tab: exchanged once for the one-time code the address carries,
+// which then leaves the address (and the history), kept in sessionStorage for reloads.
+async function sessionToken() {
+  const code = /(?:^#|&)code=([0-9a-f]+)/.exec(location.hash)?.[1];
+  if (code) {
+    history.replaceState(null, "", location.pathname + location.search);
+    const response = await fetch("/session", {
+      method: "POST",
+      headers: { "Content-Type": "application/json" },
+      body: JSON.stringify({ code }),
+    });
+    if (response.ok) sessionStorage.setItem("talrec.token", (await response.json()).token);
+  }
+  return sessionStorage.getItem("talrec.token") ?? "";
+}
+
 async function start() {
   $("name").value = defaultName();
   try {
-    rec = await connect();
+    rec = await connect({ token: await sessionToken() });
   } catch (e) {
-    $("connection").textContent = "not connected: open the address `talrec serve` printed";
+    $("connection").textContent =
+      "not connected: open the address `talrec serve` printed, or run `talrec open`";
     $("connection").className = "connection closed";
     return;
   }

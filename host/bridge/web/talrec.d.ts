@@ -117,3 +117,18 @@ export interface ConnectOptions {
  * device. Rejects with a TalrecError whose `reason` says why (ConnectFailure).
  */
 export function connect(options?: ConnectOptions): Promise<Recorder>;
+
+export interface PairOptions {
+  /** The bridge, e.g. "http://127.0.0.1:47615"; defaults to the one that served talrec.js. */
+  url?: string;
+  /** Milliseconds to wait for the user's answer; 120000 by default. */
+  timeout?: number;
+}
+
+/**
+ * Asks the user, in a popup of the bridge's own, to pair this page's origin; call it from a
+ * click. Resolves with the origin's token (keep it, e.g. in localStorage, and pass it to
+ * connect()); rejects with a TalrecError whose `reason` is "denied" when the user denies, closes
+ * the popup or does not answer within the timeout.
+ */
+export function pair(options?: PairOptions): Promise<string>;

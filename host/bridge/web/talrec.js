@@ -266,3 +266,65 @@ export async function connect({ token = tokenFromPage(), url } = {}) {
   if (!socket) throw refusal((await obstacle(base, token)) ?? "busy");
   return new Recorder(socket, base, token);
 }
+
+// Pairing: an app of another origin asks the user, once, for a token of its own.
+
+function bridgePage(url, path) {
+  const page = new URL(path, url ? new URL(url) : defaultBase());
+  if (page.protocol === "ws:" || page.protocol === "wss:") {
+    page.protocol = page.protocol === "wss:" ? "https:" : "http:";
+  }
+  return page;
+}
+
+function denied(text) {
+  return Object.assign(new TalrecError(-1, text, "denied"), { reason: "denied" });
+}
+
+/**
+ * Asks the user to pair this page's origin with the bridge: opens the bridge's pairing page
+ * in a popup (call it from a click, so that the browser lets the popup open) and resolves with
+ * the origin's token once the user clicks "Allow". The app keeps the token itself (e.g. in
+ * localStorage) and passes it to connect(). Rejects with a TalrecError whose reason is
+ * "denied" when the user clicks "Deny", closes the popup, or does not answer within `timeout`
+ * milliseconds.
+ */
+export function pair({ url, timeout = 120000 } = {}) {
+  const page = bridgePage(url, "/pair");
+  page.searchParams.set("origin", location.origin);
+  return new Promise((resolve, reject) => {
+    const popup = window.open(page.href, "talrec-pair", "popup,width=560,height=520");
+    if (!popup) {
+      reject(denied("the pairing window did not open: the browser blocked the popup"));
+      return;
+    }
+    let closedSeen = false;
+    const finish = (settle, value) => {
+      clearInterval(watch);
+      clearTimeout(timer);
+      window.removeEventListener("message", receive);
+      settle(value);
+    };
+    // Only the popup's own message, from the bridge's origin.
+    const receive = (event) => {
+      if (event.origin !== page.origin || event.source !== popup) return;
+      if (event.data?.talrec !== "pair") return;
+      if (typeof event.data.token === "string" && event.data.token) {
+        finish(resolve, event.data.token);
+      } else {
+        finish(reject, denied("the user denied the pairing"));
+      }
+    };
+    // A popup closed by the user; seen twice, so that a message posted as it closed comes first.
+    const watch = setInterval(() => {
+      if (!popup.closed) return;
+      if (closedSeen) finish(reject, denied("the pairing window was closed"));
+      closedSeen = true;
+    }, 250);
+    const timer = setTimeout(() => {
+      popup.close();
+      finish(reject, denied("the pairing was not answered in time"));
+    }, timeout);
+    window.addEventListener("message", receive);
+  });
+}
