@@ -12,6 +12,7 @@
 #include "host/common/ControlClass.h"
 #include "host/common/StatusText.h"
 #include "host/common/TerminalText.h"
+#include "host/common/VariantJson.h"
 #include "platform/codepage.h"
 #include "platform/fileapi.h"
 #include "platform/libloaderapi.h"
@@ -149,7 +150,7 @@ int RegisterInstalledControl() {
 bool ControlRegistered() {
     CoInitialize(nullptr);
     CLSID clsid;
-    bool found = SUCCEEDED(CLSIDFromProgID(kControlProgIdW, &clsid));
+    bool found = SUCCEEDED(CLSIDFromProgID(Utf8ToWide(kControlProgId).c_str(), &clsid));
     CoUninitialize();
     return found;
 }
