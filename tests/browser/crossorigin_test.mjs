@@ -4,11 +4,13 @@
 // "not-running", the page pairs (the user clicks "Allow" in the bridge's popup) and connects
 // with its token, records 3 s from the virtual device, reads the file and uploads it to its own
 // origin byte for byte; (c) once the pairing is
-// revoked, its open connection closes with 4001 and the same token is "not-paired".
+// revoked, its open connection closes with 4001 and the same token is "not-paired"; (d) as root,
+// an administrator's policy (LoopbackNetworkAllowedForUrls) lets the app, paired again from the
+// terminal, connect in a new browser without the user's answer.
 //   node crossorigin_test.mjs   (TALREC_BIN_DIR: the folder of talrec; TALREC_TEST_OUT: scratch)
 import assert from "node:assert/strict";
 import { execFileSync, spawn } from "node:child_process";
-import { mkdirSync, mkdtempSync, readFileSync, rmSync } from "node:fs";
+import { existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from "node:fs";
 import { once } from "node:events";
 import https from "node:https";
 import path from "node:path";
@@ -57,17 +59,26 @@ const [address] = await once(createInterface({ input: serve.stdout }), "line");
 const url = /^http:\/\/127\.0\.0\.1:\d+/.exec(address)[0];
 step(`app at ${appOrigin}, bridge at ${url}`);
 
-const context = await chromium.launchPersistentContext(at("profile"), {
+const launch = (profile) => chromium.launchPersistentContext(at(profile), {
   executablePath: "/usr/bin/chromium",
   headless: true,
   args: ["--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
     "--ignore-certificate-errors", `--ip-address-space-overrides=127.0.0.1:${app.address().port}=public`],
 });
-let failed = false;
-try {
+const openApp = async (context) => {
   const page = context.pages()[0] ?? (await context.newPage());
   await page.goto(`${appOrigin}/?bridge=${encodeURIComponent(url)}`);
   await page.waitForFunction(() => window.talrec !== undefined);
+  return page;
+};
+// Chromium's managed policies, where an administrator puts them; made and removed by (d).
+const policies = "/etc/chromium/policies";
+const policy = path.join(policies, "managed", `talrec-test-${process.pid}.json`);
+const madePolicies = !existsSync(policies);
+let context = await launch("profile");
+let failed = false;
+try {
+  let page = await openApp(context);
   const reason = (options) => page.evaluate((o) => window.talrec.connect(o).then(
     (rec) => (rec.close(), "connected"), (e) => `${e.reason}: ${e.message}`), options);
 
@@ -111,11 +122,26 @@ try {
   await page.waitForFunction(() => window.closedWith === 4001, null, { timeout: 30000 });
   assert.match(await reason({ token, url }), /^not-paired: /);
   step("blocked, not-running, paired, connected and uploaded, closed with 4001, not-paired");
+
+  // (d) The administrator's route: the policy and a pairing made from the terminal.
+  if (process.getuid() === 0) {
+    await context.close();
+    mkdirSync(path.dirname(policy), { recursive: true });
+    writeFileSync(policy, JSON.stringify({ LoopbackNetworkAllowedForUrls: [appOrigin] }));
+    const adminToken = execFileSync(talrec, ["pair", "--allow", appOrigin], { env }).toString().trim();
+    context = await launch("profile-managed");
+    page = await openApp(context);
+    assert.equal(await reason({ token: adminToken, url }), "connected");
+    step("the policy's origin connected without the user's answer");
+  } else {
+    step("not root: the policy's route is not tried");
+  }
 } catch (e) {
   failed = true;
   console.error(e, `\nbridge's standard error:\n${serveLog}`);
 } finally {
   await context.close();
+  rmSync(madePolicies ? policies : policy, { recursive: true, force: true });
   app.close();
   serve.kill("SIGTERM");
   const [code] = await once(serve, "exit");
