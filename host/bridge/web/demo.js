@@ -173,7 +173,7 @@ async function sessionToken() {
 async function start() {
   $("name").value = defaultName();
   try {
-    rec = await connect({ token: await sessionToken() });
+    rec = await connect({ transport: "bridge", token: await sessionToken() });
   } catch (e) {
     $("connection").textContent =
       "not connected: open the address `talrec serve` printed, or run `talrec open`";

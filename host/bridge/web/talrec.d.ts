@@ -1,4 +1,5 @@
-// Types of talrec.js, the recorder control through the `talrec serve` bridge. The members and
+// Types of talrec.js, the recorder control through the talrec browser extension (native
+// messaging) or the `talrec serve` bridge. The members and
 // events come from members.d.ts, generated from the control's member table.
 import type {
   RecorderEventDetails,
@@ -18,9 +19,21 @@ export type { RecorderEventDetails, RecorderMembers, RecorderState };
  * - "not-paired": no token, an unknown one, or one whose pairing was revoked;
  * - "origin-not-allowed": the bridge accepts no page of this origin (an opaque "null" origin,
  *   a scheme other than http and https);
- * - "busy": the bridge has all its connections (64) taken.
+ * - "busy": the bridge has all its connections (64) taken, or the page its (8) through the
+ *   extension;
+ * - "extension-missing": `transport: "native"` was asked for, and the talrec extension is not
+ *   installed or not enabled in this browser.
+ * Over the extension, "not-running" means the recorder's browser host is not installed (`talrec
+ * install-browser-host`) or could not start, and "not-paired" that the user denied the origin
+ * on the extension's consent page.
  */
-export type ConnectFailure = "not-running" | "blocked" | "not-paired" | "origin-not-allowed" | "busy";
+export type ConnectFailure =
+  | "not-running"
+  | "blocked"
+  | "not-paired"
+  | "origin-not-allowed"
+  | "busy"
+  | "extension-missing";
 
 /**
  * An automation error of a call: the HRESULT (signed 32-bit) and its text; or, from `connect`,
@@ -65,17 +78,19 @@ export class Recorder extends EventTarget {
   /** Calls a member by name, or "#N" for dispatch id N. */
   call(method: string, ...params: Array<string | number | boolean | null>): Promise<unknown>;
 
-  /** The data folder's plain files (the token goes in the Authorization header). */
+  /** The data folder's plain files (over the bridge the token goes in the Authorization header). */
   listFiles(): Promise<DataFile[]>;
-  /** A file of the data folder, its bytes as a Blob (the token goes in the Authorization header). */
+  /** A file of the data folder, its bytes as a Blob (over the extension read in chunks). */
   readFile(name: string): Promise<Blob>;
   /**
-   * An address of a data-folder file for `<audio src>` or a download link (byte ranges served).
-   * It carries no token but a ticket that opens this one file for 60 seconds; ask again for a
-   * later use. `download: true` answers it as an attachment, which the browser saves.
+   * An address of a data-folder file for `<audio src>` or a download link. Over the bridge
+   * (byte ranges served) it carries no token but a ticket that opens this one file for 60
+   * seconds; ask again for a later use; `download: true` answers it as an attachment, which the
+   * browser saves. Over the extension it is a `blob:` address of the file's bytes (`download`
+   * has no effect: give the link a `download` attribute).
    */
   fileUrl(name: string, options?: { download?: boolean }): Promise<string>;
-  /** Closes the connection; the bridge destroys the control. */
+  /** Closes the connection; the control is destroyed. */
   close(): void;
 
   onMessageBox: ((text: string) => void) | null;
@@ -105,16 +120,23 @@ export class Recorder extends EventTarget {
 }
 
 export interface ConnectOptions {
-  /** The origin's token from pairing, or the run's; defaults to the page address's `#token=`. */
+  /**
+   * "native": through the talrec extension (native messaging, no port open); "bridge": through
+   * `talrec serve`. By default the extension when it is installed, else the bridge.
+   */
+  transport?: "native" | "bridge";
+  /** Bridge: the origin's token from pairing, or the run's; defaults to the address's `#token=`. */
   token?: string;
-  /** The bridge, e.g. "http://127.0.0.1:47615"; defaults to the one that served talrec.js. */
+  /** Bridge: its address, e.g. "http://127.0.0.1:47615"; defaults to the one that served talrec.js. */
   url?: string;
 }
 
 /**
- * Opens a connection to the bridge: one new control, in-place activated. Call it from a user
- * gesture (a click): that is when the browser asks its permission to reach the recorder on this
- * device. Rejects with a TalrecError whose `reason` says why (ConnectFailure).
+ * Opens a connection: one new control, in-place activated, through the extension or the bridge
+ * (ConnectOptions.transport). Over the bridge call it from a user gesture (a click): that is
+ * when the browser asks its permission to reach the recorder on this device. Over the
+ * extension an origin not yet allowed gets the extension's consent page (Allow / Deny) first.
+ * Rejects with a TalrecError whose `reason` says why (ConnectFailure).
  */
 export function connect(options?: ConnectOptions): Promise<Recorder>;
 

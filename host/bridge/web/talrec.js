@@ -1,9 +1,14 @@
-// talrec.js: the recorder control from a web page, through the `talrec serve` bridge.
+// talrec.js: the recorder control from a web page, through the talrec browser extension
+// (native messaging, no open port) or the `talrec serve` bridge.
 //
 //   import { connect } from "/talrec.js";
 //   const rec = await connect({ token });   // from a click: the browser asks its permission then
 //   rec.onRecorderStateNotify = (state) => console.log(state);
 //   await rec.recStart((await rec.GetDataFolder()) + "/take.wav");
+//
+// connect() uses the extension when it is installed (its content script answers a probe) and
+// the bridge otherwise; `connect({ transport: "native" | "bridge" })` chooses. Both give the
+// same methods, events, errors and files, so a page written for one runs on the other.
 //
 // Each method of the control is an async function with its own name resolving to the
 // control's result; an automation error rejects with a TalrecError carrying `hresult` and
@@ -11,9 +16,11 @@
 // e.detail)`) and through the `on<Event>` properties, before the result of the call that raised
 // them. Failures the control does not report (an input that does not open, a file that cannot
 // be played, why a conversion failed) arrive as "debug" events with their text (`onDebug`). No
-// dependencies; one WebSocket per connection, one control per WebSocket. The token travels in
-// the WebSocket's subprotocol and in the Authorization header, never in an address the browser
-// keeps; `fileUrl` gives an address with a ticket for one file, good for 60 seconds.
+// dependencies; one control per connection. Over the bridge: one WebSocket per connection; the
+// token travels in the WebSocket's subprotocol and in the Authorization header, never in an
+// address the browser keeps; `fileUrl` gives an address with a ticket for one file, good for 60
+// seconds. Over the extension: window messages to its content script on a channel of its own,
+// files read in chunks; `fileUrl` gives a blob: address of the file read.
 
 // The members, as the control's member table gives them (members.js is generated from it).
 import { METHODS, PROPERTIES, EVENTS } from "./members.js";
@@ -45,10 +52,22 @@ const REASONS = {
     "This page is not paired with the recorder, or its pairing was revoked. Pair it again.",
   "origin-not-allowed": "The recorder does not accept pages from this address.",
   busy: "The recorder has too many connections open. Close another page that uses it and try again.",
+  "extension-missing":
+    "The talrec extension is not installed or not enabled in this browser. Add it, or connect " +
+    "through the talrec bridge, and try again.",
 };
 
-function refusal(reason) {
-  return new TalrecError(-1, REASONS[reason], reason);
+// The same reasons, where the extension is the way: what the user can do differs.
+const NATIVE_REASONS = {
+  ...REASONS,
+  "not-running":
+    "The recorder is not set up for this browser, or could not start. Install talrec and run " +
+    "talrec install-browser-host, then try again.",
+  busy: "This page has too many recorder connections open. Close one and try again.",
+};
+
+function refusal(reason, reasons = REASONS) {
+  return new TalrecError(-1, reasons[reason], reason);
 }
 
 function bearer(token) {
@@ -100,54 +119,50 @@ function tokenFromPage() {
   return match ? match[1] : "";
 }
 
-export class Recorder extends EventTarget {
+// The bridge's way to a control: a WebSocket for the calls, HTTP with the token for the files.
+class BridgeLink {
   #socket;
   #base;
   #token;
-  #nextId = 1;
-  #pending = new Map();
 
   constructor(socket, base, token) {
-    super();
     this.#socket = socket;
     this.#base = base;
     this.#token = token;
-    for (const name of EVENTS) this["on" + name] = null;
-    this.onMessageBox = null;
-    this.onDebug = null;
-    this.onClose = null;
-    socket.addEventListener("message", (e) => this.#receive(e.data));
-    socket.addEventListener("close", (e) => this.#closed(e.code, e.reason));
   }
 
-  /** Calls a member by name ("#N" for dispatch id N) with its arguments. */
-  call(method, ...params) {
-    return new Promise((resolve, reject) => {
-      if (this.#socket.readyState !== WebSocket.OPEN) {
-        reject(new TalrecError(-1, "the connection is closed"));
-        return;
+  get open() {
+    return this.#socket.readyState === WebSocket.OPEN;
+  }
+
+  listen(receive, closed) {
+    this.#socket.addEventListener("message", (e) => {
+      try {
+        receive(JSON.parse(e.data));
+      } catch {
+        // Not JSON: nothing to deliver.
       }
-      const id = this.#nextId++;
-      this.#pending.set(id, { resolve, reject });
-      this.#socket.send(JSON.stringify({ jsonrpc: "2.0", id, method, params }));
     });
+    this.#socket.addEventListener("close", (e) => closed(e.code, e.reason));
   }
 
-  /** The data folder's files: [{ name, size, modified, duration }]. */
+  send(message) {
+    this.#socket.send(JSON.stringify(message));
+  }
+
+  close() {
+    this.#socket.close(1000);
+  }
+
   async listFiles() {
     return (await this.#fetch("/files", `listing failed`)).json();
   }
 
-  /** A file of the data folder, as a Blob. */
   async readFile(name) {
     return (await this.#fetch("/files/" + encodeURIComponent(name), `reading ${name} failed`)).blob();
   }
 
-  /**
-   * An address of a file in the data folder for <audio src> or a download link: it carries a
-   * ticket that opens this one file for 60 seconds. `download: true` makes the browser save it.
-   */
-  async fileUrl(name, { download = false } = {}) {
+  async fileUrl(name, download) {
     const response = await this.#fetch("/tickets", `no address for ${name}`, {
       method: "POST",
       headers: { "Content-Type": "application/json" },
@@ -160,25 +175,154 @@ export class Recorder extends EventTarget {
     return url.href;
   }
 
-  /** Closes the connection; the bridge destroys its control. */
-  close() {
-    this.#socket.close(1000);
-  }
-
   async #fetch(path, failure, init = {}) {
     const headers = { ...init.headers, ...bearer(this.#token) };
     const response = await fetch(new URL(path, this.#base), { ...init, headers, cache: "no-store" });
     if (!response.ok) throw new TalrecError(-1, `${failure}: ${response.status}`);
     return response;
   }
+}
 
-  #receive(text) {
-    let message;
-    try {
-      message = JSON.parse(text);
-    } catch {
-      return;
+// Bytes of a file the host reads per call: its answers stay under native messaging's 1 MB.
+const CHUNK = 512 * 1024;
+const FILE_TYPES = { wav: "audio/wav", wma: "audio/x-ms-wma" };
+
+// Whether a message event came from the extension's content script in this very window.
+function fromExtension(event) {
+  return event.source === window && event.origin === location.origin && event.data !== null &&
+    typeof event.data === "object";
+}
+
+function post(message) {
+  window.postMessage(message, location.origin);
+}
+
+// The extension's way to a control: window messages on a channel the content script made for
+// this connection; the service worker holds the native port (one control), the files come
+// through the host's methods in chunks.
+class NativeLink {
+  #channel;
+  #open = true;
+  #call;
+  #listener = null;
+
+  constructor(channel) {
+    this.#channel = channel;
+  }
+
+  get open() {
+    return this.#open;
+  }
+
+  // `call` is the Recorder's, for the host's file methods.
+  listen(receive, closed, call) {
+    this.#call = call;
+    this.#listener = (event) => {
+      if (!fromExtension(event) || event.data.channel !== this.#channel) return;
+      if (event.data.talrec === "receive") {
+        receive(event.data.message);
+      } else if (event.data.talrec === "closed" && this.#open) {
+        this.#open = false;
+        window.removeEventListener("message", this.#listener);
+        // As a WebSocket reports it: 1000 closed by the page, 1006 the host went away.
+        closed(event.data.reason === "closed" ? 1000 : 1006, String(event.data.reason));
+      }
+    };
+    window.addEventListener("message", this.#listener);
+  }
+
+  send(message) {
+    post({ talrec: "send", channel: this.#channel, message });
+  }
+
+  close() {
+    if (this.#open) post({ talrec: "close", channel: this.#channel });
+  }
+
+  listFiles() {
+    return this.#call("host.listFiles");
+  }
+
+  async readFile(name) {
+    const parts = [];
+    for (let offset = 0, size = 1; offset < size; ) {
+      const chunk = await this.#call("host.readFile", name, offset, CHUNK);
+      const text = atob(chunk.data);
+      if (text.length === 0) break;  // the file shrank while read
+      const bytes = new Uint8Array(text.length);
+      for (let i = 0; i < text.length; i++) bytes[i] = text.charCodeAt(i);
+      parts.push(bytes);
+      offset += bytes.length;
+      size = chunk.size;
     }
+    const type = FILE_TYPES[/\.([^.]+)$/.exec(name)?.[1].toLowerCase()] ?? "";
+    return new Blob(parts, { type });
+  }
+
+  async fileUrl(name) {
+    return URL.createObjectURL(await this.readFile(name));
+  }
+}
+
+export class Recorder extends EventTarget {
+  #link;
+  #nextId = 1;
+  #pending = new Map();
+
+  constructor(link) {
+    super();
+    this.#link = link;
+    for (const name of EVENTS) this["on" + name] = null;
+    this.onMessageBox = null;
+    this.onDebug = null;
+    this.onClose = null;
+    link.listen(
+      (message) => this.#receive(message),
+      (code, reason) => this.#closed(code, reason),
+      (method, ...params) => this.call(method, ...params),
+    );
+  }
+
+  /** Calls a member by name ("#N" for dispatch id N) with its arguments. */
+  call(method, ...params) {
+    return new Promise((resolve, reject) => {
+      if (!this.#link.open) {
+        reject(new TalrecError(-1, "the connection is closed"));
+        return;
+      }
+      const id = this.#nextId++;
+      this.#pending.set(id, { resolve, reject });
+      this.#link.send({ jsonrpc: "2.0", id, method, params });
+    });
+  }
+
+  /** The data folder's files: [{ name, size, modified, duration }]. */
+  async listFiles() {
+    return this.#link.listFiles();
+  }
+
+  /** A file of the data folder, as a Blob. */
+  async readFile(name) {
+    return this.#link.readFile(name);
+  }
+
+  /**
+   * An address of a file in the data folder for <audio src> or a download link. Over the
+   * bridge it carries a ticket that opens this one file for 60 seconds, and `download: true`
+   * makes the browser save it; over the extension it is a blob: address of the file's bytes
+   * (give the link a `download` attribute to save it).
+   */
+  async fileUrl(name, { download = false } = {}) {
+    return this.#link.fileUrl(name, download);
+  }
+
+  /** Closes the connection; its control is destroyed. */
+  close() {
+    this.#link.close();
+  }
+
+  #receive(message) {
+    if (message === null || typeof message !== "object") return;
     if (message.id === undefined || message.id === null) {
       if (message.method === undefined) return;
       this.#event(message.method, Array.isArray(message.params) ? message.params : []);
@@ -230,14 +374,74 @@ for (const name of PROPERTIES) {
   });
 }
 
+// Whether the extension's content script answers in this window, asked once per page.
+let extensionPresent = null;
+function probeExtension(timeout = 300) {
+  if (typeof window === "undefined" || !/^https?:$/.test(location.protocol)) {
+    return Promise.resolve(false);
+  }
+  extensionPresent ??= new Promise((resolve) => {
+    const answer = (event) => {
+      if (!fromExtension(event) || event.data.talrec !== "present") return;
+      finish(true);
+    };
+    const finish = (present) => {
+      clearTimeout(timer);
+      window.removeEventListener("message", answer);
+      resolve(present);
+    };
+    const timer = setTimeout(() => finish(false), timeout);
+    window.addEventListener("message", answer);
+    post({ talrec: "probe" });
+  });
+  return extensionPresent;
+}
+
+// The extension's refusals, as the reasons a page knows.
+const NATIVE_REFUSALS = {
+  "not-paired": "not-paired",
+  "bad-request": "origin-not-allowed",
+  busy: "busy",
+};
+
+async function connectNative() {
+  if (!(await probeExtension())) throw refusal("extension-missing", NATIVE_REASONS);
+  const request = crypto.randomUUID();
+  const answer = await new Promise((resolve) => {
+    const listener = (event) => {
+      if (!fromExtension(event) || event.data.request !== request) return;
+      if (event.data.talrec !== "opened" && event.data.talrec !== "refused") return;
+      window.removeEventListener("message", listener);
+      resolve(event.data);
+    };
+    window.addEventListener("message", listener);
+    post({ talrec: "open", request });
+  });
+  if (answer.talrec === "refused") {
+    throw refusal(NATIVE_REFUSALS[answer.reason] ?? "not-running", NATIVE_REASONS);
+  }
+  return new Recorder(new NativeLink(answer.channel));
+}
+
 /**
- * Opens a connection (one control) to the bridge. `token` defaults to the page's own
- * `#token=`, `url` to the bridge that served this module. Call it from a user gesture (a
- * click): that is when the browser asks its permission to reach the recorder. Rejects with a
- * TalrecError whose `reason` is "not-running", "blocked", "not-paired", "origin-not-allowed" or
- * "busy", and whose message is a sentence a page can show.
+ * Opens a connection: one control, through the extension when it is installed and the bridge
+ * otherwise; `transport: "native"` or `"bridge"` chooses. Over the bridge `token` defaults to
+ * the page's own `#token=` and `url` to the bridge that served this module; call it from a user
+ * gesture (a click): that is when the browser asks its permission to reach the recorder. Over
+ * the extension, an origin the user has not allowed gets the extension's consent page first.
+ * Rejects with a TalrecError whose `reason` is "not-running", "blocked", "not-paired",
+ * "origin-not-allowed", "busy" or "extension-missing", and whose message is a sentence a page
+ * can show.
  */
-export async function connect({ token = tokenFromPage(), url } = {}) {
+export async function connect(options = {}) {
+  const { transport } = options;
+  if (transport === "native") return connectNative();
+  if (transport === "bridge") return connectBridge(options);
+  if (transport !== undefined) throw new TypeError(`unknown transport ${transport}`);
+  return (await probeExtension()) ? connectNative() : connectBridge(options);
+}
+
+async function connectBridge({ token = tokenFromPage(), url }) {
   const base = url ? new URL(url) : defaultBase();
   if (base.protocol === "ws:" || base.protocol === "wss:") {
     base.protocol = base.protocol === "wss:" ? "https:" : "http:";
@@ -264,7 +468,7 @@ export async function connect({ token = tokenFromPage(), url } = {}) {
   });
   // Refused after /hello let it through: the pairing went meanwhile, or every place is taken.
   if (!socket) throw refusal((await obstacle(base, token)) ?? "busy");
-  return new Recorder(socket, base, token);
+  return new Recorder(new BridgeLink(socket, base, token));
 }
 
 // Pairing: an app of another origin asks the user, once, for a token of its own.
