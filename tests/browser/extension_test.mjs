@@ -3,9 +3,9 @@
 // page records 2 s with connect({ transport: "native" }), the toolbar badge reading "REC" (the
 // origin in its title) while it records and "" after; it lists the file, reads it byte-equal
 // to the data folder's, plays it to "play-complete" and deletes it, while a second tab of that
-// origin hears none of its events. A page of another origin opens the consent page, where a
-// script's click on "Allow" and a forged message do nothing and "Deny" leaves it "not-paired"
-// with nothing recorded. Then the same page code takes the same steps through `talrec serve`.
+// origin hears none of its events and a frame of another origin cannot send on its channel. A
+// page of another origin opens the consent page, where a script's click on "Allow" and a forged
+// message do nothing and "Deny" leaves it "not-paired" with nothing recorded. Then the same page code takes the same steps through `talrec serve`.
 //   node extension_test.mjs   (TALREC_BIN_DIR: the folder of talrec; TALREC_TEST_OUT: scratch)
 import assert from "node:assert/strict";
 import { execFileSync, spawn } from "node:child_process";
@@ -47,6 +47,7 @@ const app = https.createServer({ key: readFileSync(at("key.pem")), cert: readFil
       import * as talrec from "/client/talrec.js";
       const hex = (b) => [...new Uint8Array(b)].map((x) => x.toString(16).padStart(2, "0")).join("");
       window.heard = [];
+      addEventListener("message", (e) => e.data?.talrec === "receive" && (window.channel = e.data.channel));
       window.open_ = async (options) => {
         const rec = (window.rec = await talrec.connect(options));
         for (const name of ["RecorderStateNotify", "VolumeStatus", "EvtPlayStop", "debug"]) {
@@ -122,6 +123,14 @@ try {
   assert.equal(await allowPage.locator("h1 .origin").textContent(), allowed);
   await allowPage.getByRole("button", { name: "Allow" }).click();
   assert.equal(await connecting, dataFolder);
+  // A frame of another origin that knows the channel cannot send on it.
+  await first.evaluate((src) => new Promise((done) => document.body.append(
+    Object.assign(document.createElement("iframe"), { src, onload: done }))), `${denied}/`);
+  const channel = await first.evaluate(() => window.channel);
+  assert.match(channel, /^[0-9a-f-]{36}$/);
+  await first.frames()[1].evaluate(([channel, file]) => parent.postMessage({ talrec: "send", channel,
+    message: { jsonrpc: "2.0", id: 99, method: "recStart", params: [file] } }, "*"),
+  [channel, `${dataFolder}/forged.wav`]);
   assert.match(execFileSync(talrec, ["pair", "--list"], { env }).toString(), new RegExp(allowed));
   // A second tab of the same origin: no question asked, and none of the first tab's events.
   const second = await openPage(allowed);
