@@ -5,7 +5,9 @@
 // to the data folder's, plays it to "play-complete" and deletes it, while a second tab of that
 // origin hears none of its events and a frame of another origin cannot send on its channel. A
 // page of another origin opens the consent page, where a script's click on "Allow" and a forged
-// message do nothing and "Deny" leaves it "not-paired" with nothing recorded. Then the same page code takes the same steps through `talrec serve`.
+// message do nothing and "Deny" leaves it "not-paired" with nothing recorded. Then the same
+// page code takes the same steps through `talrec serve`, and a tab closed while it records
+// clears the badge.
 //   node extension_test.mjs   (TALREC_BIN_DIR: the folder of talrec; TALREC_TEST_OUT: scratch)
 import assert from "node:assert/strict";
 import { execFileSync, spawn } from "node:child_process";
@@ -51,7 +53,7 @@ const app = https.createServer({ key: readFileSync(at("key.pem")), cert: readFil
       window.open_ = async (options) => {
         const rec = (window.rec = await talrec.connect(options));
         for (const name of ["RecorderStateNotify", "VolumeStatus", "EvtPlayStop", "debug"]) {
-          rec.addEventListener(name, (e) => window.heard.push(name === "VolumeStatus" ? name : e.detail));
+          rec.addEventListener(name, (e) => window.heard.push(name === "RecorderStateNotify" ? e.detail : name));
         }
         return rec.GetDataFolder();
       };
@@ -159,7 +161,7 @@ try {
   assert.deepEqual(await first.evaluate(() => window.playAndDelete("native.wav")),
     { played: 0, deleted: 0, left: 0 });
   const heard = await first.evaluate(() => window.heard.filter((e) => e !== "VolumeStatus"));
-  assert.deepEqual(heard, ["record-start", "record-stop", "play-start", "play-complete"]);
+  assert.deepEqual(heard, ["record-start", "record-stop", "play-start", "EvtPlayStop", "play-complete"]);
   assert.deepEqual(await second.evaluate(() => window.heard), [], "the second tab heard nothing");
   step(`allowed ${allowed}, recorded ${wav.length} bytes with the badge up, read, played, deleted`);
 
@@ -194,6 +196,13 @@ try {
   assert.deepEqual(await first.evaluate(() => window.playAndDelete("bridge.wav")),
     { played: 0, deleted: 0, left: 0 });
   step("the same take through the bridge");
+
+  // A tab closed while it records takes its badge with it.
+  assert.equal(await second.evaluate(() => window.start("closed.wav")), 0);
+  assert.equal((await badge())[0], "REC");
+  await second.close();
+  for (let i = 0; i < 50 && (await badge())[0] !== ""; i++) await first.waitForTimeout(100);
+  assert.deepEqual(await badge(), ["", "talrec: not recording"]);
 } catch (e) {
   failed = true;
   console.error(e);
