@@ -11,7 +11,7 @@
 //   node extension_test.mjs   (TALREC_BIN_DIR: the folder of talrec; TALREC_TEST_OUT: scratch)
 import assert from "node:assert/strict";
 import { execFileSync, spawn } from "node:child_process";
-import { createHash } from "node:crypto";
+import { createHash, randomBytes } from "node:crypto";
 import { mkdirSync, mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync } from "node:fs";
 import { once } from "node:events";
 import https from "node:https";
@@ -58,11 +58,14 @@ const app = https.createServer({ key: readFileSync(at("key.pem")), cert: readFil
         return rec.GetDataFolder();
       };
       window.start = async (name) => rec.recStart((await rec.GetDataFolder()) + "/" + name);
+      window.read = async (name) => {
+        const blob = await rec.readFile(name);
+        return { type: blob.type, digest: hex(await crypto.subtle.digest("SHA-256", await blob.arrayBuffer())) };
+      };
       window.stopAndRead = async (name) => {
         const stopped = await rec.recStop();
         const listed = (await rec.listFiles()).map((f) => f.name);
-        const blob = await rec.readFile(name);
-        return { stopped, listed, type: blob.type, digest: hex(await crypto.subtle.digest("SHA-256", await blob.arrayBuffer())) };
+        return { stopped, listed, ...(await window.read(name)) };
       };
       window.playAndDelete = async (name) => {
         const file = (await rec.GetDataFolder()) + "/" + name;
@@ -163,6 +166,11 @@ try {
   const heard = await first.evaluate(() => window.heard.filter((e) => e !== "VolumeStatus"));
   assert.deepEqual(heard, ["record-start", "record-stop", "play-start", "EvtPlayStop", "play-complete"]);
   assert.deepEqual(await second.evaluate(() => window.heard), [], "the second tab heard nothing");
+  // A file of several chunks reads whole.
+  const big = randomBytes(1300 * 1000);
+  writeFileSync(path.join(dataFolder, "big.bin"), big);
+  assert.deepEqual(await second.evaluate(() => window.read("big.bin")), { type: "", digest: sha256(big) });
+  rmSync(path.join(dataFolder, "big.bin"));
   step(`allowed ${allowed}, recorded ${wav.length} bytes with the badge up, read, played, deleted`);
 
   // Another origin: a script's click and a forged answer do nothing, "Deny" refuses.
