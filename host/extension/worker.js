@@ -154,7 +154,9 @@ async function serve(page, origin) {
     if (recording.delete(page)) showBadge();
   });
   page.onMessage.addListener((message) => {
-    if (native && isPlain(message) && isPlain(message.send)) native.postMessage(message.send);
+    if (native && isPlain(message) && isPlain(message.send) && message.send.jsonrpc === "2.0") {
+      native.postMessage(message.send);
+    }
   });
   const relay = (message) => {
     if (!isPlain(message)) return;

@@ -377,7 +377,8 @@ for (const name of PROPERTIES) {
 // Whether the extension's content script answers in this window, asked once per page.
 let extensionPresent = null;
 function probeExtension(timeout = 300) {
-  if (typeof window === "undefined" || !/^https?:$/.test(location.protocol)) {
+  // The content script serves http(s) frames; an opaque origin ("null") has none.
+  if (typeof window === "undefined" || !/^https?:\/\//.test(location.origin)) {
     return Promise.resolve(false);
   }
   extensionPresent ??= new Promise((resolve) => {
