@@ -18,7 +18,8 @@
 //     { talrec: "opened", request: R, channel: C }     the connection is ready; C is a random
 //                                                      identifier this script made for it
 //     { talrec: "refused", request: R, reason: S }     it is not: "not-paired", "unavailable",
-//                                                      "not-installed", "bad-request", "busy"
+//                                                      "not-installed", "bad-request",
+//                                                      "extension-not-allowed", "busy"
 //     { talrec: "receive", channel: C, message: M }    a JSON-RPC reply or notification
 //     { talrec: "closed", channel: C, reason: S }      the connection has ended
 //
