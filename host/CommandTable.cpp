@@ -5,9 +5,9 @@ namespace talrec::host {
 
 std::span<const Command* const> AllCommands() {
     static constexpr const Command* kCommands[] = {
-        &kDemoCommand,    &kRecordCommand,   &kRecoverCommand,    &kPlayCommand,
-        &kDevicesCommand, &kRegisterCommand, &kUnregisterCommand, &kHostCommand,
-        &kServeCommand,   &kOpenCommand,     &kPairCommand,       &kConvertCommand,
+        &kDemoCommand,     &kRecordCommand,     &kRecoverCommand, &kPlayCommand,  &kDevicesCommand,
+        &kRegisterCommand, &kUnregisterCommand, &kHostCommand,    &kServeCommand, &kOpenCommand,
+        &kPairCommand,     &kNativeHostCommand, &kConvertCommand,
     };
     return kCommands;
 }

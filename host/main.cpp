@@ -3,6 +3,7 @@
 // subcommand's record (host/Commands.h) says its options and help.
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "host/Commands.h"
 
@@ -18,6 +19,15 @@ void PrintUsage(std::FILE* out) {
     std::fprintf(out, "\n'talrec COMMAND --help' describes a command.\n");
 }
 
+// Whether a browser started talrec as its native-messaging host: it passes no command, only
+// the calling extension: Chromium its origin ("chrome-extension://ID/", perhaps followed by
+// --parent-window=N), Firefox the host manifest's path and the extension's id.
+bool StartedByBrowser(int argc, char** argv) {
+    const std::string_view first = argv[1];
+    if (first.starts_with("chrome-extension://")) return true;
+    return argc == 3 && first.size() > 5 && first.ends_with(".json");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -31,10 +41,14 @@ int main(int argc, char** argv) {
         PrintUsage(stdout);
         return 0;
     }
+    // The command's name and the words it reads (for a browser's call, all of them).
+    const bool browser = StartedByBrowser(argc, argv);
+    const char* name = browser ? "native-host" : argv[1];  // a Linux command only
+    const int skip = browser ? 1 : 2;
     for (const Command* c : AllCommands()) {
-        if (std::strcmp(argv[1], c->name) != 0) continue;
+        if (std::strcmp(name, c->name) != 0) continue;
         int status = 0;
-        std::optional<Arguments> arguments = ParseCommandLine(*c, argc - 2, argv + 2, status);
+        std::optional<Arguments> arguments = ParseCommandLine(*c, argc - skip, argv + skip, status);
         if (!arguments) return status;
 #ifdef TALREC_REGISTER_ON_FIRST_USE
         // An installed package needs no set-up: the first command of each user registers the

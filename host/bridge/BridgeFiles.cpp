@@ -1,13 +1,10 @@
 #include "host/bridge/BridgeFiles.h"
 
 #include <algorithm>
-#include <chrono>
-#include <ctime>
 #include <filesystem>
-#include <map>
 #include <nlohmann/json.hpp>
 
-#include "host/common/MediaInfo.h"
+#include "host/common/DataFiles.h"
 
 namespace talrec::host {
 namespace fs = std::filesystem;
@@ -33,26 +30,6 @@ std::string ContentType(const std::string& name) {
     if (ext == ".wav") return "audio/wav";
     if (ext == ".wma") return "audio/x-ms-wma";
     return "application/octet-stream";
-}
-
-std::string IsoTime(fs::file_time_type when) {
-    auto system = std::chrono::file_clock::to_sys(when);
-    std::time_t seconds = std::chrono::system_clock::to_time_t(
-        std::chrono::time_point_cast<std::chrono::system_clock::duration>(system));
-    char text[32] = "";
-    // std::gmtime's buffer is shared, but only the loop's thread formats times here.
-    if (const std::tm* utc = std::gmtime(&seconds)) {
-        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", utc);
-    }
-    return text;
-}
-
-// A plain file directly in the folder: not a link, not a folder.
-bool IsPlainFile(const fs::path& path, std::uintmax_t& size) {
-    std::error_code ec;
-    if (fs::symlink_status(path, ec).type() != fs::file_type::regular) return false;
-    size = fs::file_size(path, ec);
-    return !ec;
 }
 
 // Parses one byte range against a file of `size` bytes: true with [first, last] set; false for
@@ -94,70 +71,22 @@ bool ParseRange(const std::string& header, std::uint64_t size, std::uint64_t& fi
     return true;
 }
 
-// The playing time of each sound file listed, kept while the file keeps its size and time, so
-// that a page refreshing its list does not have the media service open every file again. Loop
-// thread only.
-struct Probed {
-    std::uintmax_t size = 0;
-    fs::file_time_type modified;
-    double seconds = -1;
-};
-std::map<std::string, Probed> g_probed;
-
-double Duration(const fs::path& path, std::uintmax_t size, fs::file_time_type modified,
-                std::map<std::string, Probed>& seen) {
-    auto it = g_probed.find(path.string());
-    Probed probed =
-        it != g_probed.end() && it->second.size == size && it->second.modified == modified
-            ? it->second
-            : Probed{size, modified, MediaSeconds(path.string())};
-    seen[path.string()] = probed;
-    return probed.seconds;
-}
-
 }  // namespace
 
-bool IsPlainFileName(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
-           name.find('\0') == std::string::npos;
-}
-
 platform::HttpResponse ListDataFiles(const std::string& dataFolder) {
-    nlohmann::json files = nlohmann::json::array();
-    std::error_code ec;
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dataFolder, ec)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    std::map<std::string, Probed> seen;
-    for (const std::string& name : names) {
-        fs::path path = fs::path(dataFolder) / name;
-        std::uintmax_t size = 0;
-        if (!IsPlainFile(path, size)) continue;
-        nlohmann::json file = {{"name", name}, {"size", size}, {"duration", nullptr}};
-        auto modified = fs::last_write_time(path, ec);
-        file["modified"] = ec ? nlohmann::json() : nlohmann::json(IsoTime(modified));
-        std::string ext = Extension(name);
-        if (!ec && (ext == ".wav" || ext == ".wma")) {
-            double seconds = Duration(path, size, modified, seen);
-            if (seconds >= 0) file["duration"] = seconds;
-        }
-        files.push_back(std::move(file));
-    }
-    g_probed = std::move(seen);  // files gone from the folder are forgotten
     platform::HttpResponse response;
     response.headers = {{"Content-Type", "application/json"}};
-    response.body = files.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    response.body =
+        ListDataFolder(dataFolder).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     return response;
 }
 
 platform::HttpResponse ServeDataFile(const std::string& dataFolder, const std::string& name,
                                      const std::optional<std::string>& range) {
-    if (!IsPlainFileName(name)) return NotFound();
+    const std::optional<std::uintmax_t> found = PlainFileSize(dataFolder, name);
+    if (!found) return NotFound();
+    const std::uintmax_t size = *found;
     fs::path path = fs::path(dataFolder) / name;
-    std::uintmax_t size = 0;
-    if (!IsPlainFile(path, size)) return NotFound();
 
     platform::HttpResponse response;
     response.headers = {{"Content-Type", ContentType(name)}, {"Accept-Ranges", "bytes"}};

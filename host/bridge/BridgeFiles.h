@@ -1,17 +1,17 @@
 // The data folder's files as the bridge serves them: the listing and one file's bytes. Only
-// plain files directly inside the folder are served: no sub-folder, no symbolic link, no name
-// with a separator; anything else is "not found". On the loop's thread.
+// plain files directly inside the folder are served (host/common/DataFiles.h); anything else is
+// "not found". On the loop's thread.
 #pragma once
 
 #include <optional>
 #include <string>
 
+#include "host/common/DataFiles.h"
 #include "platform/ext/loopserver.h"
 
 namespace talrec::host {
 
-// JSON array, by name: {"name", "size" (bytes), "modified" (ISO 8601, UTC), "duration"
-// (seconds, for .wav and .wma files the media service can read; else null)}.
+// The listing (ListDataFolder, host/common/DataFiles.h) as a JSON response.
 platform::HttpResponse ListDataFiles(const std::string& dataFolder);
 
 // The file `name` (already percent-decoded) with Content-Type audio/wav, audio/x-ms-wma or
@@ -19,8 +19,5 @@ platform::HttpResponse ListDataFiles(const std::string& dataFolder);
 // "bytes=A-", "bytes=-N"; 416 when it lies past the end; several ranges: the whole file).
 platform::HttpResponse ServeDataFile(const std::string& dataFolder, const std::string& name,
                                      const std::optional<std::string>& range);
-
-// Whether `name` may name a file directly inside the data folder.
-bool IsPlainFileName(const std::string& name);
 
 }  // namespace talrec::host

@@ -55,6 +55,15 @@ void RpcSession::Dispatch(const Request& request) {
         onQuit();
         return;
     }
+    if (auto method = methods.find(request.method); method != methods.end()) {
+        auto answer = method->second(request.params);
+        if (auto* error = std::get_if<MethodError>(&answer)) {
+            reply(FormatError(request.id, error->code, error->message));
+        } else {
+            reply(FormatResult(request.id, std::get<nlohmann::json>(answer)));
+        }
+        return;
+    }
     if (request.method == "host.createWindow" || request.method == "host.destroyWindow") {
         HRESULT hr = request.method == "host.createWindow" ? container_->CreateControlWindow()
                                                            : container_->DestroyControlWindow();

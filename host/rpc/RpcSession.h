@@ -7,10 +7,13 @@
 // writer, the event sink and the observers.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <variant>
 
 #include "host/common/ComContainer.h"
 #include "host/rpc/RpcProtocol.h"
@@ -39,6 +42,15 @@ class RpcSession {
     // When set, `host.quit` is answered and then this runs; when not, `host.quit` is an
     // unknown name like any other.
     std::function<void()> onQuit;
+    // Methods of the host itself ("host.listFiles"), answered in place of a control member of
+    // that name: each takes the request's params and gives the result or an error.
+    struct MethodError {
+        std::int64_t code;
+        std::string message;
+    };
+    using Method =
+        std::function<std::variant<nlohmann::json, MethodError>(const nlohmann::json& params)>;
+    std::map<std::string, Method> methods;
     // Observers: each control event after its notification is written, and each control call
     // once it has returned (before its reply is written).
     std::function<void(const std::string& event, const nlohmann::json& args)> onEvent;

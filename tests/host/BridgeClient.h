@@ -10,16 +10,21 @@
 
 #include <boost/asio/connect.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket.hpp>
 #include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/HostProcess.h"
@@ -324,6 +329,87 @@ class WsClient {
     bool open_ = false;
     int closeCode_ = 0;
     int nextId_ = 0;
+};
+
+// The bridge as a HostProcess transport: `talrec serve` and one WebSocket to /rpc with the
+// run's token. Every socket operation runs on the io_context's own thread, which queues what
+// comes; reads wait for a limited time as the pipe transports' do.
+class BridgeHost : public HostProcess {
+  public:
+    BridgeHost(const std::map<std::string, std::string>& env, const std::string& stderrPath)
+        : serve_(env, stderrPath), ws_(io_) {
+        beast::error_code ec;
+        ws_.next_layer().connect(
+            tcp::endpoint(boost::asio::ip::make_address("127.0.0.1"), serve_.port()), ec);
+        if (!ec) ws_.handshake(serve_.host(), "/rpc?token=" + serve_.token(), ec);
+        if (ec) return;
+        ws_.read_message_max(64 * 1024 * 1024);
+        ReadNext();
+        thread_ = std::thread([this] { io_.run(); });
+    }
+    ~BridgeHost() override {
+        boost::asio::post(io_, [this] {
+            beast::error_code ec;
+            ws_.next_layer().close(ec);
+        });
+        if (thread_.joinable()) thread_.join();
+    }
+
+    void Send(const nlohmann::json& message) override {
+        boost::asio::post(io_, [this, text = message.dump()] {
+            outbox_.push_back(text);
+            if (outbox_.size() == 1) WriteNext();
+        });
+    }
+    std::optional<nlohmann::json> ReadLine(std::chrono::milliseconds timeout) override {
+        std::unique_lock lock(mutex_);
+        ready_.wait_for(lock, timeout, [this] { return !inbox_.empty() || closed_; });
+        if (inbox_.empty()) return std::nullopt;
+        std::string text = std::move(inbox_.front());
+        inbox_.pop_front();
+        return nlohmann::json::parse(text);
+    }
+    bool AnswersQuit() const override { return false; }
+    // The page leaves, the bridge is stopped as a service manager stops it: its status.
+    int Wait(std::chrono::milliseconds timeout) override {
+        boost::asio::post(io_,
+                          [this] { ws_.async_close(websocket::close_code::normal, [](auto) {}); });
+        serve_.Signal(SIGTERM);
+        return serve_.Wait(timeout);
+    }
+
+  private:
+    void ReadNext() {
+        ws_.async_read(incoming_, [this](beast::error_code ec, std::size_t) {
+            {
+                std::lock_guard lock(mutex_);
+                closed_ = static_cast<bool>(ec);
+                if (!ec) inbox_.push_back(beast::buffers_to_string(incoming_.data()));
+            }
+            ready_.notify_all();
+            incoming_.consume(incoming_.size());
+            if (!ec) ReadNext();
+        });
+    }
+    void WriteNext() {
+        ws_.text(true);
+        ws_.async_write(boost::asio::buffer(outbox_.front()),
+                        [this](beast::error_code ec, std::size_t) {
+                            outbox_.pop_front();
+                            if (!ec && !outbox_.empty()) WriteNext();
+                        });
+    }
+
+    ServeProcess serve_;
+    boost::asio::io_context io_;
+    websocket::stream<tcp::socket> ws_;
+    beast::flat_buffer incoming_;
+    std::deque<std::string> outbox_;  // the io_context's thread only
+    std::mutex mutex_;                // guards inbox_ and closed_
+    std::condition_variable ready_;
+    std::deque<std::string> inbox_;
+    bool closed_ = false;
+    std::thread thread_;
 };
 
 }  // namespace talrec::test

@@ -12,14 +12,19 @@
 
 namespace talrec::test {
 
+inline constexpr char kExtensionOrigin[] = "chrome-extension://nabnkdmdefeedmjlhnopnpkjibphleki/";
+
 class HostTest : public ::testing::Test {
   protected:
     void SetUp() override {
         std::filesystem::create_directories(tmp_ / "data");
         std::filesystem::create_directories(tmp_ / "files");
+        std::filesystem::create_directories(tmp_ / "run");
         env_ = {{"TALREC_REGISTRY", tmp_ / "registry"},
                 {"XDG_DATA_HOME", tmp_ / "data"},
                 {"XDG_STATE_HOME", tmp_ / "state"},
+                {"XDG_CONFIG_HOME", tmp_ / "config"},
+                {"XDG_RUNTIME_DIR", tmp_ / "run"},
                 {"TALREC_WAVE_DEVICE", "virtual"},
                 {"TALREC_VIRTUAL_SOURCE", "file:" + CountingSource()},
                 {"TALREC_VIRTUAL_SPEED", "1"}};
@@ -46,6 +51,20 @@ class HostTest : public ::testing::Test {
         return std::make_unique<HostProcess>(args, env_);
     }
 
+    // `talrec native-host` as a browser starts it (`talrec EXTENSION...`, no command named).
+    std::unique_ptr<HostProcess> StartNative(std::vector<std::string> caller = {
+                                                 std::string(kExtensionOrigin),
+                                                 "--parent-window=0"}) {
+        return std::make_unique<NativeHostProcess>(caller, env_, std::vector{BinDir() + "/talrec"});
+    }
+    // A native host's first message and its answer; the host ends after any answer but ready.
+    static nlohmann::json Open(HostProcess& host, const std::string& origin,
+                               const std::string& kind = "open") {
+        host.Send({{"talrec", kind}, {"origin", origin}});
+        return host.ReadLine(std::chrono::seconds(20)).value_or(nullptr);
+    }
+
+    std::string Data() const { return tmp_ / "data/quorvex"; }
     std::string Files() const { return tmp_ / "files"; }
     std::string File(const std::string& name) const { return tmp_ / ("files/" + name); }
 

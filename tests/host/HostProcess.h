@@ -1,5 +1,7 @@
 // Runs `talrec host` as a separate process for end-to-end tests: requests are written to its
-// standard input, protocol lines read from its standard output.
+// standard input, protocol lines read from its standard output. The transport is a seam:
+// NativeHostProcess frames the same messages as native messaging does, and the bridge's
+// client (BridgeClient.h) carries them over a WebSocket.
 #pragma once
 
 #include <fcntl.h>
@@ -9,7 +11,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -73,7 +77,7 @@ class HostProcess {
         out_ = out[0];
         signal(SIGPIPE, SIG_IGN);
     }
-    ~HostProcess() {
+    virtual ~HostProcess() {
         CloseInput();
         if (out_ >= 0) close(out_);
         if (pid_ > 0 && !exited_) {
@@ -92,7 +96,7 @@ class HostProcess {
             done += static_cast<std::size_t>(n);
         }
     }
-    void Send(const nlohmann::json& message) { SendRaw(message.dump() + "\n"); }
+    virtual void Send(const nlohmann::json& message) { SendRaw(message.dump() + "\n"); }
     // Ends the process at once, as a crash would.
     void Kill() {
         if (pid_ <= 0 || exited_) return;
@@ -105,16 +109,11 @@ class HostProcess {
         in_ = -1;
     }
 
-    // The next protocol line, or nullopt after `timeout` or at the end of output.
-    std::optional<nlohmann::json> ReadLine(std::chrono::milliseconds timeout) {
+    // The next protocol message, or nullopt after `timeout` or at the end of output.
+    virtual std::optional<nlohmann::json> ReadLine(std::chrono::milliseconds timeout) {
         auto deadline = std::chrono::steady_clock::now() + timeout;
         for (;;) {
-            std::size_t newline = buffer_.find('\n');
-            if (newline != std::string::npos) {
-                std::string line = buffer_.substr(0, newline);
-                buffer_.erase(0, newline + 1);
-                return nlohmann::json::parse(line);
-            }
+            if (auto message = Take()) return nlohmann::json::parse(*message);
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0) return std::nullopt;
@@ -176,8 +175,11 @@ class HostProcess {
         return out;
     }
 
+    // Whether host.quit ends the host (a bridge's page cannot end the bridge).
+    virtual bool AnswersQuit() const { return true; }
+
     // Waits for the process to end; its exit status, or -1 on a signal or timeout.
-    int Wait(std::chrono::milliseconds timeout) {
+    virtual int Wait(std::chrono::milliseconds timeout) {
         auto deadline = std::chrono::steady_clock::now() + timeout;
         while (std::chrono::steady_clock::now() < deadline) {
             int status = 0;
@@ -192,7 +194,18 @@ class HostProcess {
 
     std::vector<int> levels;  // every VolumeStatus value seen, in order
 
-  private:
+  protected:
+    HostProcess() = default;  // for a transport that starts its host itself
+
+    // One whole message from the front of the output read so far, taken out.
+    virtual std::optional<std::string> Take() {
+        std::size_t newline = buffer_.find('\n');
+        if (newline == std::string::npos) return std::nullopt;
+        std::string line = buffer_.substr(0, newline);
+        buffer_.erase(0, newline + 1);
+        return line;
+    }
+
     void Note(const nlohmann::json& line, std::vector<nlohmann::json>& into) {
         if (line.value("method", "") == "VolumeStatus") {
             levels.push_back(line["params"][0].get<int>());
@@ -207,6 +220,32 @@ class HostProcess {
     bool exited_ = false;
     std::string buffer_;
     int nextId_ = 0;
+};
+
+// `talrec native-host`: each message a 32-bit length in the machine's order, then the JSON.
+class NativeHostProcess : public HostProcess {
+  public:
+    using HostProcess::HostProcess;
+    void Send(const nlohmann::json& message) override { SendRaw(Frame(message.dump())); }
+    static std::string Frame(const std::string& body, std::uint32_t length) {
+        std::string frame(4, '\0');
+        std::memcpy(frame.data(), &length, 4);
+        return frame + body;
+    }
+    static std::string Frame(const std::string& body) {
+        return Frame(body, static_cast<std::uint32_t>(body.size()));
+    }
+
+  protected:
+    std::optional<std::string> Take() override {
+        std::uint32_t length = 0;
+        if (buffer_.size() < 4) return std::nullopt;
+        std::memcpy(&length, buffer_.data(), 4);
+        if (buffer_.size() < 4 + std::size_t{length}) return std::nullopt;
+        std::string body = buffer_.substr(4, length);
+        buffer_.erase(0, 4 + std::size_t{length});
+        return body;
+    }
 };
 
 }  // namespace talrec::test
