@@ -88,8 +88,10 @@ bool WriteFile(const fs::path& path, const std::string& text, std::string& error
             return false;
         }
     }
-    fs::permissions(temporary, fs::perms::owner_read | fs::perms::owner_write |
-                                   fs::perms::group_read | fs::perms::others_read, ec);
+    fs::permissions(temporary,
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                        fs::perms::others_read,
+                    ec);
     fs::rename(temporary, path, ec);
     if (ec) {
         error = "cannot write " + path.string() + ": " + ec.message();
