@@ -7,7 +7,8 @@ std::span<const Command* const> AllCommands() {
     static constexpr const Command* kCommands[] = {
         &kDemoCommand,    &kRecordCommand,   &kRecoverCommand,    &kPlayCommand,
         &kDevicesCommand, &kRegisterCommand, &kUnregisterCommand, &kHostCommand,
-        &kServeCommand,   &kOpenCommand,     &kPairCommand,       &kInstallBrowserHostCommand, &kConvertCommand,
+        &kServeCommand,   &kOpenCommand,     &kPairCommand,       &kInstallBrowserHostCommand,
+        &kConvertCommand,
     };
     return kCommands;
 }
