@@ -5,9 +5,20 @@ namespace talrec::host {
 
 std::span<const Command* const> AllCommands() {
     static constexpr const Command* kCommands[] = {
-        &kDemoCommand,     &kRecordCommand,     &kRecoverCommand, &kPlayCommand,  &kDevicesCommand,
-        &kRegisterCommand, &kUnregisterCommand, &kHostCommand,    &kServeCommand, &kOpenCommand,
-        &kPairCommand,     &kNativeHostCommand, &kConvertCommand,
+        &kDemoCommand,
+        &kRecordCommand,
+        &kRecoverCommand,
+        &kPlayCommand,
+        &kDevicesCommand,
+        &kRegisterCommand,
+        &kUnregisterCommand,
+        &kHostCommand,
+        &kServeCommand,
+        &kOpenCommand,
+        &kPairCommand,
+        &kNativeHostCommand,
+        &kInstallBrowserHostCommand,
+        &kConvertCommand,
     };
     return kCommands;
 }

@@ -67,6 +67,7 @@ extern const Command kConvertCommand;
 extern const Command kDemoCommand;
 extern const Command kDevicesCommand;
 extern const Command kHostCommand;
+extern const Command kInstallBrowserHostCommand;
 extern const Command kNativeHostCommand;
 extern const Command kOpenCommand;
 extern const Command kPairCommand;

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Debian package talrec_VERSION_ARCH.deb from a Release build: /usr/bin/talrec; the
 # control module, its libraries and wmaudsdk.so in /usr/lib/talrec/ (found by the program's
-# relative run path); the systemd user units in /usr/lib/systemd/user/; the manual page talrec(1)
+# relative run path); the systemd user units in /usr/lib/systemd/user/; the browsers'
+# native-messaging host manifests in their system folders and the extension in
+# /usr/share/talrec/extension/; the manual page talrec(1)
 # made from the commands' own help; the copyright and changelog; Depends from dpkg-shlibdeps.
 #   scripts/package.sh [--build-dir DIR] [--version VERSION] [--output DIR]
 # --build-dir: the Release build folder, made or reused (default build-release, as CI's);
@@ -48,6 +50,21 @@ done
 strip --strip-unneeded --remove-section=.comment --remove-section=.note "$stage/usr/bin/talrec" \
   "$lib"/*
 chmod 0644 "$lib"/*
+
+# The browsers' native-messaging host manifests, naming /usr/bin/talrec, in the folders each
+# browser reads for all users; written by the program itself, in a scratch home so that the
+# builder's own registry and browsers are left alone.
+scratch_home="$build_dir/deb/home"
+mkdir -p "$scratch_home"
+for pair in chromium:etc/chromium/native-messaging-hosts chrome:etc/opt/chrome/native-messaging-hosts \
+            firefox:usr/lib/mozilla/native-messaging-hosts; do
+  mkdir -p "$stage/${pair#*:}"
+  env -i HOME="$scratch_home" "$stage/usr/bin/talrec" install-browser-host --print \
+    --browser "${pair%%:*}" --exec /usr/bin/talrec >"$stage/${pair#*:}/com.talrec.recorder.json"
+  chmod 0644 "$stage/${pair#*:}/com.talrec.recorder.json"
+done
+[ -f "$stage/usr/share/talrec/extension/manifest.json" ] ||
+  { echo "package.sh: the install made no browser extension" >&2; exit 1; }
 
 # The date of the last commit, so that the same sources make the same package.
 date=$(git -C "$top" log -1 --format=%cd --date=format:'%a, %d %b %Y %H:%M:%S %z' 2>/dev/null ||

@@ -61,6 +61,16 @@ install_deb "$next" "$version+1"
 as_user demo >"$scratch/user.log" 2>&1 || fail "talrec demo as $user: $(cat "$scratch/user.log")"
 ! grep -qi "regist" "$scratch/user.log" || fail "the upgrade lost the registration"
 as_user pair --allow https://example.org >/dev/null 2>&1
+# The browsers find the host: the system manifests, and the user's own from install-browser-host.
+for m in /etc/chromium/native-messaging-hosts /etc/opt/chrome/native-messaging-hosts \
+         /usr/lib/mozilla/native-messaging-hosts; do
+  grep -qF '"path": "/usr/bin/talrec"' "$m/com.talrec.recorder.json" || fail "no host manifest in $m"
+done
+[ -f /usr/share/talrec/extension/manifest.json ] || fail "no extension in /usr/share/talrec"
+as_user install-browser-host --browser chromium >/dev/null 2>"$scratch/browser.log" ||
+  fail "install-browser-host: $(cat "$scratch/browser.log")"
+grep -qF '"path": "/usr/bin/talrec"' "$home/.config/chromium/NativeMessagingHosts/com.talrec.recorder.json" ||
+  fail "install-browser-host wrote no manifest for the user"
 
 dpkg --remove talrec >/dev/null
 [ ! -L /etc/systemd/user/sockets.target.wants/talrec.socket ] || fail "remove left talrec.socket enabled"

@@ -332,8 +332,8 @@ class WsClient {
 };
 
 // The bridge as a HostProcess transport: `talrec serve` and one WebSocket to /rpc with the
-// run's token. Every socket operation runs on the io_context's own thread, which queues what
-// comes; reads wait for a limited time as the pipe transports' do.
+// run's token, every socket operation on the io_context's thread, what comes queued for reads
+// that wait for a limited time as the pipe transports' do.
 class BridgeHost : public HostProcess {
   public:
     BridgeHost(const std::map<std::string, std::string>& env, const std::string& stderrPath)
@@ -343,22 +343,16 @@ class BridgeHost : public HostProcess {
             tcp::endpoint(boost::asio::ip::make_address("127.0.0.1"), serve_.port()), ec);
         if (!ec) ws_.handshake(serve_.host(), "/rpc?token=" + serve_.token(), ec);
         if (ec) return;
-        ws_.read_message_max(64 * 1024 * 1024);
         ReadNext();
         thread_ = std::thread([this] { io_.run(); });
     }
     ~BridgeHost() override {
-        boost::asio::post(io_, [this] {
-            beast::error_code ec;
-            ws_.next_layer().close(ec);
-        });
+        boost::asio::post(io_, [this] { ws_.next_layer().close(ec_); });
         if (thread_.joinable()) thread_.join();
     }
-
     void Send(const nlohmann::json& message) override {
         boost::asio::post(io_, [this, text = message.dump()] {
-            outbox_.push_back(text);
-            if (outbox_.size() == 1) WriteNext();
+            ws_.write(boost::asio::buffer(text), ec_);  // small: the socket takes it at once
         });
     }
     std::optional<nlohmann::json> ReadLine(std::chrono::milliseconds timeout) override {
@@ -370,10 +364,8 @@ class BridgeHost : public HostProcess {
         return nlohmann::json::parse(text);
     }
     bool AnswersQuit() const override { return false; }
-    // The page leaves, the bridge is stopped as a service manager stops it: its status.
+    // The page leaves and the bridge is stopped as a service manager stops it: its status.
     int Wait(std::chrono::milliseconds timeout) override {
-        boost::asio::post(io_,
-                          [this] { ws_.async_close(websocket::close_code::normal, [](auto) {}); });
         serve_.Signal(SIGTERM);
         return serve_.Wait(timeout);
     }
@@ -381,31 +373,21 @@ class BridgeHost : public HostProcess {
   private:
     void ReadNext() {
         ws_.async_read(incoming_, [this](beast::error_code ec, std::size_t) {
-            {
-                std::lock_guard lock(mutex_);
-                closed_ = static_cast<bool>(ec);
-                if (!ec) inbox_.push_back(beast::buffers_to_string(incoming_.data()));
-            }
-            ready_.notify_all();
+            std::lock_guard lock(mutex_);
+            closed_ = static_cast<bool>(ec);
+            if (!ec) inbox_.push_back(beast::buffers_to_string(incoming_.data()));
             incoming_.consume(incoming_.size());
+            ready_.notify_all();
             if (!ec) ReadNext();
         });
-    }
-    void WriteNext() {
-        ws_.text(true);
-        ws_.async_write(boost::asio::buffer(outbox_.front()),
-                        [this](beast::error_code ec, std::size_t) {
-                            outbox_.pop_front();
-                            if (!ec && !outbox_.empty()) WriteNext();
-                        });
     }
 
     ServeProcess serve_;
     boost::asio::io_context io_;
     websocket::stream<tcp::socket> ws_;
+    beast::error_code ec_;  // the io_context's thread only
     beast::flat_buffer incoming_;
-    std::deque<std::string> outbox_;  // the io_context's thread only
-    std::mutex mutex_;                // guards inbox_ and closed_
+    std::mutex mutex_;  // guards inbox_ and closed_
     std::condition_variable ready_;
     std::deque<std::string> inbox_;
     bool closed_ = false;

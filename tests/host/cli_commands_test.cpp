@@ -181,3 +181,44 @@ TEST_F(CliTest, PlainLinesWhenTheOutputIsNoTerminal) {
 
 }  // namespace
 }  // namespace talrec::test
+
+namespace talrec::test {
+namespace {
+
+// The browsers' host manifests: written where each browser reads them, naming this program and
+// only talrec's extension; refused with a bad browser or program, and taken away again.
+TEST_F(HostTest, InstallBrowserHostWritesAndRemovesTheManifests) {
+    namespace fs = std::filesystem;
+    env_["HOME"] = tmp_ / "home";
+    env_["XDG_CONFIG_HOME"] = tmp_ / "config";
+    const std::string talrec = BinDir() + "/talrec";
+    const fs::path chromium =
+        tmp_ / "config/chromium/NativeMessagingHosts/com.talrec.recorder.json";
+    const fs::path firefox = tmp_ / "home/.mozilla/native-messaging-hosts/com.talrec.recorder.json";
+    for (const std::vector<std::string>& refused :
+         {std::vector<std::string>{"--browser", "edge"}, {"--exec", "talrec"}, {"--print"}}) {
+        std::vector<std::string> command{talrec, "install-browser-host"};
+        command.insert(command.end(), refused.begin(), refused.end());
+        EXPECT_EQ(RunCommand(command, env_), 2) << refused.front();
+    }
+    EXPECT_FALSE(fs::exists(tmp_ / "config/chromium"));
+
+    // No browser folder yet: Chromium's; with Firefox's folder: both.
+    ASSERT_EQ(RunCommand({talrec, "install-browser-host"}, env_), 0);
+    fs::create_directories(tmp_ / "home/.mozilla");
+    ASSERT_EQ(RunCommand({talrec, "install-browser-host"}, env_), 0);
+    const auto chromiumManifest = nlohmann::json::parse(ReadFile(chromium));
+    EXPECT_EQ(chromiumManifest["path"], fs::canonical(talrec).string());
+    EXPECT_EQ(chromiumManifest["allowed_origins"],
+              nlohmann::json::array({"chrome-extension://nabnkdmdefeedmjlhnopnpkjibphleki/"}));
+    EXPECT_EQ(nlohmann::json::parse(ReadFile(firefox))["allowed_extensions"],
+              nlohmann::json::array({"recorder@talrec"}));
+    EXPECT_EQ(fs::status(chromium).permissions() & fs::perms::all, fs::perms(0644));
+
+    ASSERT_EQ(RunCommand({talrec, "install-browser-host", "--remove"}, env_), 0);
+    EXPECT_FALSE(fs::exists(chromium));
+    EXPECT_FALSE(fs::exists(firefox));
+}
+
+}  // namespace
+}  // namespace talrec::test

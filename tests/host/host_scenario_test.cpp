@@ -10,6 +10,7 @@
 //   {"await": [E...]}       reads events until these (state strings or event names) came, in
 //                           this order and nothing else between them, within a minute
 //   {"levels": N}           at least N level events came so far
+#include <algorithm>
 #include <boost/beast/core/detail/base64.hpp>
 #include <fstream>
 #include <random>
@@ -100,50 +101,46 @@ TEST_F(HostTest, TheScenarioOverTheBridge) {
     RunScenario(&bridge);
 }
 
-// Over native messaging: the origin allowed by the extension's consent (Firefox's call), then
-// the scenario for its page (Chromium's call); then the page lists the data folder and reads a
-// file in pieces, byte for byte, and names nothing outside it.
+// Over native messaging (its consent given by Firefox's call, the page served on Chromium's);
+// then the page lists the data folder, reads a file in pieces byte for byte and reaches
+// nothing outside it.
 TEST_F(HostTest, TheScenarioOverNativeMessagingAndItsFiles) {
     auto consent = StartNative({tmp_ / "com.talrec.recorder.json", "recorder@talrec"});
     EXPECT_EQ(Open(*consent, "https://App.example:443", "allow"),
               json({{"talrec", "allowed"}, {"origin", "https://app.example"}}));
     EXPECT_EQ(consent->Wait(std::chrono::seconds(20)), 0);
-    auto host = StartNative();
-    ASSERT_EQ(Open(*host, "https://app.example"), json({{"talrec", "ready"}}));
-    RunScenario(host.get());
-
-    std::string bytes(700 * 1024, '\0');
-    std::mt19937 random(7);
-    for (char& c : bytes) c = static_cast<char>(random());
-    std::ofstream(Data() + "/blob.bin", std::ios::binary) << bytes;
-    std::filesystem::create_directory(Data() + "/sub");
-    std::filesystem::create_symlink(CountingSource(), Data() + "/link.wav");
-    host = StartNative();
-    ASSERT_EQ(Open(*host, "https://app.example"), json({{"talrec", "ready"}}));
-    const json list = host->Call("host.listFiles").result();
-    ASSERT_EQ(list.size(), 1u) << list;
-    EXPECT_EQ(list[0]["name"], "blob.bin");
-    EXPECT_EQ(list[0]["size"], bytes.size());
-    std::string read;
-    for (int turn = 0; turn < 3; ++turn) {
-        const json piece = host->Call("host.readFile", {"blob.bin", read.size(), 1 << 20}).result();
-        EXPECT_EQ(piece["offset"], read.size());
-        EXPECT_EQ(piece["size"], bytes.size());
-        const std::string data = piece["data"];
-        std::string raw(boost::beast::detail::base64::decoded_size(data.size()), '\0');
-        raw.resize(
-            boost::beast::detail::base64::decode(raw.data(), data.data(), data.size()).first);
-        EXPECT_LE(raw.size(), 512u * 1024) << "each piece fits a message";
-        read += raw;
+    for (int run = 0; run < 2; ++run) {
+        auto host = StartNative();
+        ASSERT_EQ(Open(*host, "https://app.example"), json({{"talrec", "ready"}}));
+        if (run == 0) {
+            RunScenario(host.get());
+            continue;
+        }
+        std::string bytes(700 * 1024, '\0'), read;
+        std::generate(bytes.begin(), bytes.end(), std::mt19937(7));
+        std::ofstream(Data() + "/blob.bin", std::ios::binary) << bytes << std::flush;
+        std::filesystem::create_directory(Data() + "/sub");
+        std::filesystem::create_symlink(CountingSource(), Data() + "/link.wav");
+        EXPECT_EQ(host->Call("host.listFiles").result()[0]["size"], bytes.size());
+        while (read.size() < bytes.size()) {
+            const json piece =
+                host->Call("host.readFile", {"blob.bin", read.size(), 1 << 20}).result();
+            ASSERT_EQ(piece["offset"], read.size());
+            std::string data = piece["data"], raw(data.size() * 3 / 4, '\0');
+            raw.resize(
+                boost::beast::detail::base64::decode(raw.data(), data.data(), data.size()).first);
+            ASSERT_TRUE(raw.size() == 512u * 1024 || piece["size"] == read.size() + raw.size());
+            read += raw;
+        }
+        EXPECT_TRUE(read == bytes);
+        for (const json& name :
+             {json("../../counting.wav"), json("link.wav"), json("sub"), json(""), json(7)}) {
+            EXPECT_EQ(host->Call("host.readFile", {name, 0, 10}).errorCode(), -32602) << name;
+        }
+        EXPECT_EQ(host->Call("host.listFiles").result().size(), 1u) << "blob.bin alone";
+        host->CloseInput();
+        EXPECT_EQ(host->Wait(std::chrono::seconds(20)), 0) << "the end of input ends it";
     }
-    EXPECT_TRUE(read == bytes) << "read " << read.size() << " of " << bytes.size() << " bytes";
-    for (const json& name : {json("../../counting.wav"), json("link.wav"), json("sub"), json(""),
-                             json("none.wav"), json(7)}) {
-        EXPECT_EQ(host->Call("host.readFile", {name, 0, 10}).errorCode(), -32602) << name;
-    }
-    EXPECT_EQ(host->Call("host.readFile", {"blob.bin", -1, 10}).errorCode(), -32602);
-    host->CloseInput();
-    EXPECT_EQ(host->Wait(std::chrono::seconds(20)), 0) << "the end of input ends it";
 }
 
 }  // namespace
