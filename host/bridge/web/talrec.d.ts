@@ -23,8 +23,8 @@ export type { RecorderEventDetails, RecorderMembers, RecorderState };
  *   extension;
  * - "extension-missing": `transport: "native"` was asked for, and the talrec extension is not
  *   installed or not enabled in this browser.
- * Over the extension, "not-running" means the recorder's browser host is not installed (its
- * manifest com.talrec.recorder.json) or could not start, and "not-paired" that the user denied
+ * Over the extension, "not-running" means the recorder's browser host is not installed (`talrec
+ * install-browser-host` writes its manifest) or could not start, and "not-paired" that the user denied
  * the origin on the extension's consent page.
  */
 export type ConnectFailure =

@@ -61,8 +61,8 @@ const REASONS = {
 const NATIVE_REASONS = {
   ...REASONS,
   "not-running":
-    "The recorder is not set up for this browser, or could not start. Install talrec and its " +
-    "browser host's manifest (com.talrec.recorder.json), then try again.",
+    "The recorder is not set up for this browser, or could not start. Install talrec (or run " +
+    "talrec install-browser-host), then try again.",
   busy: "This page has too many recorder connections open. Close one and try again.",
 };
 
