@@ -86,9 +86,9 @@ const denied = `https://localhost:${app.address().port}`;
 execFileSync(talrec, ["register"], { env, stdio: "ignore" });
 const profile = at("profile");
 mkdirSync(path.join(profile, "NativeMessagingHosts"), { recursive: true });
-writeFileSync(path.join(profile, "NativeMessagingHosts", "com.talrec.recorder.json"), JSON.stringify({
-  name: "com.talrec.recorder", description: "talrec recorder", path: talrec, type: "stdio",
-  allowed_origins: [`chrome-extension://${extensionId}/`] }));
+// The host's manifest as talrec writes it, in the test profile where Chromium looks.
+writeFileSync(path.join(profile, "NativeMessagingHosts", "com.talrec.recorder.json"),
+  execFileSync(talrec, ["install-browser-host", "--print", "--browser", "chromium"], { env }));
 const context = await chromium.launchPersistentContext(profile, {
   executablePath: "/usr/bin/chromium",
   headless: false,
