@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
 # Tests the Windows build under Wine, headless, in a private Wine prefix under the build folder.
 # First it checks the shipped i686 files without running them (machine, exports, imports, the
-# type library's kind, the installer's version). What runs under Wine runs on the shipped i686
-# build under 32-bit Wine where the kernel runs 32-bit programs, and otherwise on the x86_64 test
-# build (DIR/test-x86_64, which scripts/build-windows.sh makes there) under wine64; the first
-# line says which. Either runs in a prefix of its own architecture, so the writer's system folder
-# is system32 and the programs folder "Program Files"; the type library is registered under
-# "win32" or "win64". With that build it registers the control with regsvr32 and checks its
-# registry entries, runs the JScript files with cscript and the container scenarios with the
-# test container, unregisters and checks that the entries are gone, then stops the prefix's
-# wineserver. Exit 1 on any failure.
+# type library's kind, the installer's and talrec.exe's version). What runs under Wine runs on
+# the shipped i686 build under 32-bit Wine where the kernel runs 32-bit programs, and otherwise
+# on the x86_64 test build (DIR/test-x86_64, which scripts/build-windows.sh makes there) under
+# wine64; the first line says which. Either runs in a prefix of its own architecture, so the
+# writer's system folder is system32 and the programs folder "Program Files"; the type library
+# is registered under "win32" or "win64". With that build it registers the control with
+# regsvr32 and checks its registry entries, runs the JScript files with cscript and the
+# container scenarios with the test container, unregisters and checks that the entries are gone,
+# then stops the prefix's wineserver. Exit 1 on any failure.
 #   scripts/test-windows.sh [--build-dir DIR] [--ocx FILE] [--progid PROGID]
 #                           [--script FILE.js|FILE.vbs]... [--scenario FILE]... [--locale NAME]
 # Defaults: build-win32/, the tested build's TalRecorderForDvRecUp.ocx, the control's ProgID,
