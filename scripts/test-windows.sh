@@ -22,11 +22,11 @@
 # the test-built one (the tested build's bin/wmaudsdk.dll) copied there, and removed afterwards.
 #
 # Then the tested build's installer, talrec-setup.exe, in a prefix of its own: "/S" installs and
-# registers the control and puts talrec.exe beside it; the container records a take (tests/windows/install/convert.scenario) and a
-# JScript converts it and a tone with the installed writer (convert.js); ffprobe reads each WMA
-# as wmav2, 22050 Hz, stereo, as long as its WAV; the Linux writer's conversion of the tone
-# (talrec convert of the Linux build, --linux-build DIR, default build/) decodes to the same
-# level within 1 dB; the installed talrec.exe converts the tone too and its "host" passes the
+# registers the control and puts talrec.exe beside it; the container records a take
+# (tests/windows/install/convert.scenario) and a JScript converts it and a tone with the
+# installed writer (convert.js); ffprobe reads each WMA as wmav2, 22050 Hz, stereo, as long as
+# its WAV; the Linux writer's conversion of the tone (talrec convert of the Linux build,
+# --linux-build DIR, default build/) decodes to the same level within 1 dB; the installed talrec.exe converts the tone too and its "host" passes the
 # Linux host's scenario; the uninstaller's "/S" leaves no file or key the install added; and a
 # wmaudsdk.dll that was in the system folder before an install and uninstall stays as it was.
 #
