@@ -1,7 +1,9 @@
 ; The Windows installer, talrec-setup.exe: the control module under Program Files, registered
-; (DllRegisterServer); the audio writer wmaudsdk.dll in the system directory, where the control
-; loads it from; an uninstaller listed in Add/Remove Programs. "/S" runs either silently.
-;   makensis -DVERSION=A.B.C.D -DOCX=FILE -DWRITER=FILE -DOUTFILE=FILE [-DWIN64] talrec.nsi
+; (DllRegisterServer), and the talrec command (talrec.exe) beside it; the audio writer
+; wmaudsdk.dll in the system directory, where the control loads it from; an uninstaller listed
+; in Add/Remove Programs. "/S" runs either silently.
+;   makensis -DVERSION=A.B.C.D -DOCX=FILE -DWRITER=FILE -DTALREC_EXE=FILE -DOUTFILE=FILE
+;            [-DWIN64] talrec.nsi
 ; -DWIN64 makes a 64-bit installer of 64-bit modules, for the test build that is not shipped.
 ;
 ; The uninstaller removes what the installer added and nothing else. A wmaudsdk.dll already in
@@ -18,6 +20,7 @@
 
 !define OCX_NAME "TalRecorderForDvRecUp.ocx"
 !define WRITER_NAME "wmaudsdk.dll"
+!define EXE_NAME "talrec.exe"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\talrec"
 
 Name "talrec ${VERSION}"
@@ -70,6 +73,8 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "Copyright (C) talrec dev
 Section "talrec"
   SetOutPath "$INSTDIR"
   File "/oname=${OCX_NAME}" "${OCX}"
+  ; Beside the control module, which its register and unregister commands take by default.
+  File "/oname=${EXE_NAME}" "${TALREC_EXE}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
   ; $0: 1 when this installer places the writer, now or at an earlier install of the same
@@ -118,6 +123,7 @@ Section "Uninstall"
   !insertmacro RemoveCategory "7DD95801-9882-11CF-9FA9-00AA006C42C4" "DefinedScripting"
   !insertmacro RemoveCategory "7DD95802-9882-11CF-9FA9-00AA006C42C4" "DefinedInitializing"
   Delete /REBOOTOK "$INSTDIR\${OCX_NAME}"
+  Delete /REBOOTOK "$INSTDIR\${EXE_NAME}"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"

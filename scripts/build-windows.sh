@@ -44,15 +44,24 @@ packages=(
 sudo_cmd=""
 [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
 
-# Another apt or dpkg may hold the locks (a shared machine): wait for them rather than fail.
+# Another apt or dpkg may hold the locks (a shared machine): wait for them rather than fail,
+# up to apt_tries times.
+apt_tries=30
 apt_retry() {
   local attempt
-  for attempt in $(seq 1 30); do
+  for attempt in $(seq 1 "$apt_tries"); do
     if $sudo_cmd "$@"; then return 0; fi
     echo "build-windows: '$*' failed (attempt $attempt), retrying in 10 s" >&2
     sleep 10
   done
   return 1
+}
+
+# The lists of one of the machine's archives may not download (a mirror in the middle of a
+# sync): apt-get update then fails but keeps the others, and the install goes on with them.
+apt_update() {
+  apt_tries=3 apt_retry apt-get update -qq ||
+    echo "build-windows: going on with the package lists apt has" >&2
 }
 
 installed() {
@@ -67,7 +76,7 @@ install_missing() {
   done
   [ ${#missing[@]} -gt 0 ] || return 0
   echo "build-windows: installing ${missing[*]}"
-  apt_retry apt-get update -qq
+  apt_update
   apt_retry env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
     -o DPkg::Lock::Timeout=300 "${missing[@]}"
 }
@@ -116,7 +125,7 @@ if [ -z "$(apt-cache showsrc --only-source ffmpeg 2>/dev/null)" ]; then
     grep -h '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' |
       $sudo_cmd tee /etc/apt/sources.list.d/talrec-deb-src.list >/dev/null
   fi
-  apt_retry apt-get update -qq
+  apt_update
 fi
 # The version apt-get source fetches, from the name of its .dsc file.
 ffmpeg_version=$(apt-get source --print-uris -qq ffmpeg | sed -n "s/.* ffmpeg_\([^ ]*\)\.dsc .*/\1/p")

@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
 # Tests the Windows build under Wine, headless, in a private Wine prefix under the build folder.
 # First it checks the shipped i686 files without running them (machine, exports, imports, the
-# type library's kind, the installer's version). What runs under Wine runs on the shipped i686
-# build under 32-bit Wine where the kernel runs 32-bit programs, and otherwise on the x86_64 test
-# build (DIR/test-x86_64, which scripts/build-windows.sh makes there) under wine64; the first
-# line says which. Either runs in a prefix of its own architecture, so the writer's system folder
-# is system32 and the programs folder "Program Files"; the type library is registered under
-# "win32" or "win64". With that build it registers the control with regsvr32 and checks its
-# registry entries, runs the JScript files with cscript and the container scenarios with the
-# test container, unregisters and checks that the entries are gone, then stops the prefix's
-# wineserver. Exit 1 on any failure.
+# type library's kind, the installer's and talrec.exe's version). What runs under Wine runs on
+# the shipped i686 build under 32-bit Wine where the kernel runs 32-bit programs, and otherwise
+# on the x86_64 test build (DIR/test-x86_64, which scripts/build-windows.sh makes there) under
+# wine64; the first line says which. Either runs in a prefix of its own architecture, so the
+# writer's system folder is system32 and the programs folder "Program Files"; the type library
+# is registered under "win32" or "win64". With that build it registers the control with
+# regsvr32 and checks its registry entries, runs the JScript files with cscript and the
+# container scenarios with the test container, unregisters and checks that the entries are gone,
+# then stops the prefix's wineserver. Exit 1 on any failure.
 #   scripts/test-windows.sh [--build-dir DIR] [--ocx FILE] [--progid PROGID]
 #                           [--script FILE.js|FILE.vbs]... [--scenario FILE]... [--locale NAME]
 # Defaults: build-win32/, the tested build's TalRecorderForDvRecUp.ocx, the control's ProgID,
@@ -22,11 +22,12 @@
 # the test-built one (the tested build's bin/wmaudsdk.dll) copied there, and removed afterwards.
 #
 # Then the tested build's installer, talrec-setup.exe, in a prefix of its own: "/S" installs and
-# registers; the container records a take (tests/windows/install/convert.scenario) and a
-# JScript converts it and a tone with the installed writer (convert.js); ffprobe reads each WMA
-# as wmav2, 22050 Hz, stereo, as long as its WAV; the Linux writer's conversion of the tone
-# (talrec convert of the Linux build, --linux-build DIR, default build/) decodes to the same
-# level within 1 dB; the uninstaller's "/S" leaves no file or key the install added; and a
+# registers the control and puts talrec.exe beside it; the container records a take
+# (tests/windows/install/convert.scenario) and a JScript converts it and a tone with the
+# installed writer (convert.js); ffprobe reads each WMA as wmav2, 22050 Hz, stereo, as long as
+# its WAV; the Linux writer's conversion of the tone (talrec convert of the Linux build,
+# --linux-build DIR, default build/) decodes to the same level within 1 dB; the installed talrec.exe converts the tone too and its "host" passes the
+# Linux host's scenario; the uninstaller's "/S" leaves no file or key the install added; and a
 # wmaudsdk.dll that was in the system folder before an install and uninstall stays as it was.
 #
 # Wine takes its ANSI code page from the Unix locale: under ko_KR.UTF-8 it is 949, as on the
@@ -140,8 +141,10 @@ check "the shipped installer is an i386 program" pe_is "$build_dir/talrec-setup.
 check "the shipped talrec.exe is an i386 program" pe_is "$build_dir/talrec.exe" pei-i386 ""
 check "the shipped OCX carries a type library of kind win32" \
   [ "$(typelib_kind_of "$build_dir/TalRecorderForDvRecUp.ocx")" = 1 ]
-check "the shipped installer carries version $version" \
-  grep -q "VALUE \"ProductVersion\", \"$version\"" <(resources "$build_dir/talrec-setup.exe")
+for f in talrec-setup.exe talrec.exe; do
+  check "the shipped $f carries version $version" \
+    grep -q "VALUE \"ProductVersion\", \"$version\"" <(resources "$build_dir/$f")
+done
 
 command -v "$wine" >/dev/null || { echo "test-windows: $wine is not installed" >&2; exit 1; }
 "$wine" --version >/dev/null 2>&1 || {
@@ -315,6 +318,7 @@ uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\talrec'
 before=$(key_states)
 check "talrec-setup.exe /S" w "$(winepath -w "$setup")" /S
 check "the control is installed under Program Files" [ -f "$installed/TalRecorderForDvRecUp.ocx" ]
+check "the build's talrec.exe is installed beside it" cmp -s "$installed/talrec.exe" "$test_dir/talrec.exe"
 check "the build's writer is in the system folder" cmp -s "$system/wmaudsdk.dll" "$test_dir/wmaudsdk.dll"
 check "Add/Remove Programs lists version $version" [ "$(reg_value "$uninstall_key" DisplayVersion)" = "$version" ]
 
@@ -326,8 +330,8 @@ run_script "$top/tests/windows/install/convert.js"
 for pair in take.wma:take.wav take-js.wma:take.wav tone.wma:tone.wav; do
   check "ffprobe reads ${pair%%:*} as its WAV in wmav2" wma_like "$data/${pair%%:*}" "$data/${pair#*:}"
 done
-check "talrec.exe convert writes the tone as WMA" \
-  eval 'w "$talrec" convert "$(winepath -w "$data/tone.wav")" "$(winepath -w "$data/tone-cli.wma")" &&
+check "the installed talrec.exe convert writes the tone as WMA" \
+  eval 'w "$installed/talrec.exe" convert "$(winepath -w "$data/tone.wav")" "$(winepath -w "$data/tone-cli.wma")" &&
     wma_like "$data/tone-cli.wma" "$data/tone.wav"'
 export TALREC_REGISTRY="$wine_dir/linux-registry"
 "$linux_build/bin/talrec" register >/dev/null &&
@@ -337,14 +341,22 @@ linux_level=$(mean_volume "$wine_dir/tone-linux.wma")
 check "the tone's level from Windows ($windows_level dB) is Linux's ($linux_level dB) within 1 dB" \
   awk -v a="$windows_level" -v b="$linux_level" 'BEGIN { exit !(a != "" && b != "" && (a - b) ^ 2 <= 1) }'
 
-# The Linux host's scenario (tests/host/scenarios/), run by its test against talrec.exe host;
-# last, as it empties the data folder.
-echo "== talrec.exe host: the host scenario"
-check "talrec.exe host passes the host scenario" env TALREC_SCENARIO_HOST="$wine $talrec host" \
+# The Linux host's scenario (tests/host/scenarios/), run by its test against the installed
+# talrec.exe host; last, as it empties the data folder. The test splits its command at spaces
+# and starts it without a PATH search, so the installed program's path ("Program Files") goes
+# through a script.
+installed_talrec="$wine_dir/installed-talrec"
+printf '#!/bin/bash\nexec %q %q "$@"\n' "$wine" "$(winepath -w "$installed/talrec.exe")" \
+  >"$installed_talrec"
+chmod +x "$installed_talrec"
+echo "== the installed talrec.exe host: the host scenario"
+check "the installed talrec.exe host passes the host scenario" \
+  env TALREC_SCENARIO_HOST="$installed_talrec host" \
   "$linux_build/bin/host_e2e_test" --gtest_filter='*RecordPausePlayConvertDeleteScenario'
 check "uninstall.exe /S" w "$(winepath -w "$installed/uninstall.exe")" /S
 wineserver -w  # the uninstaller goes on in a copy of itself
-check "the installed files are gone" test ! -e "$installed" -a ! -e "$system/wmaudsdk.dll"
+check "the installed files (the OCX, talrec.exe, the writer) are gone" \
+  test ! -e "$installed" -a ! -e "$system/wmaudsdk.dll"
 check "every key the install added is gone, every other as it was" diff <(echo "$before") <(key_states)
 
 cp "$test_writer" "$system/wmaudsdk.dll"
