@@ -71,6 +71,14 @@ as_user install-browser-host --browser chromium >/dev/null 2>"$scratch/browser.l
   fail "install-browser-host: $(cat "$scratch/browser.log")"
 grep -qF '"path": "/usr/bin/talrec"' "$home/.config/chromium/NativeMessagingHosts/com.talrec.recorder.json" ||
   fail "install-browser-host wrote no manifest for the user"
+# As the browser starts it for the extension: a paired origin is served, another is refused.
+native() {
+  perl -e 'print pack("L", length $ARGV[0]), $ARGV[0]' "{\"talrec\":\"open\",\"origin\":\"$1\"}" |
+    env -i "$runuser" -u "$user" -- /usr/bin/talrec \
+      chrome-extension://nabnkdmdefeedmjlhnopnpkjibphleki/ 2>/dev/null | tail -c +5 | head -c 120
+}
+native https://example.org | grep -qF '"talrec":"ready"' || fail "the native host did not serve a paired origin"
+native https://example.net | grep -qF '"reason":"not-paired"' || fail "the native host served an unpaired origin"
 
 dpkg --remove talrec >/dev/null
 [ ! -L /etc/systemd/user/sockets.target.wants/talrec.socket ] || fail "remove left talrec.socket enabled"
