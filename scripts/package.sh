@@ -60,7 +60,8 @@ for pair in chromium:etc/chromium/native-messaging-hosts chrome:etc/opt/chrome/n
             firefox:usr/lib/mozilla/native-messaging-hosts; do
   mkdir -p "$stage/${pair#*:}"
   env -i HOME="$scratch_home" "$stage/usr/bin/talrec" install-browser-host --print \
-    --browser "${pair%%:*}" --exec /usr/bin/talrec >"$stage/${pair#*:}/com.talrec.recorder.json"
+    --browser "${pair%%:*}" --exec /usr/bin/talrec >"$stage/${pair#*:}/com.talrec.recorder.json" \
+    2>/dev/null
   chmod 0644 "$stage/${pair#*:}/com.talrec.recorder.json"
 done
 [ -f "$stage/usr/share/talrec/extension/manifest.json" ] ||
@@ -73,6 +74,9 @@ doc="$stage/usr/share/doc/talrec"
 man="$stage/usr/share/man/man1"
 mkdir -p "$doc" "$man"
 install -m 0644 "$top/packaging/deb/copyright" "$doc/copyright"
+# Chrome's manifest folder lies in /etc/opt, which Debian keeps for add-on packages: said so to lintian.
+mkdir -p "$stage/usr/share/lintian/overrides"
+install -m 0644 "$top/packaging/deb/lintian-overrides" "$stage/usr/share/lintian/overrides/talrec"
 maintainer=$(sed -n 's/^Maintainer: //p' "$top/packaging/deb/control.in")
 printf 'talrec (%s) unstable; urgency=medium\n\n  * talrec %s.\n\n -- %s  %s\n' \
   "$version" "$version" "$maintainer" "$date" | gzip -9n >"$doc/changelog.gz"
