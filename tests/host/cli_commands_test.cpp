@@ -179,12 +179,6 @@ TEST_F(CliTest, PlainLinesWhenTheOutputIsNoTerminal) {
     EXPECT_LT(std::count(text.begin(), text.end(), '\n'), 8) << "about one line a second";
 }
 
-}  // namespace
-}  // namespace talrec::test
-
-namespace talrec::test {
-namespace {
-
 // The browsers' host manifests: written where each browser reads them, naming this program and
 // only talrec's extension; refused with a bad browser or program, and taken away again.
 TEST_F(HostTest, InstallBrowserHostWritesAndRemovesTheManifests) {
