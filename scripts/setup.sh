@@ -39,8 +39,10 @@ packages=(
 if [ "$product" = no ]; then
   # What the tests run beside the product: reference tools, a browser and its driver's Node.js,
   # systemd's socket activation and unit checks, openssl for the browser test's certificate,
-  # and the Debian package's tools and checker.
-  packages+=(ffmpeg sox alsa-utils locales chromium nodejs systemd openssl dpkg-dev lintian)
+  # ss and pgrep for its look at talrec's sockets and processes, and the Debian package's
+  # tools and checker.
+  packages+=(ffmpeg sox alsa-utils locales chromium nodejs systemd openssl iproute2 procps
+    dpkg-dev lintian)
   # Node.js from another source brings its own npm (and conflicts with Debian's).
   command -v npm >/dev/null 2>&1 || packages+=(npm)
 fi
