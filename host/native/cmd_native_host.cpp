@@ -17,7 +17,6 @@
 #include <fstream>
 #include <memory>
 #include <string>
-#include <thread>
 #include <variant>
 #include <vector>
 
@@ -150,30 +149,21 @@ int Serve(std::FILE* protocol, const std::string& origin) {
         });
         session->Container().CreateControlWindow();
 
-        // Reader thread: reads messages and hands them to the loop; at the end of the input it
-        // asks the loop to quit, at a fault to quit with status 1.
-        MessageLoop::Poster poster = loop.GetPoster();
-        std::thread reader([poster, only] {
+        // The reader thread reads messages and hands them to the loop until the input ends
+        // (status 0) or a fault of the framing (status 1).
+        status = ServeWithReader(loop, session, [only](const MessageLoop::Poster& poster) {
             std::string message;
             for (;;) {
                 const FrameStatus frame = ReadNativeMessage(stdin, message);
-                if (frame == FrameStatus::End) break;
+                if (frame == FrameStatus::End) return 0;
                 if (frame != FrameStatus::Message || !json::accept(message)) {
                     Fault(frame != FrameStatus::Message ? FrameFault(frame)
                                                         : "a message that is not JSON");
-                    poster.Quit(1);
-                    return;
+                    return 1;
                 }
                 poster.Post([only, message] { only->Handle(message); });
             }
-            poster.Quit(0);
         });
-        status = loop.Run();
-        RpcSession::RemoveMessageBoxRoute();
-        session.reset();
-        // The reader may still wait for input after host.quit or a fault; the process ends
-        // without it. What it posts from now on is dropped with the loop, unrun.
-        reader.detach();
     }
     CoUninitialize();
     std::fflush(protocol);

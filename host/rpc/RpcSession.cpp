@@ -1,5 +1,7 @@
 #include "host/rpc/RpcSession.h"
 
+#include <thread>
+
 #include "platform/ext/hosthooks.h"
 #include "platform/winuser.h"
 
@@ -97,6 +99,17 @@ void RpcSession::InstallMessageBoxRoute(std::function<void(const std::string& te
 
 void RpcSession::RemoveMessageBoxRoute() {
     SetMessageBoxHook({});
+}
+
+int ServeWithReader(MessageLoop& loop, std::unique_ptr<RpcSession>& session,
+                    std::function<int(const MessageLoop::Poster& poster)> read) {
+    std::thread reader(
+        [poster = loop.GetPoster(), read = std::move(read)] { poster.Quit(read(poster)); });
+    const int status = loop.Run();
+    RpcSession::RemoveMessageBoxRoute();
+    session.reset();
+    reader.detach();
+    return status;
 }
 
 }  // namespace talrec::host

@@ -17,6 +17,7 @@
 
 #include "host/common/ComContainer.h"
 #include "host/rpc/RpcProtocol.h"
+#include "platform/ext/messageloop.h"
 
 namespace talrec::host {
 
@@ -73,5 +74,14 @@ class RpcSession {
     Writer write_;
     const Request* current_ = nullptr;
 };
+
+// Serves the one session of a host that reads its messages from a stream. Runs `loop` on this
+// thread (its own) until it quits, while a reader thread runs `read`: that hands each message it
+// reads to the loop through the poster and returns the status the loop quits with once the
+// input ends or fails. Then the message-box route and the session go. The reader may still wait
+// for input after host.quit or a fault; the process ends without it, and what it posts from
+// then on is dropped with the loop, unrun. Returns the loop's exit status.
+int ServeWithReader(MessageLoop& loop, std::unique_ptr<RpcSession>& session,
+                    std::function<int(const MessageLoop::Poster& poster)> read);
 
 }  // namespace talrec::host

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <iostream>
 #include <string>
-#include <thread>
 
 #include "host/Commands.h"
 #include "host/common/ComContainer.h"
@@ -93,15 +92,13 @@ int RunHost(const Arguments& arguments) {
         });
         if (createWindow) session->Container().CreateControlWindow();
 
-        // Reader thread: reads request lines and hands them to the loop; at the end of the
-        // input it asks the loop to quit.
-        MessageLoop::Poster poster = loop.GetPoster();
-        std::thread reader([poster, only, write] {
+        // The reader thread reads request lines and hands them to the loop until the input ends.
+        status = ServeWithReader(loop, session, [only, write](const MessageLoop::Poster& poster) {
             std::string line;
             for (;;) {
-                LineStatus status = ReadBoundedLine(std::cin, line, kMaxLineBytes);
-                if (status == LineStatus::End) break;
-                if (status == LineStatus::TooLong) {
+                const LineStatus result = ReadBoundedLine(std::cin, line, kMaxLineBytes);
+                if (result == LineStatus::End) return 0;
+                if (result == LineStatus::TooLong) {
                     poster.Post([write] {
                         write(FormatError(nullptr, kInvalidRequest, "request line too long"));
                     });
@@ -110,14 +107,7 @@ int RunHost(const Arguments& arguments) {
                 if (line.empty()) continue;
                 poster.Post([only, line] { only->Handle(line); });
             }
-            poster.Quit(0);
         });
-        status = loop.Run();
-        RpcSession::RemoveMessageBoxRoute();
-        session.reset();
-        // The reader may still wait for input after host.quit; the process ends without it.
-        // What it posts from now on is dropped with the loop, unrun.
-        reader.detach();
     }
     CoUninitialize();
     std::fflush(protocol);

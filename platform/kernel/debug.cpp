@@ -13,7 +13,6 @@ namespace {
 std::shared_mutex g_lock;
 DEBUGOUTPUTHOOK g_hook = nullptr;
 void* g_context = nullptr;
-thread_local ULONGLONG t_owner = 0;
 
 }  // namespace
 
@@ -35,14 +34,4 @@ void SetDebugOutputHook(DEBUGOUTPUTHOOK hook, void* context) {
     std::unique_lock lock(g_lock);
     g_hook = hook;
     g_context = context;
-}
-
-ULONGLONG SetThreadDebugOwner(ULONGLONG owner) {
-    const ULONGLONG previous = t_owner;
-    t_owner = owner;
-    return previous;
-}
-
-ULONGLONG GetThreadDebugOwner() {
-    return t_owner;
 }

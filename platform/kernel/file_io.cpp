@@ -84,19 +84,50 @@ std::string talrec::platform::OpenFileName(HANDLE file) {
 
 namespace {
 
-// The open file of a handle that has `access`; null with the last error set otherwise.
-std::shared_ptr<OpenFile> LookupFor(HANDLE handle, DWORD access) {
-    std::shared_ptr<OpenFile> file = Lookup(handle);
-    if (file && (file->access & access) != access) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return nullptr;
-    }
-    return file;
-}
-
 BOOL Fail(DWORD code) {
     SetLastError(code);
     return FALSE;
+}
+
+// No open file, for `code`.
+std::shared_ptr<OpenFile> Refuse(DWORD code) {
+    SetLastError(code);
+    return nullptr;
+}
+
+// The open file of a handle that has `access`; null with the last error set otherwise.
+std::shared_ptr<OpenFile> LookupFor(HANDLE handle, DWORD access) {
+    std::shared_ptr<OpenFile> file = Lookup(handle);
+    if (file && (file->access & access) != access) return Refuse(ERROR_ACCESS_DENIED);
+    return file;
+}
+
+// The checks ReadFile and WriteFile share: the count done is 0 until the transfer says
+// otherwise, no overlapped transfer, a handle with `access`, and a buffer for any bytes. The
+// open file, or null with the last error set.
+std::shared_ptr<OpenFile> BeginTransfer(HANDLE handle, DWORD access, const void* buffer,
+                                        DWORD bytes, LPDWORD done, LPOVERLAPPED overlapped) {
+    if (done != nullptr) *done = 0;
+    if (overlapped != nullptr) return Refuse(ERROR_INVALID_PARAMETER);
+    std::shared_ptr<OpenFile> file = LookupFor(handle, access);
+    if (file && buffer == nullptr && bytes != 0) return Refuse(ERROR_INVALID_PARAMETER);
+    return file;
+}
+
+// Moves up to `bytes` bytes with `step` (a read or write of the bytes from offset `at` on),
+// again after an interruption, until all are moved or a step moves none or fails: the count
+// moved and the failed step's errno (0 when none failed).
+template <class Step>
+std::pair<DWORD, int> Transfer(DWORD bytes, Step step) {
+    DWORD done = 0;
+    while (done < bytes) {
+        const ssize_t n = step(done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return {done, errno};
+        if (n == 0) break;
+        done += static_cast<DWORD>(n);
+    }
+    return {done, 0};
 }
 
 HANDLE FailOpen(DWORD code) {
@@ -287,48 +318,31 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
 
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
               LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped) {
-    if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = 0;
-    if (lpOverlapped != nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    const std::shared_ptr<OpenFile> file = LookupFor(hFile, kRead);
+    const std::shared_ptr<OpenFile> file = BeginTransfer(
+        hFile, kRead, lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead, lpOverlapped);
     if (!file) return FALSE;
-    if (lpBuffer == nullptr && nNumberOfBytesToRead != 0) return Fail(ERROR_INVALID_PARAMETER);
     auto* out = static_cast<char*>(lpBuffer);
-    DWORD done = 0;
-    while (done < nNumberOfBytesToRead) {
-        const ssize_t n = ::read(file->fd, out + done, nNumberOfBytesToRead - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = done;
-            return Fail(Win32ErrorFromErrno(errno));
-        }
-        if (n == 0) break;  // the end of the file
-        done += static_cast<DWORD>(n);
-    }
+    // A read that gives nothing is the end of the file.
+    const auto [done, error] = Transfer(nNumberOfBytesToRead, [&](DWORD at) {
+        return ::read(file->fd, out + at, nNumberOfBytesToRead - at);
+    });
     if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = done;
-    return TRUE;
+    return error == 0 ? TRUE : Fail(Win32ErrorFromErrno(error));
 }
 
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
-    if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = 0;
-    if (lpOverlapped != nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    const std::shared_ptr<OpenFile> file = LookupFor(hFile, kWrite);
+    const std::shared_ptr<OpenFile> file = BeginTransfer(
+        hFile, kWrite, lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten, lpOverlapped);
     if (!file) return FALSE;
-    if (lpBuffer == nullptr && nNumberOfBytesToWrite != 0) return Fail(ERROR_INVALID_PARAMETER);
     const auto* in = static_cast<const char*>(lpBuffer);
-    DWORD done = 0;
-    DWORD error = ERROR_SUCCESS;
-    while (done < nNumberOfBytesToWrite) {
-        const ssize_t n = ::write(file->fd, in + done, nNumberOfBytesToWrite - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            error = n == 0 ? ERROR_DISK_FULL : Win32ErrorFromErrno(errno);
-            break;
-        }
-        done += static_cast<DWORD>(n);
-    }
+    const auto [done, error] = Transfer(nNumberOfBytesToWrite, [&](DWORD at) {
+        return ::write(file->fd, in + at, nNumberOfBytesToWrite - at);
+    });
     if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = done;
-    return error == ERROR_SUCCESS ? TRUE : Fail(error);
+    if (error != 0) return Fail(Win32ErrorFromErrno(error));
+    // A write that takes nothing is a full disk.
+    return done == nNumberOfBytesToWrite ? TRUE : Fail(ERROR_DISK_FULL);
 }
 
 DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh,

@@ -149,7 +149,13 @@ LRESULT DefWindowProcA(HWND hWnd, UINT Msg, WPARAM /*wParam*/, LPARAM /*lParam*/
     return 0;
 }
 
-LONG_PTR GetWindowLongPtrA(HWND hWnd, int nIndex) {
+namespace {
+
+// The window field nIndex names (GWLP_USERDATA or GWLP_WNDPROC), read or changed by
+// `userData` or `proc` on the window record; 0 with the last error set for an unknown window
+// or index.
+template <class UserData, class Proc>
+LONG_PTR AccessWindowLong(HWND hWnd, int nIndex, UserData userData, Proc proc) {
     std::shared_ptr<Window> window = FindWindowRecord(hWnd);
     if (!window) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -157,31 +163,27 @@ LONG_PTR GetWindowLongPtrA(HWND hWnd, int nIndex) {
     }
     switch (nIndex) {
         case GWLP_USERDATA:
-            return window->userData.load();
+            return userData(*window);
         case GWLP_WNDPROC:
-            return reinterpret_cast<LONG_PTR>(window->proc.load());
+            return reinterpret_cast<LONG_PTR>(proc(*window));
         default:
             SetLastError(ERROR_INVALID_INDEX);
             return 0;
     }
 }
 
+}  // namespace
+
+LONG_PTR GetWindowLongPtrA(HWND hWnd, int nIndex) {
+    return AccessWindowLong(
+        hWnd, nIndex, [](Window& w) { return w.userData.load(); },
+        [](Window& w) { return w.proc.load(); });
+}
+
 LONG_PTR SetWindowLongPtrA(HWND hWnd, int nIndex, LONG_PTR dwNewLong) {
-    std::shared_ptr<Window> window = FindWindowRecord(hWnd);
-    if (!window) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return 0;
-    }
-    switch (nIndex) {
-        case GWLP_USERDATA:
-            return window->userData.exchange(dwNewLong);
-        case GWLP_WNDPROC:
-            return reinterpret_cast<LONG_PTR>(
-                window->proc.exchange(reinterpret_cast<WNDPROC>(dwNewLong)));
-        default:
-            SetLastError(ERROR_INVALID_INDEX);
-            return 0;
-    }
+    return AccessWindowLong(
+        hWnd, nIndex, [dwNewLong](Window& w) { return w.userData.exchange(dwNewLong); },
+        [dwNewLong](Window& w) { return w.proc.exchange(reinterpret_cast<WNDPROC>(dwNewLong)); });
 }
 
 BOOL PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {

@@ -1,7 +1,8 @@
 // The container's hooks on Windows. The message box is the system's dialog: a CBT hook of the
 // thread that set the route sees each box as it is activated, hands its text and caption to the
 // route, and presses the button the route answers. The debug output is the system's, read by
-// debuggers only: the hook is kept but never called; the owner is kept per thread.
+// debuggers only: the hook is kept but never called. The owner per thread is kept by
+// platform/kernel/debug_owner.cpp, which both targets build.
 #include "platform/ext/hosthooks.h"
 
 #include <mutex>
@@ -19,7 +20,6 @@ std::mutex g_mutex;
 MessageBoxHook g_boxHook;      // under g_mutex
 HHOOK g_cbt = nullptr;         // under g_mutex
 std::vector<HWND> g_answered;  // boxes answered already (activation may repeat); CBT thread
-thread_local ULONGLONG t_owner = 0;
 
 // A window's text in UTF-8, as the route hands it on, whatever the ANSI code page.
 std::string WindowText(HWND window) {
@@ -72,13 +72,3 @@ MessageBoxHook SetMessageBoxHook(MessageBoxHook hook) {
 }
 
 void SetDebugOutputHook(DEBUGOUTPUTHOOK, void*) {}
-
-ULONGLONG SetThreadDebugOwner(ULONGLONG owner) {
-    const ULONGLONG previous = t_owner;
-    t_owner = owner;
-    return previous;
-}
-
-ULONGLONG GetThreadDebugOwner() {
-    return t_owner;
-}

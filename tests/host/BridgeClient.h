@@ -92,10 +92,7 @@ class ServeProcess {
     }
     ~ServeProcess() {
         if (out_ >= 0) close(out_);
-        if (pid_ > 0 && !exited_) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
+        KillChild(pid_, exited_);
     }
     ServeProcess(const ServeProcess&) = delete;
     ServeProcess& operator=(const ServeProcess&) = delete;
@@ -110,18 +107,7 @@ class ServeProcess {
 
     void Signal(int signal) { kill(pid_, signal); }
     // The exit status, or -1 on a signal or after `timeout`.
-    int Wait(std::chrono::milliseconds timeout) {
-        auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (std::chrono::steady_clock::now() < deadline) {
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                exited_ = true;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            }
-            usleep(10000);
-        }
-        return -1;
-    }
+    int Wait(std::chrono::milliseconds timeout) { return WaitForExit(pid_, timeout, exited_); }
 
     // The process's thread count and open descriptors.
     int Threads() const {

@@ -13,6 +13,12 @@
 namespace talrec::test {
 
 inline constexpr char kExtensionOrigin[] = "chrome-extension://nabnkdmdefeedmjlhnopnpkjibphleki/";
+inline constexpr long long kDispException = -2147352567;  // DISP_E_EXCEPTION
+
+// The parameters of a call that takes one path.
+inline nlohmann::json Args(const std::string& path) {
+    return nlohmann::json::array({path});
+}
 
 class HostTest : public ::testing::Test {
   protected:

@@ -49,6 +49,29 @@ inline int RunCommand(const std::vector<std::string>& argv,
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Waits for the child `pid` to end, setting `exited` once it is reaped; its exit status, or -1
+// on a signal or after `timeout`.
+inline int WaitForExit(pid_t pid, std::chrono::milliseconds timeout, bool& exited) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            exited = true;
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
+        usleep(10000);
+    }
+    return -1;
+}
+
+// Ends the child `pid` at once, as a crash would, and reaps it, unless it has `exited`.
+inline void KillChild(pid_t pid, bool& exited) {
+    if (pid <= 0 || exited) return;
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    exited = true;
+}
+
 class HostProcess {
   public:
     // Runs `talrec host ARGS...`, or `command` followed by ARGS when one is given.
@@ -80,10 +103,7 @@ class HostProcess {
     virtual ~HostProcess() {
         CloseInput();
         if (out_ >= 0) close(out_);
-        if (pid_ > 0 && !exited_) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
+        Kill();
     }
     HostProcess(const HostProcess&) = delete;
     HostProcess& operator=(const HostProcess&) = delete;
@@ -98,12 +118,7 @@ class HostProcess {
     }
     virtual void Send(const nlohmann::json& message) { SendRaw(message.dump() + "\n"); }
     // Ends the process at once, as a crash would.
-    void Kill() {
-        if (pid_ <= 0 || exited_) return;
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-        exited_ = true;
-    }
+    void Kill() { KillChild(pid_, exited_); }
     void CloseInput() {
         if (in_ >= 0) close(in_);
         in_ = -1;
@@ -180,16 +195,7 @@ class HostProcess {
 
     // Waits for the process to end; its exit status, or -1 on a signal or timeout.
     virtual int Wait(std::chrono::milliseconds timeout) {
-        auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (std::chrono::steady_clock::now() < deadline) {
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                exited_ = true;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            }
-            usleep(10000);
-        }
-        return -1;
+        return WaitForExit(pid_, timeout, exited_);
     }
 
     std::vector<int> levels;  // every VolumeStatus value seen, in order

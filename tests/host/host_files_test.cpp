@@ -14,12 +14,6 @@ using nlohmann::json;
 
 namespace {
 
-constexpr long long kDispException = -2147352567;  // DISP_E_EXCEPTION
-
-json Args(const std::string& path) {
-    return json::array({path});
-}
-
 // A 16-bit stereo 22050 Hz sound of the given length.
 void SaveSound(const std::string& path, double seconds) {
     CWave wave;

@@ -10,12 +10,6 @@ using nlohmann::json;
 
 namespace {
 
-constexpr long long kDispException = -2147352567;  // DISP_E_EXCEPTION
-
-json Args(const std::string& path) {
-    return json::array({path});
-}
-
 TEST_F(HostTest, WithoutAWindowTheRecordingMethodsFindNoManager) {
     auto host = Start({"--no-window"});
     for (const char* method :

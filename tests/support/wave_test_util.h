@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <functional>
+#include <initializer_list>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -159,6 +160,23 @@ struct Buffer {
     std::vector<BYTE> data;
     WAVEHDR hdr{};
 };
+
+inline constexpr UINT kHdr = sizeof(WAVEHDR);
+
+// Prepares each buffer and adds it to the capture device's queue.
+inline void Queue(HWAVEIN in, std::initializer_list<Buffer*> buffers) {
+    for (Buffer* b : buffers) {
+        ASSERT_EQ(waveInPrepareHeader(in, &b->hdr, kHdr), MMSYSERR_NOERROR);
+        ASSERT_EQ(waveInAddBuffer(in, &b->hdr, kHdr), MMSYSERR_NOERROR);
+    }
+}
+// Prepares each buffer and writes it to the playback device.
+inline void Write(HWAVEOUT out, std::initializer_list<Buffer*> buffers) {
+    for (Buffer* b : buffers) {
+        ASSERT_EQ(waveOutPrepareHeader(out, &b->hdr, kHdr), MMSYSERR_NOERROR);
+        ASSERT_EQ(waveOutWrite(out, &b->hdr, kHdr), MMSYSERR_NOERROR);
+    }
+}
 
 // Writes a 44-byte-header PCM WAV file.
 void WriteWav(const std::string& path, const WAVEFORMATEX& fmt, const std::vector<BYTE>& data);

@@ -33,17 +33,6 @@ class Categories : public ScratchRegistry {
         text.copy(info.szDescription, std::min<std::size_t>(text.size(), 128));
         return info;
     }
-    std::string Value(const char* key, const char* name) {
-        HKEY h;
-        if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key, 0, KEY_READ, &h) != ERROR_SUCCESS)
-            return "<no key>";
-        char buf[512] = {};
-        DWORD size = sizeof buf;
-        LSTATUS rc =
-            RegQueryValueExA(h, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buf), &size);
-        RegCloseKey(h);
-        return rc == ERROR_SUCCESS ? buf : "<no value>";
-    }
     bool KeyExists(const char* key) {
         HKEY h;
         if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key, 0, KEY_READ, &h) != ERROR_SUCCESS) return false;

@@ -10,6 +10,8 @@
 #include <sstream>
 #include <string>
 
+#include "platform/winreg.h"
+
 class ScratchRegistry : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -36,6 +38,18 @@ class ScratchRegistry : public ::testing::Test {
     void WriteFile(const std::string& text) const {
         std::ofstream out(path_, std::ios::binary | std::ios::trunc);
         out << text;
+    }
+    // A string value under HKEY_CLASSES_ROOT, or "<no key>" or "<no value>".
+    static std::string Value(const std::string& key, const char* name = "") {
+        HKEY h;
+        if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
+            return "<no key>";
+        char buf[512] = {};
+        DWORD size = sizeof buf;
+        LSTATUS rc =
+            RegQueryValueExA(h, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buf), &size);
+        RegCloseKey(h);
+        return rc == ERROR_SUCCESS ? buf : "<no value>";
     }
 
     std::string dir_;

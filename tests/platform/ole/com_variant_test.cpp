@@ -13,26 +13,23 @@ std::u16string Text(BSTR b) {
     return std::u16string(b ? b : u"", SysStringLen(b));
 }
 
-VARIANT Long(LONG v) {
+// A VARIANT of type `vt` whose value `set` stores.
+template <class Set>
+VARIANT Make(VARTYPE vt, Set set) {
     VARIANT x;
     VariantInit(&x);
-    x.vt = VT_I4;
-    x.lVal = v;
+    x.vt = vt;
+    set(x);
     return x;
+}
+VARIANT Long(LONG v) {
+    return Make(VT_I4, [v](VARIANT& x) { x.lVal = v; });
 }
 VARIANT Real(double v) {
-    VARIANT x;
-    VariantInit(&x);
-    x.vt = VT_R8;
-    x.dblVal = v;
-    return x;
+    return Make(VT_R8, [v](VARIANT& x) { x.dblVal = v; });
 }
 VARIANT Str(const char16_t* s) {
-    VARIANT x;
-    VariantInit(&x);
-    x.vt = VT_BSTR;
-    x.bstrVal = SysAllocString(s);
-    return x;
+    return Make(VT_BSTR, [s](VARIANT& x) { x.bstrVal = SysAllocString(s); });
 }
 
 // Converts and returns the result code; out holds the result.

@@ -14,6 +14,18 @@ namespace {
 
 class RegistryThreads : public ScratchRegistry {};
 
+// How many entries `enumerate` (RegEnumValueA or RegEnumKeyExA) finds in `key`.
+template <class Enumerate>
+DWORD CountEntries(HKEY key, Enumerate enumerate) {
+    char name[32];
+    DWORD count = 0;
+    for (;; ++count) {
+        DWORD size = sizeof name;
+        if (enumerate(key, count, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            return count;
+    }
+}
+
 TEST_F(RegistryThreads, ConcurrentChangesAllLand) {
     constexpr int kThreads = 4, kWrites = 25;
     HKEY shared;
@@ -44,26 +56,11 @@ TEST_F(RegistryThreads, ConcurrentChangesAllLand) {
     for (auto& th : threads) th.join();
     for (int t = 0; t < kThreads; ++t) EXPECT_EQ(failures[t], 0) << "thread " << t;
 
-    DWORD values = 0;
-    char name[32];
-    for (;; ++values) {
-        DWORD size = sizeof name;
-        if (RegEnumValueA(shared, values, name, &size, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS)
-            break;
-    }
-    EXPECT_EQ(values, static_cast<DWORD>(kThreads * kWrites));
+    EXPECT_EQ(CountEntries(shared, RegEnumValueA), static_cast<DWORD>(kThreads * kWrites));
     RegCloseKey(shared);
     HKEY parent;
     ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "Thread", 0, KEY_READ, &parent), ERROR_SUCCESS);
-    DWORD keys = 0;
-    for (;; ++keys) {
-        DWORD size = sizeof name;
-        if (RegEnumKeyExA(parent, keys, name, &size, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS)
-            break;
-    }
-    EXPECT_EQ(keys, static_cast<DWORD>(kThreads * kWrites));
+    EXPECT_EQ(CountEntries(parent, RegEnumKeyExA), static_cast<DWORD>(kThreads * kWrites));
     RegCloseKey(parent);
 }
 

@@ -19,17 +19,6 @@ std::u16string Wide(const std::string& s) {
 
 class TypeLibRegistry : public ScratchRegistry {
   protected:
-    std::string Read(const std::string& key, const char* name = "") {
-        HKEY h;
-        if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
-            return "<no key>";
-        char buf[512] = {};
-        DWORD size = sizeof buf;
-        LSTATUS rc =
-            RegQueryValueExA(h, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buf), &size);
-        RegCloseKey(h);
-        return rc == ERROR_SUCCESS ? buf : "<no value>";
-    }
     void RegisterModule() {
         ITypeLib* lib = nullptr;
         ASSERT_EQ(LoadTypeLib(Wide(TEST_MODULE_PATH).c_str(), &lib), S_OK);
@@ -41,14 +30,14 @@ class TypeLibRegistry : public ScratchRegistry {
 TEST_F(TypeLibRegistry, RegistrationWritesTheLibraryAndItsInterfaces) {
     RegisterModule();
     std::string module = TEST_MODULE_PATH;
-    EXPECT_EQ(Read(kLibKey + "\\1.0"), "Adder module");
-    EXPECT_EQ(Read(kLibKey + "\\1.0\\FLAGS"), "2");
-    EXPECT_EQ(Read(kLibKey + "\\1.0\\HELPDIR"), module.substr(0, module.rfind('/')));
-    EXPECT_EQ(Read(kLibKey + "\\1.0\\409\\linux"), module);
-    EXPECT_EQ(Read(kIfaceKey), "_DAdder");
-    EXPECT_EQ(Read(kIfaceKey + "\\ProxyStubClsid32"), "{00020420-0000-0000-C000-000000000046}");
-    EXPECT_EQ(Read(kIfaceKey + "\\TypeLib"), "{6A1D0002-1111-4222-8333-000000000002}");
-    EXPECT_EQ(Read(kIfaceKey + "\\TypeLib", "Version"), "1.0");
+    EXPECT_EQ(Value(kLibKey + "\\1.0"), "Adder module");
+    EXPECT_EQ(Value(kLibKey + "\\1.0\\FLAGS"), "2");
+    EXPECT_EQ(Value(kLibKey + "\\1.0\\HELPDIR"), module.substr(0, module.rfind('/')));
+    EXPECT_EQ(Value(kLibKey + "\\1.0\\409\\linux"), module);
+    EXPECT_EQ(Value(kIfaceKey), "_DAdder");
+    EXPECT_EQ(Value(kIfaceKey + "\\ProxyStubClsid32"), "{00020420-0000-0000-C000-000000000046}");
+    EXPECT_EQ(Value(kIfaceKey + "\\TypeLib"), "{6A1D0002-1111-4222-8333-000000000002}");
+    EXPECT_EQ(Value(kIfaceKey + "\\TypeLib", "Version"), "1.0");
 
     std::string first = FileText();
     RegisterModule();
@@ -88,12 +77,12 @@ TEST_F(TypeLibRegistry, RemovalTakesItsOwnEntriesAndCountsAbsentOnesAsRemoved) {
     ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, (kLibKey + "\\2.0").c_str(), REG_SZ, "v2", 0),
               ERROR_SUCCESS);
     EXPECT_EQ(UnRegisterTypeLib(kLibidAdder, 1, 0, 0, SYS_WIN64), S_OK);
-    EXPECT_EQ(Read(kLibKey + "\\1.0"), "<no key>");
-    EXPECT_EQ(Read(kIfaceKey), "<no key>");
-    EXPECT_EQ(Read(kLibKey + "\\2.0"), "v2");
-    EXPECT_EQ(Read("Interface\\{OTHER}\\TypeLib"), "{LIB}");
+    EXPECT_EQ(Value(kLibKey + "\\1.0"), "<no key>");
+    EXPECT_EQ(Value(kIfaceKey), "<no key>");
+    EXPECT_EQ(Value(kLibKey + "\\2.0"), "v2");
+    EXPECT_EQ(Value("Interface\\{OTHER}\\TypeLib"), "{LIB}");
     EXPECT_EQ(UnRegisterTypeLib(kLibidAdder, 2, 0, 0, SYS_WIN64), S_OK);
-    EXPECT_EQ(Read(kLibKey), "<no key>") << "no version left: the library's key goes";
+    EXPECT_EQ(Value(kLibKey), "<no key>") << "no version left: the library's key goes";
     EXPECT_EQ(UnRegisterTypeLib(kLibidAdder, 1, 0, 0, SYS_WIN64), S_OK);
 }
 
@@ -101,7 +90,7 @@ TEST_F(TypeLibRegistry, RegistryFailureIsReportedAndDamageSetAside) {
     RegisterModule();
     ASSERT_EQ(chmod(path_.c_str(), 0444), 0);
     EXPECT_EQ(UnRegisterTypeLib(kLibidAdder, 1, 0, 0, SYS_WIN64), TYPE_E_REGISTRYACCESS);
-    EXPECT_NE(Read(kIfaceKey), "<no key>") << "a refused removal removes nothing";
+    EXPECT_NE(Value(kIfaceKey), "<no key>") << "a refused removal removes nothing";
     ASSERT_EQ(chmod(path_.c_str(), 0644), 0);
     ASSERT_EQ(UnRegisterTypeLib(kLibidAdder, 1, 0, 0, SYS_WIN64), S_OK);
     ASSERT_EQ(chmod(path_.c_str(), 0444), 0);

@@ -21,12 +21,11 @@
 using namespace std::chrono_literals;
 using wavetest::Buffer;
 using wavetest::EnvVar;
+using wavetest::kHdr;
 using wavetest::Pcm;
 using wavetest::Recorder;
 
 namespace {
-
-constexpr UINT kHdr = sizeof(WAVEHDR);
 
 std::string Dir() {
     return std::filesystem::path(wavetest::ScratchPath("alsa")).string();
@@ -80,7 +79,25 @@ std::vector<BYTE> ReadFile(const std::string& path) {
 class AlsaDevice : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(kConfigured); }
+
+    // Opens the capture device for `r`, whose callback queues each buffer again while
+    // requeue_ holds, and starts it with `buffers`.
+    void StartRequeuing(Recorder& r, std::initializer_list<Buffer*> buffers) {
+        r.onData = [this](WAVEHDR* h) {
+            if (!requeue_) return;
+            waveInUnprepareHeader(in_, h, kHdr);
+            waveInPrepareHeader(in_, h, kHdr);
+            waveInAddBuffer(in_, h, kHdr);
+        };
+        ASSERT_EQ(waveInOpen(&in_, WAVE_MAPPER, &fmt_, r.InProc(), r.Instance(), CALLBACK_FUNCTION),
+                  MMSYSERR_NOERROR);
+        wavetest::Queue(in_, buffers);
+        ASSERT_EQ(waveInStart(in_), MMSYSERR_NOERROR);
+    }
+
     const WAVEFORMATEX fmt_ = Pcm(2, 22050, 16);
+    HWAVEIN in_ = nullptr;
+    std::atomic<bool> requeue_{true};
 };
 
 TEST_F(AlsaDevice, CapturedBytesEqualTheInputFile) {
@@ -91,22 +108,9 @@ TEST_F(AlsaDevice, CapturedBytesEqualTheInputFile) {
                static_cast<std::streamsize>(input.size()));
     EnvVar dev("TALREC_WAVE_DEVICE", "alsa:talrec_cap");
     Recorder r;
-    HWAVEIN in = nullptr;
-    std::atomic<bool> requeue{true};
-    r.onData = [&](WAVEHDR* h) {
-        if (!requeue) return;
-        waveInUnprepareHeader(in, h, kHdr);
-        waveInPrepareHeader(in, h, kHdr);
-        waveInAddBuffer(in, h, kHdr);
-    };
-    ASSERT_EQ(waveInOpen(&in, WAVE_MAPPER, &fmt_, r.InProc(), r.Instance(), CALLBACK_FUNCTION),
-              MMSYSERR_NOERROR);
     Buffer b0(4096), b1(4096);
-    for (Buffer* b : {&b0, &b1}) {
-        ASSERT_EQ(waveInPrepareHeader(in, &b->hdr, kHdr), MMSYSERR_NOERROR);
-        ASSERT_EQ(waveInAddBuffer(in, &b->hdr, kHdr), MMSYSERR_NOERROR);
-    }
-    ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
+    ASSERT_NO_FATAL_FAILURE(StartRequeuing(r, {&b0, &b1}));
+    const HWAVEIN in = in_;
     MMTIME t{TIME_BYTES, {}};
     for (int i = 0; i < 1000; ++i) {
         ASSERT_EQ(waveInGetPosition(in, &t, sizeof t), MMSYSERR_NOERROR);
@@ -118,7 +122,7 @@ TEST_F(AlsaDevice, CapturedBytesEqualTheInputFile) {
     ASSERT_EQ(waveInGetXruns(in, &xruns), MMSYSERR_NOERROR);
     EXPECT_EQ(xruns, 0u) << "the null PCM never runs over";
     EXPECT_EQ(waveInGetXruns(in, nullptr), MMSYSERR_INVALPARAM);
-    requeue = false;
+    requeue_ = false;
     ASSERT_EQ(waveInReset(in), MMSYSERR_NOERROR);
     ASSERT_EQ(waveInClose(in), MMSYSERR_NOERROR);
     // After the file the plug-in goes on with whatever its null slave leaves in the buffer.
@@ -150,29 +154,16 @@ TEST_F(AlsaDevice, ASuspendIsRecoveredAndOneThatNeverEndsHoldsNothingUp) {
     std::ofstream(InFile(), std::ios::binary) << std::string(400000, '\x11');
     EnvVar dev("TALREC_WAVE_DEVICE", "alsa:talrec_cap");
     Recorder r;
-    HWAVEIN in = nullptr;
-    std::atomic<bool> requeue{true};
-    r.onData = [&](WAVEHDR* h) {
-        if (!requeue) return;
-        waveInUnprepareHeader(in, h, kHdr);
-        waveInPrepareHeader(in, h, kHdr);
-        waveInAddBuffer(in, h, kHdr);
-    };
-    ASSERT_EQ(waveInOpen(&in, WAVE_MAPPER, &fmt_, r.InProc(), r.Instance(), CALLBACK_FUNCTION),
-              MMSYSERR_NOERROR);
     Buffer b0(4096), b1(4096);
     // Whatever fails below, the device is closed before the buffers and the recorder go.
     const std::shared_ptr<void> closer(nullptr, [&](void*) {
         talrec::wave::SimulateAlsaSuspend(false);
-        requeue = false;
-        waveInReset(in);
-        waveInClose(in);
+        requeue_ = false;
+        waveInReset(in_);
+        waveInClose(in_);
     });
-    for (Buffer* b : {&b0, &b1}) {
-        ASSERT_EQ(waveInPrepareHeader(in, &b->hdr, kHdr), MMSYSERR_NOERROR);
-        ASSERT_EQ(waveInAddBuffer(in, &b->hdr, kHdr), MMSYSERR_NOERROR);
-    }
-    ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
+    ASSERT_NO_FATAL_FAILURE(StartRequeuing(r, {&b0, &b1}));
+    const HWAVEIN in = in_;
     ASSERT_TRUE(WaitFor([&] { return CapturedFrames(in) > 0; }));
 
     talrec::wave::SimulateAlsaSuspend(true);
@@ -185,7 +176,7 @@ TEST_F(AlsaDevice, ASuspendIsRecoveredAndOneThatNeverEndsHoldsNothingUp) {
 
     talrec::wave::SimulateAlsaSuspend(true);
     ASSERT_TRUE(WaitFor([] { return talrec::wave::SimulatedResumeRefusals() > 0; }));
-    requeue = false;
+    requeue_ = false;
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(waveInReset(in), MMSYSERR_NOERROR);
     EXPECT_EQ(waveInClose(in), MMSYSERR_NOERROR);

@@ -18,12 +18,12 @@ using namespace std::chrono_literals;
 using talrec::wave::ManualClock;
 using wavetest::Buffer;
 using wavetest::EnvVar;
+using wavetest::kHdr;
 using wavetest::Pcm;
+using wavetest::Queue;
 using wavetest::Recorder;
 
 namespace {
-
-constexpr UINT kHdr = sizeof(WAVEHDR);
 
 // Runs the virtual devices opened in a test on a clock that moves only when told to.
 class VirtualDevice : public ::testing::Test {
@@ -47,6 +47,29 @@ class VirtualDevice : public ::testing::Test {
     // more came.
     static void Settle() { EXPECT_TRUE(talrec::wave::WaitUntilDevicesIdle()) << "never idle"; }
 
+    // Queues the buffers on the capture device and starts it: frames count from here.
+    void Start(HWAVEIN in, std::initializer_list<Buffer*> buffers) {
+        Queue(in, buffers);
+        ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
+        Begin();
+    }
+    // Writes the buffers to the playback device paused, so that they start together, and
+    // restarts it: frames count from here.
+    void Play(HWAVEOUT out, std::initializer_list<Buffer*> buffers) {
+        ASSERT_EQ(waveOutPause(out), MMSYSERR_NOERROR);
+        wavetest::Write(out, buffers);
+        ASSERT_EQ(waveOutRestart(out), MMSYSERR_NOERROR);
+        Begin();
+    }
+    // The first buffer of `frames` frames comes back at its last frame, not one before.
+    void ExpectFirstBackAtFrame(Recorder& r, std::uint64_t frames) {
+        Frames(frames - 1);
+        Settle();
+        EXPECT_EQ(r.DataCount(), 0u) << "a buffer came back before its last frame";
+        Frames(1);
+        ASSERT_TRUE(r.WaitData(1));
+    }
+
     std::shared_ptr<ManualClock> clock_ = std::make_shared<ManualClock>();
     std::int64_t t0_ = 0;
     std::uint64_t frames_ = 0;
@@ -59,15 +82,6 @@ std::int16_t ToneSample(double freq, double amp, std::uint64_t n, DWORD rate) {
 
 std::int16_t Sample16(const std::vector<BYTE>& d, std::size_t i) {
     return static_cast<std::int16_t>(d[2 * i] | d[2 * i + 1] << 8);
-}
-
-void Queue(HWAVEIN in, Buffer& b) {
-    ASSERT_EQ(waveInPrepareHeader(in, &b.hdr, kHdr), MMSYSERR_NOERROR);
-    ASSERT_EQ(waveInAddBuffer(in, &b.hdr, kHdr), MMSYSERR_NOERROR);
-}
-void Write(HWAVEOUT out, Buffer& b) {
-    ASSERT_EQ(waveOutPrepareHeader(out, &b.hdr, kHdr), MMSYSERR_NOERROR);
-    ASSERT_EQ(waveOutWrite(out, &b.hdr, kHdr), MMSYSERR_NOERROR);
 }
 
 HWAVEIN OpenIn(Recorder& r, const WAVEFORMATEX& f = Pcm(2, 22050, 16)) {
@@ -94,16 +108,8 @@ TEST_F(VirtualDevice, CaptureHandsBackFullBuffersInOrderOnOneDeviceThread) {
     };
     HWAVEIN in = OpenIn(r);
     Buffer b0(4096), b1(4096), b2(4096);
-    Queue(in, b0);
-    Queue(in, b1);
-    Queue(in, b2);
-    ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
-    Begin();
-    Frames(1023);
-    Settle();
-    EXPECT_EQ(r.DataCount(), 0u) << "a buffer came back before it was full";
-    Frames(1);
-    ASSERT_TRUE(r.WaitData(1));
+    Start(in, {&b0, &b1, &b2});
+    ExpectFirstBackAtFrame(r, 1024);
     Frames(2048);
     ASSERT_TRUE(r.WaitData(3));
 
@@ -129,10 +135,7 @@ TEST_F(VirtualDevice, StopHandsBackThePartBufferAndTheSourceHoldsWhileStopped) {
     Recorder r;
     HWAVEIN in = OpenIn(r);
     Buffer b0(4096), b1(4096);
-    Queue(in, b0);
-    Queue(in, b1);
-    ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
-    Begin();
+    Start(in, {&b0, &b1});
     Frames(100);
     ASSERT_EQ(waveInStop(in), MMSYSERR_NOERROR);
     ASSERT_TRUE(r.WaitData(1));
@@ -144,8 +147,7 @@ TEST_F(VirtualDevice, StopHandsBackThePartBufferAndTheSourceHoldsWhileStopped) {
     Settle();
     EXPECT_EQ(r.DataCount(), 1u);
 
-    ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
-    Begin();
+    Start(in, {});
     Frames(1024);
     ASSERT_TRUE(r.WaitData(2));
     const auto all = r.Joined();
@@ -165,11 +167,7 @@ TEST_F(VirtualDevice, ResetHandsBackEveryBufferAndWaitsForTheirCallbacks) {
     };
     HWAVEIN in = OpenIn(r);
     Buffer b0(4096), b1(4096), b2(4096);
-    Queue(in, b0);
-    Queue(in, b1);
-    Queue(in, b2);
-    ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
-    Begin();
+    Start(in, {&b0, &b1, &b2});
     Frames(10);
     ASSERT_EQ(waveInReset(in), MMSYSERR_NOERROR);
     EXPECT_EQ(finished.load(), 3);
@@ -183,7 +181,7 @@ TEST_F(VirtualDevice, ResetHandsBackEveryBufferAndWaitsForTheirCallbacks) {
     ASSERT_EQ(waveInGetPosition(in, &t, sizeof t), MMSYSERR_NOERROR);
     EXPECT_EQ(t.u.sample, 0u);
     // Reset stopped the device: nothing more is captured until it starts again.
-    Queue(in, b0);
+    Queue(in, {&b0});
     Frames(2048);
     Settle();
     EXPECT_EQ(r.DataCount(), 3u);
@@ -195,10 +193,7 @@ TEST_F(VirtualDevice, PositionCountsFramesSinceStartOrReset) {
     Recorder r;
     HWAVEIN in = OpenIn(r);
     Buffer b0(4096), b1(4096);
-    Queue(in, b0);
-    Queue(in, b1);
-    ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
-    Begin();
+    Start(in, {&b0, &b1});
     Frames(1300);
     ASSERT_TRUE(r.WaitData(1));
     MMTIME t{TIME_SAMPLES, {}};
@@ -235,13 +230,11 @@ TEST_F(VirtualDevice, StopsAndStartsLoseAndRepeatNoByte) {
     };
     in = OpenIn(r, Pcm(1, 22050, 16));
     Buffer b0(1000), b1(1000);  // buffer ends fall anywhere relative to the stops
-    Queue(in, b0);
-    Queue(in, b1);
+    Queue(in, {&b0, &b1});
     std::mt19937 rng(7);
     int stops = 0;
     while (r.Joined().size() < source.size() + 4000) {
-        ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
-        Begin();
+        ASSERT_NO_FATAL_FAILURE(Start(in, {}));
         Frames(std::uniform_int_distribution<int>(1, 2500)(rng));
         // Half of the stops come before the device thread has caught up with the clock.
         if (rng() % 2) Settle();
@@ -276,11 +269,7 @@ TEST_F(VirtualDevice, ResetAndCloseFromInsideTheCallback) {
     };
     in = OpenIn(r);
     Buffer b0(4096), b1(4096), b2(4096);
-    Queue(in, b0);
-    Queue(in, b1);
-    Queue(in, b2);
-    ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
-    Begin();
+    Start(in, {&b0, &b1, &b2});
     Frames(1024);
     ASSERT_TRUE(r.WaitData(3));
     Settle();
@@ -301,17 +290,8 @@ TEST_F(VirtualDevice, PlaybackBufferIsDoneWhenHeardAndPausesLoseNothing) {
         Buffer& b = i == 0 ? b0 : i == 1 ? b1 : b2;
         std::copy_n(sound.begin() + i * 4096, 4096, b.data.begin());
     }
-    ASSERT_EQ(waveOutPause(out), MMSYSERR_NOERROR);
-    Write(out, b0);
-    Write(out, b1);
-    Write(out, b2);
-    ASSERT_EQ(waveOutRestart(out), MMSYSERR_NOERROR);
-    Begin();
-    Frames(1023);
-    Settle();
-    EXPECT_EQ(r.DataCount(), 0u) << "done before its last frame was heard";
-    Frames(1);
-    ASSERT_TRUE(r.WaitData(1));
+    Play(out, {&b0, &b1, &b2});
+    ExpectFirstBackAtFrame(r, 1024);
     Frames(500);
     Settle();
     ASSERT_EQ(waveOutPause(out), MMSYSERR_NOERROR);
@@ -344,11 +324,7 @@ TEST_F(VirtualDevice, PlaybackResetHandsBackAllAndEndsThePause) {
     Recorder r;
     HWAVEOUT out = OpenOut(r);
     Buffer b0(4096), b1(4096), b2(4096);
-    ASSERT_EQ(waveOutPause(out), MMSYSERR_NOERROR);
-    Write(out, b0);
-    Write(out, b1);
-    ASSERT_EQ(waveOutRestart(out), MMSYSERR_NOERROR);
-    Begin();
+    Play(out, {&b0, &b1});
     Frames(100);
     Settle();
     ASSERT_EQ(waveOutPause(out), MMSYSERR_NOERROR);
@@ -360,7 +336,7 @@ TEST_F(VirtualDevice, PlaybackResetHandsBackAllAndEndsThePause) {
     ASSERT_EQ(waveOutGetPosition(out, &t, sizeof t), MMSYSERR_NOERROR);
     EXPECT_EQ(t.u.sample, 0u);
     // Not paused any more: a new buffer plays.
-    Write(out, b2);
+    wavetest::Write(out, {&b2});
     Settle();
     Begin();
     Frames(1024);
@@ -377,10 +353,7 @@ TEST_F(VirtualDevice, EachOutputDeviceWritesItsSinkFileAnew) {
         HWAVEOUT out = OpenOut(r, Pcm(1, 8000, 8));
         Buffer b(bytes);
         std::fill(b.data.begin(), b.data.end(), static_cast<BYTE>(bytes & 0xFF));
-        ASSERT_EQ(waveOutPause(out), MMSYSERR_NOERROR);
-        Write(out, b);
-        ASSERT_EQ(waveOutRestart(out), MMSYSERR_NOERROR);
-        Begin();
+        Play(out, {&b});
         Frames(bytes, 8000);
         ASSERT_TRUE(r.WaitData(1));
         ASSERT_EQ(waveOutUnprepareHeader(out, &b.hdr, kHdr), MMSYSERR_NOERROR);
@@ -400,14 +373,8 @@ TEST_F(VirtualDevice, ALostDeviceHandsBackItsBuffersAndRefusesMore) {
     HWAVEOUT out = OpenOut(rout);
     SetThreadDebugOwner(0);
     Buffer i0(88200), i1(88200), o0(88200), o1(88200);  // 1 s each
-    Queue(in, i0);
-    Queue(in, i1);
-    ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
-    ASSERT_EQ(waveOutPause(out), MMSYSERR_NOERROR);
-    Write(out, o0);
-    Write(out, o1);
-    ASSERT_EQ(waveOutRestart(out), MMSYSERR_NOERROR);
-    Begin();
+    Start(in, {&i0, &i1});
+    Play(out, {&o0, &o1});
     Frames(22050 + 11025);
     Settle();  // each device sleeps until its second buffer is due, half of it not yet moved
     talrec::wave::LoseVirtualDevices();
@@ -462,9 +429,7 @@ TEST_F(VirtualDevice, AFileSourceIsFoundByItsChunksAndEndsWhereTheFileDoes) {
     Recorder r;
     HWAVEIN in = OpenIn(r, f);
     Buffer b(16);
-    Queue(in, b);
-    ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
-    Begin();
+    Start(in, {&b});
     Frames(8, 8000);
     ASSERT_TRUE(r.WaitData(1));
     EXPECT_EQ(r.Joined(), (std::vector<BYTE>{1, 0, 2, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
@@ -478,9 +443,7 @@ TEST_F(VirtualDevice, SilenceIsEachWidthsZero) {
         HWAVEIN in = OpenIn(r, Pcm(1, 8000, bits));
         Buffer b(bits / 8 * 64u);
         std::fill(b.data.begin(), b.data.end(), 0x55);
-        Queue(in, b);
-        ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
-        Begin();
+        Start(in, {&b});
         Frames(64, 8000);
         ASSERT_TRUE(r.WaitData(1));
         const BYTE zero = bits == 8 ? 0x80 : 0;

@@ -1,6 +1,6 @@
-// Replays inputs through the WAV chunk reader's fuzz function without libFuzzer: each argument
-// is a file or a folder of files; arguments starting with '-' are ignored, so the libFuzzer
-// command line works too. Fails when there was nothing to replay.
+// Replays inputs through a fuzz target's input function without libFuzzer: each argument is a
+// file or a folder of files; arguments starting with '-' are ignored, so the libFuzzer command
+// line works too. Fails when there was nothing to replay.
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
