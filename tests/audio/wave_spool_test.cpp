@@ -133,13 +133,12 @@ TEST_F(SpoolTest, TakesWriteTheSameFileFromMemoryAndFromTheirSpool) {
         file.Close();
         return talrec::test::ReadFile(path);
     };
-    std::mt19937 random(5);
     for (const auto& [channels, frames] :
          {std::pair<WORD, DWORD>{1, 0}, {3, 1}, {1, 524288}, {3, 174762}, {3, 524289}}) {
         CWave take;
         take.SetFormat(channels, 22050, 16);
         std::string data(frames * channels * 2, '\0');
-        std::generate(data.begin(), data.end(), std::ref(random));
+        std::generate(data.begin(), data.end(), std::minstd_rand(frames));
         const auto header = WavHeader(take.GetFormat(), static_cast<DWORD>(data.size()));
         std::string expected = std::string(header.begin(), header.end()) + data;
         WaveSpoolPtr spool = sp::RecordingSpool::Create(path, take.GetFormat());
