@@ -16,7 +16,7 @@ namespace {
     AfxThrowFileException(CFileException::invalidFile, -1, file.GetFilePath().c_str());
 }
 
-// Spooled sounds are read back in pieces of this size.
+// Spooled sounds are loaded into memory in pieces of this size.
 constexpr DWORD kSpoolPiece = 1 << 20;
 // A sound moved into a spool goes in appends of this size, flushed every kSpoolFlushEvery:
 // the spool's ring takes them without holding a second copy of the sound aside.
@@ -208,21 +208,25 @@ void CWave::KeepForRecovery(const std::string& destination) const {
 }
 
 void CWave::Save(CFile& file) {
-    const DWORD dataSize = GetBufferLength();
-    WriteWavHeader(format_, dataSize,
-                   [&](const BYTE* bytes, UINT count) { file.Write(bytes, count); });
-    if (!spool_) {
-        file.Write(GetBuffer(), dataSize);
-        return;
-    }
-    std::unique_ptr<BYTE[]> piece(new BYTE[kSpoolPiece]);
-    for (DWORD done = 0; done < dataSize;) {
-        const DWORD want = std::min(dataSize - done, kSpoolPiece);
-        const auto got = static_cast<DWORD>(spool_->Read(done, piece.get(), want));
-        if (got < want) std::memset(piece.get() + got, 0, want - got);
-        file.Write(piece.get(), want);
-        done += want;
-    }
+    const BYTE* held = spool_ ? nullptr : samples_.GetBuffer();
+    // Write failures raise what the file raises; reads never fall short: a spool that gives
+    // less than it holds (its file damaged meanwhile) gives silence for the rest.
+    const bool written = WriteWavFile(
+        format_, GetBufferLength(),
+        [&](DWORD offset, BYTE* piece, std::size_t bytes) {
+            if (held != nullptr) {
+                std::memcpy(piece, held + offset, bytes);
+                return bytes;
+            }
+            const std::size_t got = spool_->Read(offset, piece, bytes);
+            std::memset(piece + got, 0, bytes - got);
+            return bytes;
+        },
+        [&](const BYTE* bytes, std::size_t count) {
+            file.Write(bytes, static_cast<UINT>(count));
+            return true;
+        });
+    static_cast<void>(written);
 }
 
 void CWave::Load(CFile& file) {

@@ -7,9 +7,12 @@
 // Written only against the format record, so both targets have it.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
+#include <memory>
 
 #include "platform/mmwave.h"
 
@@ -114,4 +117,39 @@ inline std::array<BYTE, kWavHeaderBytes> WavHeader(const WAVEFORMATEX& format, D
         },
         pad);
     return header;
+}
+
+// The data bytes of a WAV file written for `dataBytes` bytes of sound: all of them, or at most
+// the whole frames of `format` that the 32-bit RIFF size can still count.
+inline DWORD WavFileDataBytes(const WAVEFORMATEX& format, std::uint64_t dataBytes) {
+    const std::uint64_t align = (std::max<WORD>)(format.nBlockAlign, 1);
+    const std::uint64_t limit = (0xFFFFFFFFull - (kWavHeaderBytes - 8)) / align * align;
+    return static_cast<DWORD>((std::min)(dataBytes, limit));
+}
+
+// The data goes from reader to writer in pieces of at most this size.
+inline constexpr std::size_t kWavFilePieceBytes = 1 << 20;
+
+// Writes a whole WAV file: the header for WavFileDataBytes(format, dataBytes) data bytes as
+// one block, then those bytes in order. Each piece is taken by
+// read(DWORD offset, BYTE* buffer, std::size_t bytes), which returns the bytes it gave, and
+// handed to write(const BYTE* bytes, std::size_t count), which returns false when it failed;
+// one piece is held at a time, never the whole sound. False at the first write that fails, or
+// at a read that gives less than asked for once what it gave is written.
+template <class Read, class Write>
+[[nodiscard]] bool WriteWavFile(const WAVEFORMATEX& format, std::uint64_t dataBytes, Read&& read,
+                                Write&& write) {
+    const DWORD data = WavFileDataBytes(format, dataBytes);
+    const auto header = WavHeader(format, data);
+    if (!write(header.data(), header.size())) return false;
+    if (data == 0) return true;
+    const std::size_t pieceBytes = (std::min<std::size_t>)(data, kWavFilePieceBytes);
+    const std::unique_ptr<BYTE[]> piece(new BYTE[pieceBytes]);
+    for (DWORD done = 0; done < data;) {
+        const std::size_t want = (std::min<std::size_t>)(data - done, pieceBytes);
+        const std::size_t got = read(done, piece.get(), want);
+        if ((got > 0 && !write(piece.get(), got)) || got != want) return false;
+        done += static_cast<DWORD>(want);
+    }
+    return true;
 }

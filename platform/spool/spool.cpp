@@ -243,45 +243,27 @@ std::uint64_t Available(const State* s) {
     return s->fileBytes.load(std::memory_order_acquire) + s->memoryTail.size();
 }
 
-// Copies `bytes` bytes of the spool's file part from `offset` to out's position: in the
-// kernel where it can, else through a buffer. False with err set.
-bool CopyFilePart(const State* s, std::uint64_t offset, std::uint64_t bytes, int out, int* err) {
-    loff_t in = static_cast<loff_t>(s->header.headerBytes + offset);
-    bool kernel = true;
-    std::unique_ptr<BYTE[]> buffer;
-    constexpr std::size_t kChunk = 1 << 20;
-    while (bytes > 0) {
-        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(bytes, 1 << 30));
-        if (kernel) {
-            const ssize_t n = copy_file_range(s->fd, &in, out, nullptr, want, 0);
-            if (n > 0) {
-                bytes -= static_cast<std::uint64_t>(n);
-                continue;
-            }
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0 && errno != EXDEV && errno != EINVAL && errno != ENOSYS &&
-                errno != EOPNOTSUPP && errno != EPERM) {
-                *err = errno;
-                return false;
-            }
-            if (n == 0) {
-                *err = EIO;  // the spool file is shorter than it said
-                return false;
-            }
-            kernel = false;
-            buffer = std::make_unique<BYTE[]>(kChunk);
-        }
-        const ssize_t n = pread(s->fd, buffer.get(), std::min(want, kChunk), in);
+// Reads up to `bytes` bytes from `offset` of the flushed bytes: the file's part, then the
+// memory tail. Returns the bytes read; a read of the file that fails sets err.
+std::size_t ReadAt(const State* s, std::uint64_t offset, BYTE* out, std::size_t bytes, int* err) {
+    const std::uint64_t inFile = s->fileBytes.load(std::memory_order_acquire);
+    std::size_t done = 0;
+    while (done < bytes && offset < inFile) {
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(bytes - done, inFile - offset));
+        const ssize_t n =
+            pread(s->fd, out + done, want, static_cast<off_t>(s->header.headerBytes + offset));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            *err = n < 0 ? errno : EIO;
-            return false;
-        }
-        if (!WriteAll(out, buffer.get(), static_cast<std::size_t>(n), err)) return false;
-        in += n;
-        bytes -= static_cast<std::uint64_t>(n);
+        if (n < 0) *err = errno;
+        if (n <= 0) return done;
+        done += static_cast<std::size_t>(n);
+        offset += static_cast<std::uint64_t>(n);
     }
-    return true;
+    if (done < bytes && offset >= inFile) {
+        std::lock_guard lock(s->tailMu);
+        done += s->memoryTail.Read(offset - inFile, out + done, bytes - done);
+    }
+    return done;
 }
 
 }  // namespace
@@ -386,35 +368,15 @@ void RecordingSpool::Flush() {
 }
 
 std::size_t RecordingSpool::Read(std::uint64_t offset, void* buffer, std::size_t bytes) const {
-    const State* s = s_.get();
     if (buffer == nullptr) return 0;
-    auto* out = static_cast<BYTE*>(buffer);
-    const std::uint64_t inFile = s->fileBytes.load(std::memory_order_acquire);
-    std::size_t done = 0;
-    while (done < bytes && offset < inFile) {
-        const std::size_t want =
-            static_cast<std::size_t>(std::min<std::uint64_t>(bytes - done, inFile - offset));
-        const ssize_t n =
-            pread(s->fd, out + done, want, static_cast<off_t>(s->header.headerBytes + offset));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return done;
-        done += static_cast<std::size_t>(n);
-        offset += static_cast<std::uint64_t>(n);
-    }
-    if (done < bytes && offset >= inFile) {
-        std::lock_guard lock(s->tailMu);
-        done += s->memoryTail.Read(offset - inFile, out + done, bytes - done);
-    }
-    return done;
+    int err = 0;
+    return ReadAt(s_.get(), offset, static_cast<BYTE*>(buffer), bytes, &err);
 }
 
 DWORD RecordingSpool::WriteWav(const std::string& target, const WAVEFORMATEX& format,
                                std::uint64_t dataBytes, DWORD flags) {
     State* s = s_.get();
-    // A WAV file declares its sizes in 32 bits: at most the whole frames that fit.
-    const std::uint64_t align = std::max<WORD>(format.nBlockAlign, 1);
-    const std::uint64_t limit = (0xFFFFFFFFull - (kWavHeaderBytes - 8)) / align * align;
-    dataBytes = std::min({dataBytes, Available(s), limit});
+    dataBytes = std::min(dataBytes, Available(s));
 
     // Opened as the framework's file layer opens a WAV file for writing (no sharing; a
     // read-only file, a folder, a pipe or a file another handle holds is refused), so that a
@@ -424,29 +386,20 @@ DWORD RecordingSpool::WriteWav(const std::string& target, const WAVEFORMATEX& fo
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return GetLastError();
     const int fd = talrec::kernel::DescriptorOf(file);
-    auto fail = [file](int err) {
-        CloseHandle(file);
-        return FileError(err);
-    };
-    if (fd < 0) return fail(EBADF);
-
-    const auto header = WavHeader(format, static_cast<DWORD>(dataBytes));
     int err = 0;
-    if (!WriteAll(fd, header.data(), header.size(), &err)) return fail(err);
-    const std::uint64_t inFile = std::min(dataBytes, s->fileBytes.load(std::memory_order_acquire));
-    if (!CopyFilePart(s, 0, inFile, fd, &err)) return fail(err);
-    if (dataBytes > inFile) {
-        std::lock_guard lock(s->tailMu);
-        std::unique_ptr<BYTE[]> buffer = std::make_unique<BYTE[]>(spool::MemoryTail::kBlockBytes);
-        for (std::uint64_t at = 0; at < dataBytes - inFile;) {
-            const std::size_t n =
-                s->memoryTail.Read(at, buffer.get(),
-                                   static_cast<std::size_t>(std::min<std::uint64_t>(
-                                       spool::MemoryTail::kBlockBytes, dataBytes - inFile - at)));
-            if (n == 0) return fail(EIO);
-            if (!WriteAll(fd, buffer.get(), n, &err)) return fail(err);
-            at += n;
-        }
+    const bool written = fd >= 0 && WriteWavFile(
+                                        format, dataBytes,
+                                        [&](DWORD offset, BYTE* piece, std::size_t bytes) {
+                                            return ReadAt(s, offset, piece, bytes, &err);
+                                        },
+                                        [&](const BYTE* bytes, std::size_t count) {
+                                            return WriteAll(fd, bytes, count, &err);
+                                        });
+    if (!written) {
+        CloseHandle(file);
+        // No descriptor: EBADF; a spool that gives less than it holds (its file cut short
+        // meanwhile): EIO.
+        return FileError(fd < 0 ? EBADF : err != 0 ? err : EIO);
     }
     if (!CloseHandle(file)) return GetLastError();
 

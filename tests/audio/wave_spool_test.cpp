@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "platform/debugapi.h"
 #include "platform/ext/hosthooks.h"
 #include "platform/ext/spool.h"
+#include "platform/ext/wavformat.h"
 #include "support/TempDir.h"
 #include "support/wave_test_util.h"
 #include "wave_in_window.h"
@@ -119,6 +121,42 @@ TEST_F(SpoolTest, BytesComeBackInOrderHoweverFastTheyArrive) {
     EXPECT_EQ(SpoolCount(), 1u);
     spool.reset();
     EXPECT_EQ(SpoolCount(), 0u);
+}
+
+// A take of about a piece (1 MiB) gives the same file from memory, from its spool's WriteWav and
+// read back from its spool; with the spool's file cut short, WriteWav fails and Save pads.
+TEST_F(SpoolTest, TakesWriteTheSameFileFromMemoryAndFromTheirSpool) {
+    const std::string path = out_ + "/take.wav";
+    auto save = [&](CWave& wave) {
+        CFile file(path.c_str(), CFile::modeCreate | CFile::modeWrite);
+        wave.Save(file);
+        file.Close();
+        return talrec::test::ReadFile(path);
+    };
+    for (const auto& [channels, frames] :
+         {std::pair<WORD, DWORD>{1, 0}, {3, 1}, {1, 524288}, {3, 174762}, {3, 524289}}) {
+        CWave take;
+        take.SetFormat(channels, 22050, 16);
+        std::string data(frames * channels * 2, '\0');
+        std::generate(data.begin(), data.end(), std::minstd_rand(frames));
+        const auto header = WavHeader(take.GetFormat(), static_cast<DWORD>(data.size()));
+        std::string expected = std::string(header.begin(), header.end()) + data;
+        WaveSpoolPtr spool = sp::RecordingSpool::Create(path, take.GetFormat());
+        spool->Append(data.data(), data.size());
+        spool->Flush();
+        take.SetSpool(spool, frames);
+        CWave memory = take;
+        memory.GetBuffer();
+        EXPECT_TRUE(save(memory) == expected && save(take) == expected) << frames;
+        take.Save(path.c_str());
+        EXPECT_TRUE(talrec::test::ReadFile(path) == expected && spool->GetInfo().saved) << frames;
+        const std::string file = spool->GetInfo().file;
+        fs::resize_file(file, fs::file_size(file) - data.size() / 2);
+        EXPECT_EQ(spool->WriteWav(path, take.GetFormat(), data.size()),
+                  frames == 0 ? ERROR_SUCCESS : ERROR_WRITE_FAULT);
+        std::fill(expected.end() - static_cast<std::ptrdiff_t>(data.size() / 2), expected.end(), 0);
+        EXPECT_TRUE(save(take) == expected) << frames;
+    }
 }
 
 // The spool folder on a filesystem of 64 KiB: the recording (about 300 KB) outgrows it, goes

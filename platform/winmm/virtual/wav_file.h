@@ -14,7 +14,9 @@ namespace talrec::wave {
 bool ReadWavFile(const std::string& path, WAVEFORMATEX* fmt, std::vector<BYTE>* data);
 
 // Writes a PCM WAV file: the header at once, the data as it comes, the sizes at Close (or
-// destruction).
+// destruction). The sound is played into it piece by piece and its length is known only at
+// the end, so it streams over the shared header rather than going through WriteWavFile,
+// which pulls a sound of known length.
 class WavWriter {
   public:
     WavWriter() = default;
