@@ -73,8 +73,9 @@ class PathAt {
     bool confined_ = false;
 };
 
-// The descriptor behind a file handle of CreateFileA, for the kernel's own bulk copies
-// (copy_file_range); -1 when the handle is not an open file. Valid while the handle is open.
+// The descriptor behind a file handle of CreateFileA, for platform services that write a file
+// the handle opened (the spool's WAV file) or name it; -1 when the handle is not an open file.
+// Valid while the handle is open.
 int DescriptorOf(HANDLE file);
 
 // The user's home folder ($HOME when absolute, else the password database's), or empty.
