@@ -97,7 +97,9 @@ if /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
 else
   test_target=x86_64-w64-mingw32
   echo "build-windows: this kernel does not run 32-bit programs: an x86_64 test build too"
-  install_missing g++-mingw-w64-x86-64-posix wine64 gstreamer1.0-plugins-good
+  # Arch-qualified: dpkg -s of the bare name is satisfied by the i386 plugins above.
+  install_missing g++-mingw-w64-x86-64-posix wine64 \
+    "gstreamer1.0-plugins-good:$(dpkg --print-architecture)"
 fi
 
 launcher=()
