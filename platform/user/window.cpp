@@ -149,13 +149,7 @@ LRESULT DefWindowProcA(HWND hWnd, UINT Msg, WPARAM /*wParam*/, LPARAM /*lParam*/
     return 0;
 }
 
-namespace {
-
-// The window field nIndex names (GWLP_USERDATA or GWLP_WNDPROC), read or changed by
-// `userData` or `proc` on the window record; 0 with the last error set for an unknown window
-// or index.
-template <class UserData, class Proc>
-LONG_PTR AccessWindowLong(HWND hWnd, int nIndex, UserData userData, Proc proc) {
+LONG_PTR GetWindowLongPtrA(HWND hWnd, int nIndex) {
     std::shared_ptr<Window> window = FindWindowRecord(hWnd);
     if (!window) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -163,27 +157,31 @@ LONG_PTR AccessWindowLong(HWND hWnd, int nIndex, UserData userData, Proc proc) {
     }
     switch (nIndex) {
         case GWLP_USERDATA:
-            return userData(*window);
+            return window->userData.load();
         case GWLP_WNDPROC:
-            return reinterpret_cast<LONG_PTR>(proc(*window));
+            return reinterpret_cast<LONG_PTR>(window->proc.load());
         default:
             SetLastError(ERROR_INVALID_INDEX);
             return 0;
     }
 }
 
-}  // namespace
-
-LONG_PTR GetWindowLongPtrA(HWND hWnd, int nIndex) {
-    return AccessWindowLong(
-        hWnd, nIndex, [](Window& w) { return w.userData.load(); },
-        [](Window& w) { return w.proc.load(); });
-}
-
 LONG_PTR SetWindowLongPtrA(HWND hWnd, int nIndex, LONG_PTR dwNewLong) {
-    return AccessWindowLong(
-        hWnd, nIndex, [dwNewLong](Window& w) { return w.userData.exchange(dwNewLong); },
-        [dwNewLong](Window& w) { return w.proc.exchange(reinterpret_cast<WNDPROC>(dwNewLong)); });
+    std::shared_ptr<Window> window = FindWindowRecord(hWnd);
+    if (!window) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    switch (nIndex) {
+        case GWLP_USERDATA:
+            return window->userData.exchange(dwNewLong);
+        case GWLP_WNDPROC:
+            return reinterpret_cast<LONG_PTR>(
+                window->proc.exchange(reinterpret_cast<WNDPROC>(dwNewLong)));
+        default:
+            SetLastError(ERROR_INVALID_INDEX);
+            return 0;
+    }
 }
 
 BOOL PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
