@@ -127,28 +127,92 @@ inline DWORD WavFileDataBytes(const WAVEFORMATEX& format, std::uint64_t dataByte
     return static_cast<DWORD>((std::min)(dataBytes, limit));
 }
 
+// Writes one WAV file, the one writer of the system's WAV files: Begin puts the header down,
+// Append the data in order as it comes, Finish the word-alignment pad (a zero byte after odd
+// data, counted in the RIFF size only) when padOddData and, when the sizes the header gave no
+// longer hold, the header again over the first. The data stops at the whole frames the 32-bit
+// sizes can count (WavFileDataBytes, less a frame when the pad would not fit).
+// write(const BYTE* bytes, std::size_t count) returns false when it failed; each call stops at
+// the first write that fails.
+template <class Write>
+class WavFileWriter {
+  public:
+    WavFileWriter(const WAVEFORMATEX& format, Write write, bool padOddData = false)
+        : format_(format), write_(static_cast<Write&&>(write)), pad_(padOddData) {
+        limit_ = WavFileDataBytes(format_, ~std::uint64_t{0});
+        if (pad_ && (limit_ & 1) != 0) limit_ -= (std::max<WORD>)(format_.nBlockAlign, 1);
+    }
+
+    // The header for `dataBytes` data bytes (capped as above); 0 when the length is known only
+    // at the end. A file whose length is given here and appended in full is complete without
+    // Finish (unless it is to be padded).
+    [[nodiscard]] bool Begin(std::uint64_t dataBytes = 0) {
+        declared_ = static_cast<DWORD>((std::min<std::uint64_t>)(dataBytes, limit_));
+        written_ = 0;
+        const auto header = WavHeader(format_, declared_);
+        return write_(header.data(), header.size());
+    }
+
+    // Bytes past what the file can count are dropped, and count as taken.
+    [[nodiscard]] bool Append(const BYTE* bytes, std::size_t count) {
+        const DWORD take = static_cast<DWORD>((std::min<std::size_t>)(count, limit_ - written_));
+        if (take == 0) return true;
+        if (!write_(bytes, take)) return false;
+        written_ += take;
+        return true;
+    }
+
+    // The data bytes the header gives, and those appended so far.
+    DWORD DeclaredBytes() const { return declared_; }
+    DWORD DataBytes() const { return written_; }
+
+    // Ends the file: the pad; then, if the header's sizes differ from the file's, rewind()
+    // (which moves the writer back to the file's first byte, false when it cannot) and the
+    // header again.
+    template <class Rewind>
+    [[nodiscard]] bool Finish(Rewind&& rewind) {
+        const DWORD pad = pad_ ? (written_ & 1) : 0;
+        if (pad != 0) {
+            const BYTE zero = 0;
+            if (!write_(&zero, 1u)) return false;
+        }
+        if (written_ == declared_ && pad == 0) return true;
+        if (!rewind()) return false;
+        const auto header = WavHeader(format_, written_, pad);
+        return write_(header.data(), header.size());
+    }
+
+  private:
+    WAVEFORMATEX format_;
+    Write write_;
+    bool pad_;
+    DWORD limit_ = 0;
+    DWORD declared_ = 0;
+    DWORD written_ = 0;
+};
+
 // The data goes from reader to writer in pieces of at most this size.
 inline constexpr std::size_t kWavFilePieceBytes = 1 << 20;
 
-// Writes a whole WAV file: the header for WavFileDataBytes(format, dataBytes) data bytes as
-// one block, then those bytes in order. Each piece is taken by
-// read(DWORD offset, BYTE* buffer, std::size_t bytes), which returns the bytes it gave, and
-// handed to write(const BYTE* bytes, std::size_t count), which returns false when it failed;
-// one piece is held at a time, never the whole sound. False at the first write that fails, or
-// at a read that gives less than asked for once what it gave is written.
+// Writes a whole WAV file of known length through WavFileWriter: the header for
+// WavFileDataBytes(format, dataBytes) data bytes as one block, then those bytes in order. Each
+// piece is taken by read(DWORD offset, BYTE* buffer, std::size_t bytes), which returns the
+// bytes it gave, and handed to write(const BYTE* bytes, std::size_t count), which returns false
+// when it failed; one piece is held at a time, never the whole sound. False at the first write
+// that fails, or at a read that gives less than asked for once what it gave is written.
 template <class Read, class Write>
 [[nodiscard]] bool WriteWavFile(const WAVEFORMATEX& format, std::uint64_t dataBytes, Read&& read,
                                 Write&& write) {
-    const DWORD data = WavFileDataBytes(format, dataBytes);
-    const auto header = WavHeader(format, data);
-    if (!write(header.data(), header.size())) return false;
+    WavFileWriter<Write&> file(format, write);
+    if (!file.Begin(dataBytes)) return false;
+    const DWORD data = file.DeclaredBytes();
     if (data == 0) return true;
     const std::size_t pieceBytes = (std::min<std::size_t>)(data, kWavFilePieceBytes);
     const std::unique_ptr<BYTE[]> piece(new BYTE[pieceBytes]);
     for (DWORD done = 0; done < data;) {
         const std::size_t want = (std::min<std::size_t>)(data - done, pieceBytes);
         const std::size_t got = read(done, piece.get(), want);
-        if ((got > 0 && !write(piece.get(), got)) || got != want) return false;
+        if ((got > 0 && !file.Append(piece.get(), got)) || got != want) return false;
         done += static_cast<DWORD>(want);
     }
     return true;

@@ -58,10 +58,8 @@ bool WavWriter::Open(const std::string& path, const WAVEFORMATEX& fmt) {
     Close();
     file_ = std::fopen(path.c_str(), "wb");
     if (!file_) return false;
-    format_ = fmt;
-    dataBytes_ = 0;
-    const auto header = WavHeader(format_, 0);
-    if (std::fwrite(header.data(), header.size(), 1, file_) != 1) {
+    wav_.emplace(fmt, FileWrite{file_}, true);
+    if (!wav_->Begin()) {
         Close();
         return false;
     }
@@ -69,21 +67,14 @@ bool WavWriter::Open(const std::string& path, const WAVEFORMATEX& fmt) {
 }
 
 bool WavWriter::Write(const BYTE* data, std::size_t bytes) {
-    if (!file_) return false;
-    if (bytes == 0) return true;
-    if (std::fwrite(data, 1, bytes, file_) != bytes) return false;
-    dataBytes_ += bytes;
-    return true;
+    return file_ && wav_->Append(data, bytes);
 }
 
 void WavWriter::Close() {
     if (!file_) return;
-    const DWORD data = static_cast<DWORD>(std::min<std::uint64_t>(dataBytes_, 0xFFFFFFFFu - 38));
-    const DWORD pad = data & 1;  // chunks are word-aligned
-    if (pad) std::fputc(0, file_);
-    const auto header = WavHeader(format_, data, pad);
-    std::fseek(file_, 0, SEEK_SET);
-    std::fwrite(header.data(), header.size(), 1, file_);
+    // Nothing is left to tell of a failure here: the device is closing.
+    static_cast<void>(wav_->Finish([this] { return std::fseek(file_, 0, SEEK_SET) == 0; }));
+    wav_.reset();
     std::fclose(file_);
     file_ = nullptr;
 }

@@ -2,9 +2,11 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/ext/wavformat.h"
 #include "platform/mmwave.h"
 
 namespace talrec::wave {
@@ -13,10 +15,9 @@ namespace talrec::wave {
 // not a PCM WAV file.
 bool ReadWavFile(const std::string& path, WAVEFORMATEX* fmt, std::vector<BYTE>* data);
 
-// Writes a PCM WAV file: the header at once, the data as it comes, the sizes at Close (or
-// destruction). The sound is played into it piece by piece and its length is known only at
-// the end, so it streams over the shared header rather than going through WriteWavFile,
-// which pulls a sound of known length.
+// Writes a PCM WAV file through the one WAV writer: the header at once, the data as it comes,
+// the pad and the sizes at Close (or destruction). The sound is played into it piece by piece
+// and its length is known only at the end.
 class WavWriter {
   public:
     WavWriter() = default;
@@ -29,9 +30,15 @@ class WavWriter {
     void Close();
 
   private:
+    struct FileWrite {
+        std::FILE* file;
+        bool operator()(const BYTE* bytes, std::size_t count) const {
+            return std::fwrite(bytes, 1, count, file) == count;
+        }
+    };
+
     std::FILE* file_ = nullptr;
-    WAVEFORMATEX format_{};
-    std::uint64_t dataBytes_ = 0;
+    std::optional<WavFileWriter<FileWrite>> wav_;
 };
 
 }  // namespace talrec::wave

@@ -3,7 +3,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <numeric>
 #include <random>
+#include <tuple>
+#include <vector>
 
 #include "platform/ext/wavformat.h"
 
@@ -65,6 +68,49 @@ TEST(WavFormat, FormatRecordReadsMissingFieldsAsZero) {
     EXPECT_EQ(cut.nChannels, 2);
     EXPECT_EQ(cut.nSamplesPerSec, 0x44u);
     EXPECT_EQ(cut.wBitsPerSample, 0);
+}
+
+TEST(WavFormat, StreamedFileIsHeaderDataAndPadWithTheHeaderRewrittenOnlyWhenItChanged) {
+    // bits, declared data bytes, padded, data bytes, header rewrites
+    const std::tuple<WORD, std::uint64_t, bool, std::size_t, int> cases[] = {
+        {8, 0, true, 7, 1},   {8, 7, false, 7, 0},   {8, 7, true, 7, 1},
+        {16, 0, true, 12, 1}, {16, 12, false, 8, 1}, {16, 0, false, 0, 0}};
+    for (const auto& [bits, declared, padded, bytes, rewrites] : cases) {
+        const WAVEFORMATEX format = MakePcmFormat(1, 8000, bits);
+        std::vector<BYTE> file, data(bytes);
+        std::iota(data.begin(), data.end(), BYTE{1});
+        std::size_t at = 0;
+        int rewinds = 0;
+        auto write = [&](const BYTE* piece, std::size_t count) {
+            file.resize((std::max)(file.size(), at + count));
+            std::copy(piece, piece + count, file.begin() + static_cast<std::ptrdiff_t>(at));
+            at += count;
+            return true;
+        };
+        WavFileWriter wav(format, write, padded);
+        ASSERT_TRUE(wav.Begin(declared) && wav.Append(data.data(), bytes / 2) &&
+                    wav.Append(data.data() + bytes / 2, bytes - bytes / 2));
+        ASSERT_TRUE(wav.Finish([&] { return ++rewinds, at = 0, true; }));
+        const DWORD pad = padded ? bytes & 1 : 0;
+        const auto header = WavHeader(format, static_cast<DWORD>(bytes), pad);
+        std::vector<BYTE> expected(header.begin(), header.end());
+        expected.insert(expected.end(), data.begin(), data.end());
+        expected.resize(expected.size() + pad);
+        EXPECT_EQ(file, expected) << bytes << " bytes";
+        EXPECT_EQ(rewinds, rewrites) << bytes << " bytes";
+    }
+}
+
+TEST(WavFormat, StreamedFileStopsAtTheLastFrameItsSizesCount) {
+    // Three-byte frames end at an odd size: a padded file stops a frame earlier. Only counted.
+    static const BYTE kPiece[1 << 26] = {};
+    for (const bool pad : {false, true}) {
+        WavFileWriter wav(
+            MakePcmFormat(1, 8000, 24), [](const BYTE*, std::size_t) { return true; }, pad);
+        ASSERT_TRUE(wav.Begin());
+        for (int i = 0; i < 80; ++i) ASSERT_TRUE(wav.Append(kPiece, sizeof kPiece));  // 5 GiB
+        EXPECT_EQ(wav.DataBytes(), pad ? 0xFFFFFFD8u : 0xFFFFFFDBu);  // 36 + data <= 2^32 - 1
+    }
 }
 
 }  // namespace
