@@ -8,8 +8,11 @@
 # writer's system folder is system32 and the programs folder "Program Files"; the type library
 # is registered under "win32" or "win64". With that build it registers the control with
 # regsvr32 and checks its registry entries, runs the JScript files with cscript and the
-# container scenarios with the test container, unregisters and checks that the entries are gone,
-# then stops the prefix's wineserver. Exit 1 on any failure.
+# container scenarios with the test container, has Debian's Chromium drive `talrec.exe serve`
+# through the bridge's demo page (tests/browser/demo_test.mjs with TALREC_WINE=1: record, list,
+# play, convert with the test-built writer, download, delete; it needs tests/browser/node_modules,
+# a copy of the Linux build's), unregisters and checks that the entries are gone, then stops the
+# prefix's wineserver. Exit 1 on any failure.
 #   scripts/test-windows.sh [--build-dir DIR] [--ocx FILE] [--progid PROGID]
 #                           [--script FILE.js|FILE.vbs]... [--scenario FILE]... [--locale NAME]
 # Defaults: build-win32/, the tested build's TalRecorderForDvRecUp.ocx, the control's ProgID,
@@ -121,7 +124,7 @@ pe_is() {  # pe_is FILE FORMAT EXPORTS: the file format, exactly those exports, 
     names && NF == 0 { names = 0 }
     names { exports = exports (exports == "" ? "" : " ") $NF }
     /DLL Name:/ { dll = tolower($3); sub(/\.dll$/, "", dll)
-      if (dll !~ /^(advapi32|bcrypt|comctl32|gdi32|kernel32|msvcrt|ole32|oleaut32|shell32|user32|winmm)$/)
+      if (dll !~ /^(advapi32|bcrypt|comctl32|gdi32|kernel32|msvcrt|mswsock|ole32|oleaut32|shell32|user32|winmm|ws2_32)$/)
         foreign = foreign " " $3 }
     END { printf "  %s; exports %s;%s\n", got_format, exports, foreign == "" ? " system imports" : " imports" foreign
           exit !(got_format == format && exports == want && foreign == "") }'
@@ -271,6 +274,18 @@ for scenario in "${scenarios[@]}"; do
   run_scenario "$scenario"
   rm -f "$system_writer"
 done
+
+# The browser bridge: talrec.exe serve under Wine, its sockets on Winsock, driven by the Linux
+# Chromium through its own demo page as on Linux; SIGINT, which Wine turns into Ctrl+C, stops it
+# with exit 0.
+data=$(find "$WINEPREFIX/drive_c/users" -type d -path '*/LocalLow/quorvex' | head -n 1)
+[ -n "$data" ] || data="$WINEPREFIX/drive_c/users/${USER:-$(id -un)}/AppData/LocalLow/quorvex"
+cp "$test_writer" "$system_writer"
+echo "== talrec.exe serve: the demo page in Chromium"
+check "talrec.exe serve passes the demo page in Chromium" \
+  env TALREC_COMMAND="[\"$wine\", \"$talrec\"]" TALREC_DATA_FOLDER="$data" TALREC_WINE=1 \
+  TALREC_TEST_OUT="$wine_dir/browser" timeout 300 node "$top/tests/browser/demo_test.mjs"
+rm -f "$system_writer"
 
 # talrec.exe's own registration, through the module's exports and the system's categories.
 check "talrec.exe unregister removes the ProgID" \

@@ -134,7 +134,7 @@ std::optional<std::string> SocketToken(const HttpRequest& request) {
 constexpr char kTimerClass[] = "talrec.bridge.pairings";
 
 // The pairings timer's window: each tick runs the bridge's check.
-LRESULT TimerWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK TimerWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_CREATE) {
         const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
         SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));

@@ -42,7 +42,7 @@ std::optional<MessageLoop::Poster> g_poster;
 Bridge* g_bridge = nullptr;  // read on the loop's thread only
 
 // On the platform's signal thread: asks the loop to stop the bridge.
-BOOL OnControlEvent(DWORD) {
+BOOL WINAPI OnControlEvent(DWORD) {
     std::lock_guard lock(g_mutex);
     if (!g_poster) return FALSE;
     MessageLoop::Poster poster = *g_poster;

@@ -48,8 +48,14 @@ double Duration(const fs::path& path, std::uintmax_t size, fs::file_time_type mo
 }  // namespace
 
 bool IsPlainFileName(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
-           name.find('\0') == std::string::npos;
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
+        name.find('\0') != std::string::npos) {
+        return false;
+    }
+    // The system's own reading: a name is its last part alone, with no drive (on Windows "\"
+    // separates too, and "C:" names a drive).
+    const fs::path path(name);
+    return !path.has_root_name() && path.filename() == path;
 }
 
 std::optional<std::uintmax_t> PlainFileSize(const std::string& dataFolder,

@@ -1,7 +1,7 @@
 // The data folder's files as pages see them, whichever way a page reaches talrec (the bridge's
 // /files, native messaging's host.listFiles and host.readFile): only plain files directly inside
-// the folder count; no sub-folder, no symbolic link, no name with a separator. On the host's
-// user-interface thread.
+// the folder count; no sub-folder, no symbolic link, no name with a separator (on Windows a
+// backslash too) or a drive. On the host's user-interface thread.
 #pragma once
 
 #include <cstdint>

@@ -1,22 +1,24 @@
 #include "host/common/Secrets.h"
 
 #include <cstdint>
-#include <random>
+#include <stdexcept>
+
+#include "platform/bcrypt.h"
 
 namespace talrec::host {
 
 std::string NewToken() {
-    // The standard library's non-deterministic source (the CPU's or the kernel's generator).
-    std::random_device source;
+    // The system's generator for secrets (on Linux the kernel's); no secret without it.
+    unsigned char bytes[32];
+    if (!BCRYPT_SUCCESS(
+            BCryptGenRandom(nullptr, bytes, sizeof bytes, BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
+        throw std::runtime_error("the system's random numbers cannot be had");
+    }
     static constexpr char kDigits[] = "0123456789abcdef";
     std::string out;
-    for (int i = 0; i < 8; ++i) {
-        std::uint32_t word = source();
-        for (int b = 0; b < 4; ++b) {
-            unsigned byte = (word >> (8 * b)) & 0xFF;
-            out.push_back(kDigits[byte >> 4]);
-            out.push_back(kDigits[byte & 0xF]);
-        }
+    for (unsigned byte : bytes) {
+        out.push_back(kDigits[byte >> 4]);
+        out.push_back(kDigits[byte & 0xF]);
     }
     return out;
 }

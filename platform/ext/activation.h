@@ -5,14 +5,18 @@
 // Call once, on the main thread, before any other thread starts (it changes the environment).
 #pragma once
 
-#ifdef _WIN32
-#error "a Linux extension with no counterpart in the Windows SDK"
-#else
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace talrec::platform {
+
+#ifdef _WIN32
+// Windows has no such hand-over: never started that way.
+inline std::optional<std::vector<int> > ActivatedSockets(std::string&) {
+    return std::vector<int>();
+}
+#else
 
 // The descriptors handed to this process (closed on exec from here), or an empty list when it
 // was not started that way (no variables, or ones meant for another process). nullopt with
@@ -20,6 +24,6 @@ namespace talrec::platform {
 // children do not take the sockets for theirs.
 std::optional<std::vector<int> > ActivatedSockets(std::string& error);
 
-}  // namespace talrec::platform
-
 #endif  // _WIN32
+
+}  // namespace talrec::platform

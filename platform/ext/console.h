@@ -1,6 +1,7 @@
 // Console services for the command-line hosts beyond the published ones
-// (platform/consoleapi.h): the process's standard streams. TakeStandardOutput and IsTerminal
-// both targets have (on Windows: platform/win32/console.cpp); the capture is Linux's only.
+// (platform/consoleapi.h): the process's standard streams. Both targets have them (on Windows:
+// platform/win32/console.cpp), where the capture keeps nothing: what is written to standard
+// output goes to standard error instead.
 #pragma once
 
 #include <cstdio>
@@ -16,7 +17,6 @@ std::FILE* TakeStandardOutput();
 // Whether a stream is a terminal (on Windows: a console).
 bool IsTerminal(std::FILE* stream);
 
-#if !defined(_WIN32)
 // Keeps what the process writes to standard output from now on (printf, std::cout) for the
 // host to take with TakeCapturedOutput, and returns a stream on the original standard output,
 // for a host that hands that text on itself (the bridge gives a conversion's diagnostic lines
@@ -27,7 +27,5 @@ std::FILE* CaptureStandardOutput();
 // and empties the capture; empty without a capture. On the thread that writes to standard
 // output: what another thread writes meanwhile may be lost.
 std::string TakeCapturedOutput();
-
-#endif  // !_WIN32
 
 }  // namespace talrec::platform

@@ -4,6 +4,10 @@
 // MessageLoop of the thread that starts it, never blocking it: requests, frames and replies
 // interleave with window messages and timers on that one thread.
 //
+// Both targets have it. On Linux the sockets run on the loop's own event loop; on Windows, whose
+// message loop is the system's, on a thread of the server's own, which hands every handler call
+// to the loop (platform/http/loopserver.cpp); the contract below holds on both.
+//
 // Threads. Start, Send, Close, Stop, Port, ConnectionCount and the destructor run on the loop's
 // thread only, and every handler below is called there, from inside MessageLoop::Run, one at a
 // time. A handler may call Send, Close and Stop (for any connection, its own too); it must not
@@ -16,9 +20,6 @@
 // whether an upgrade is accepted).
 #pragma once
 
-#ifdef _WIN32
-#error "a Linux extension with no counterpart in the Windows SDK"
-#else
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -126,8 +127,9 @@ class LoopServer {
     static std::unique_ptr<LoopServer> Start(std::uint16_t port, LoopServerHandlers handlers,
                                              LoopServerLimits limits, std::string& error);
     // Starts on listening sockets made by another program (a service manager), owned from here
-    // on (closed when this fails). Each must be a TCP socket listening on 127.0.0.1 or [::1],
-    // all on one port; otherwise null with `error` naming the descriptor and what it is.
+    // on (closed when this fails); Linux only (on Windows null, with `error` saying so). Each must
+    // be a TCP socket listening on 127.0.0.1 or [::1], all on one port; otherwise null with `error`
+    // naming the descriptor and what it is.
     static std::unique_ptr<LoopServer> Adopt(const std::vector<int>& sockets,
                                              LoopServerHandlers handlers, LoopServerLimits limits,
                                              std::string& error);
@@ -141,7 +143,8 @@ class LoopServer {
     std::size_t ConnectionCount() const;
 
     // Queues one text message for a WebSocket connection; messages go out in the order queued.
-    // False when the connection is not open (or is closing).
+    // False when the connection is not open (or is closing). (On Windows a connection the
+    // socket thread has just found ended may still answer true: the message is dropped.)
     bool Send(std::uint64_t id, std::string text);
     // Starts the closing handshake after the messages queued; onClose follows.
     void Close(std::uint64_t id, std::uint16_t code, std::string reason = {});
@@ -159,5 +162,3 @@ class LoopServer {
 };
 
 }  // namespace talrec::platform
-
-#endif  // _WIN32

@@ -1,14 +1,13 @@
 // A folder that only the user running the program can read or change, for files that carry a
 // secret (the bridge's serve.json with its token): a platform extension for containers. The
 // folder is used through a descriptor opened once, so that no name along its path is looked up
-// again; its files are made and read without following a symbolic link.
+// again; its files are made and read without following a symbolic link. Both targets have it:
+// on Windows (platform/win32/private_folder.cpp) the folder's access list is made the user's
+// alone, links and junctions are refused, and the lock is a lock file's.
 //
 // Any thread, one object at a time.
 #pragma once
 
-#ifdef _WIN32
-#error "a Linux extension with no counterpart in the Windows SDK"
-#else
 #include <memory>
 #include <optional>
 #include <string>
@@ -47,7 +46,11 @@ class PrivateFolder {
         Lock& operator=(const Lock&) = delete;
 
       private:
+#ifdef _WIN32
+        void* file_;
+#else
         int fd_;
+#endif
     };
 
   private:
@@ -60,5 +63,3 @@ class PrivateFolder {
 bool ProcessRuns(unsigned long pid);
 
 }  // namespace talrec::platform
-
-#endif  // _WIN32

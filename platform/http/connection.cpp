@@ -1,9 +1,5 @@
 // One connection of the loopback server, HTTP phase: requests read under a deadline, answers
 // written (a file body a piece at a time), and the hand-over to the WebSocket on an upgrade.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 
 #include "platform/http/server_state.h"
@@ -46,9 +42,7 @@ Connection::Connection(std::shared_ptr<LoopServer::State> state, tcp::socket soc
     stream_.socket().set_option(tcp::no_delay(true), ec);
 }
 
-Connection::~Connection() {
-    if (fileFd_ >= 0) ::close(fileFd_);
-}
+Connection::~Connection() = default;
 
 void Connection::Start() {
     ReadRequest();
@@ -117,12 +111,8 @@ void Connection::Respond(HttpResponse response, bool keepAlive) {
     const bool head = request_.method == "HEAD";
     const unsigned version = parser_ ? parser_->get().version() : 11;
     if (response.filePath) {
-        // O_NOFOLLOW: a name replaced by a symbolic link after the host looked is not followed.
-        int fd = ::open(response.filePath->c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-        struct stat st {};
-        if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-            static_cast<std::uint64_t>(st.st_size) < response.fileOffset + response.fileLength) {
-            if (fd >= 0) ::close(fd);
+        // A name replaced by a symbolic link after the host looked is not followed.
+        if (!file_.Open(*response.filePath, response.fileOffset + response.fileLength)) {
             Respond(PlainResponse(404, "not found\n"), keepAlive);
             return;
         }
@@ -132,7 +122,6 @@ void Connection::Respond(HttpResponse response, bool keepAlive) {
         fileHead_->set(http::field::server, kServerName);
         fileHead_->content_length(response.fileLength);
         fileHead_->keep_alive(keepAlive);
-        fileFd_ = fd;
         filePos_ = response.fileOffset;
         fileLeft_ = head ? 0 : response.fileLength;
         fileHeadWriter_ = std::make_unique<http::response_serializer<http::empty_body>>(*fileHead_);
@@ -162,13 +151,12 @@ void Connection::Respond(HttpResponse response, bool keepAlive) {
 
 void Connection::SendFileBody(bool keepAlive) {
     if (fileLeft_ == 0) {
-        ::close(fileFd_);
-        fileFd_ = -1;
+        file_.Close();
         AfterResponse({}, keepAlive);
         return;
     }
     chunk_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(fileLeft_, kFileChunk)));
-    ssize_t got = ::pread(fileFd_, chunk_.data(), chunk_.size(), static_cast<off_t>(filePos_));
+    const long long got = file_.Read(chunk_.data(), chunk_.size(), filePos_);
     if (got <= 0) {
         // The file shrank under us: the promised length cannot be sent, so the connection ends.
         Finish(kCloseAbnormal);
@@ -240,10 +228,7 @@ void Connection::Finish(std::uint16_t code, bool notify) {
     auto self = shared_from_this();  // the table's reference goes below
     phase_ = Phase::Done;
     CloseSocket();
-    if (fileFd_ >= 0) {
-        ::close(fileFd_);
-        fileFd_ = -1;
-    }
+    file_.Close();
     queue_.clear();
     queuedBytes_ = 0;
     if (notify && opened_ && !state_->stopped && state_->handlers.onClose) {

@@ -1,30 +1,198 @@
-// The loopback server: its listening sockets, the connection table, and stopping.
+// The loopback server: its listening sockets, the connection table, and stopping. On Linux
+// the sockets run on the message loop's own event loop. On Windows, whose message loop is the
+// system's, they run on a thread of the server's own (SocketThread) with an event loop over
+// Winsock: each handler is posted to the message loop and runs there (a request's or an
+// upgrade's answer is waited for), and the host's calls (Send, Close, Stop) are posted back.
 #include "platform/ext/loopserver.h"
 
+#ifdef _WIN32
+#include <condition_variable>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "platform/ext/messageloop.h"
+#include "platform/win32/sdk.h"
+#else
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <boost/asio/ip/address.hpp>
-#include <boost/asio/ip/v6_only.hpp>
 #include <cerrno>
 #include <cstring>
 
-#include "platform/http/server_state.h"
 #include "platform/user/window_internal.h"
+#endif
+
+#include <algorithm>
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/ip/address.hpp>
+#include <boost/asio/ip/v6_only.hpp>
+#include <boost/asio/post.hpp>
+#include <cctype>
+
+#include "platform/http/server_state.h"
 
 namespace talrec::platform {
 
 using namespace http_detail;
 
 std::optional<std::string> HttpRequest::Header(const std::string& name) const {
+    auto lower = [](char c) { return std::tolower(static_cast<unsigned char>(c)); };
     for (const auto& [key, value] : headers) {
-        if (strcasecmp(key.c_str(), name.c_str()) == 0) return value;
+        if (key.size() == name.size() &&
+            std::equal(key.begin(), key.end(), name.begin(),
+                       [&](char a, char b) { return lower(a) == lower(b); })) {
+            return value;
+        }
     }
     return std::nullopt;
 }
+
+#ifdef _WIN32
+
+namespace http_detail {
+
+// What crosses between the socket thread and the loop's thread. Shared by the functions
+// posted to the loop, which may run after the server is gone.
+struct Gate : std::enable_shared_from_this<Gate> {
+    explicit Gate(MessageLoop::Poster poster) : loop(std::move(poster)) {}
+
+    MessageLoop::Poster loop;
+    // Set on the loop's thread by ~LoopServer: no handler runs from then on, and the socket
+    // thread stops waiting for answers. Under `mutex`, which `answered` waits on.
+    std::mutex mutex;
+    std::condition_variable answered;
+    bool cancelled = false;
+    // Connections the host may still send to (opened, not closed by either side); the loop's
+    // thread only.
+    std::set<std::uint64_t> open;
+
+    // On the loop's thread: whether handlers may still run.
+    bool Live() {
+        std::lock_guard lock(mutex);
+        return !cancelled;
+    }
+    // From the socket thread: runs `fn` on the loop's thread, without waiting.
+    void Post(std::function<void()> fn) {
+        loop.Post([self = shared_from_this(), fn = std::move(fn)] {
+            if (self->Live()) fn();
+        });
+    }
+    // From the socket thread: runs `fn` on the loop's thread and waits for its answer;
+    // `fallback` when the server is destroyed first.
+    template <class R>
+    R Ask(std::function<R()> fn, R fallback) {
+        struct Call {
+            std::optional<R> answer;
+            bool done = false;
+        };
+        auto call = std::make_shared<Call>();
+        const bool posted = loop.Post([self = shared_from_this(), call, fn = std::move(fn)] {
+            std::optional<R> answer;
+            auto finish = [&] {
+                {
+                    std::lock_guard lock(self->mutex);
+                    call->answer = std::move(answer);
+                    call->done = true;
+                }
+                self->answered.notify_all();
+            };
+            try {
+                if (self->Live()) answer.emplace(fn());
+            } catch (...) {
+                finish();
+                throw;
+            }
+            finish();
+        });
+        if (!posted) return fallback;
+        std::unique_lock lock(mutex);
+        answered.wait(lock, [&] { return call->done || cancelled; });
+        return call->answer ? std::move(*call->answer) : fallback;
+    }
+};
+
+// The sockets' thread and its event loop.
+struct SocketThread {
+    explicit SocketThread(MessageLoop::Poster poster)
+        : gate(std::make_shared<Gate>(std::move(poster))) {}
+
+    net::io_context io{1};
+    net::executor_work_guard<net::io_context::executor_type> work = net::make_work_guard(io);
+    std::thread thread;
+    std::shared_ptr<Gate> gate;
+};
+
+}  // namespace http_detail
+
+namespace {
+
+// The host's handlers as the socket thread calls them: each runs on the loop's thread.
+LoopServerHandlers OnLoopThread(const std::shared_ptr<Gate>& t, LoopServerHandlers host) {
+    auto shared = std::make_shared<LoopServerHandlers>(std::move(host));
+    LoopServerHandlers out;
+    if (shared->onRequest) {
+        out.onRequest = [t, shared](const HttpRequest& request) {
+            HttpResponse fallback;
+            fallback.status = 503;
+            return t->Ask<HttpResponse>([&] { return shared->onRequest(request); }, fallback);
+        };
+    }
+    if (shared->onUpgrade) {
+        out.onUpgrade = [t, shared](const HttpRequest& request) {
+            HttpResponse fallback;
+            fallback.status = 503;
+            return t->Ask<std::optional<HttpResponse>>([&] { return shared->onUpgrade(request); },
+                                                       fallback);
+        };
+    }
+    // Whatever the host does with them, open and close keep the table of connections it may
+    // send to.
+    out.onOpen = [t, shared](std::uint64_t id, const HttpRequest& request) {
+        t->Post([t, shared, id, request] {
+            t->open.insert(id);
+            if (shared->onOpen) shared->onOpen(id, request);
+        });
+    };
+    out.onClose = [t, shared](std::uint64_t id, std::uint16_t code) {
+        t->Post([t, shared, id, code] {
+            t->open.erase(id);
+            if (shared->onClose) shared->onClose(id, code);
+        });
+    };
+    if (shared->onText) {
+        out.onText = [t, shared](std::uint64_t id, std::string text) {
+            t->Post([shared, id, text = std::move(text)]() mutable {
+                shared->onText(id, std::move(text));
+            });
+        };
+    }
+    if (shared->onBinary) {
+        out.onBinary = [t, shared](std::uint64_t id, std::string bytes) {
+            t->Post([shared, id, bytes = std::move(bytes)]() mutable {
+                shared->onBinary(id, std::move(bytes));
+            });
+        };
+    }
+    if (shared->onIdle) {
+        out.onIdle = [t, shared] { t->Post([shared] { shared->onIdle(); }); };
+    }
+    return out;
+}
+
+// Only this socket may have the port: without it another program could bind the same address
+// and port and take connections meant for the bridge.
+void ExclusiveAddress(tcp::acceptor& acceptor, beast::error_code& ec) {
+    const BOOL on = TRUE;
+    if (setsockopt(acceptor.native_handle(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+                   reinterpret_cast<const char*>(&on), sizeof on) != 0) {
+        ec = beast::error_code(WSAGetLastError(), net::error::get_system_category());
+    }
+}
+
+#else
 
 namespace {
 
@@ -35,23 +203,33 @@ void DeferAccept(tcp::acceptor& acceptor) {
                sizeof deferSeconds);
 }
 
+#endif
+
 // Opens a listening socket; false with `ec` set when the address or port cannot be had.
 bool Listen(net::io_context& io, const tcp::endpoint& at, std::unique_ptr<tcp::acceptor>& out,
             beast::error_code& ec) {
     auto acceptor = std::make_unique<tcp::acceptor>(io);
     acceptor->open(at.protocol(), ec);
     if (ec) return false;
+#ifdef _WIN32
+    ExclusiveAddress(*acceptor, ec);
+    if (ec) return false;
+#else
     acceptor->set_option(net::socket_base::reuse_address(true), ec);
+#endif
     if (at.address().is_v6()) acceptor->set_option(net::ip::v6_only(true), ec);
     acceptor->bind(at, ec);
     if (ec) return false;
+#ifndef _WIN32
     DeferAccept(*acceptor);
+#endif
     acceptor->listen(net::socket_base::max_listen_connections, ec);
     if (ec) return false;
     out = std::move(acceptor);
     return true;
 }
 
+#ifndef _WIN32
 std::string Describe(const tcp::endpoint& at) {
     const std::string host = at.address().to_string();
     return (at.address().is_v6() ? "[" + host + "]" : host) + ":" + std::to_string(at.port());
@@ -95,11 +273,23 @@ std::string Unfit(int fd, tcp::endpoint& at) {
     }
     return {};
 }
+#endif
 
 }  // namespace
 
 std::unique_ptr<LoopServer> LoopServer::Start(std::uint16_t port, LoopServerHandlers handlers,
                                               LoopServerLimits limits, std::string& error) {
+#ifdef _WIN32
+    MessageLoop* loop = MessageLoop::Current();
+    if (loop == nullptr) {
+        error = "no message loop on this thread";
+        return nullptr;
+    }
+    auto thread = std::make_unique<SocketThread>(loop->GetPoster());
+    auto state = std::make_shared<State>(thread->io);
+    state->handlers = OnLoopThread(thread->gate, std::move(handlers));
+    state->thread = std::move(thread);
+#else
     MessageLoopState* loop = window_detail::CurrentLoop();
     if (loop == nullptr) {
         error = "no message loop on this thread";
@@ -107,6 +297,7 @@ std::unique_ptr<LoopServer> LoopServer::Start(std::uint16_t port, LoopServerHand
     }
     auto state = std::make_shared<State>(loop->io);
     state->handlers = std::move(handlers);
+#endif
     state->limits = limits;
 
     const auto v4 = net::ip::make_address_v4("127.0.0.1");
@@ -140,9 +331,19 @@ std::unique_ptr<LoopServer> LoopServer::Start(std::uint16_t port, LoopServerHand
     }
     for (auto& acceptor : state->acceptors) state->Accept(*acceptor);
     state->ArmIdle();
+#ifdef _WIN32
+    state->thread->thread = std::thread([io = &state->io] { io->run(); });
+#endif
     return std::unique_ptr<LoopServer>(new LoopServer(std::move(state)));
 }
 
+#ifdef _WIN32
+std::unique_ptr<LoopServer> LoopServer::Adopt(const std::vector<int>&, LoopServerHandlers,
+                                              LoopServerLimits, std::string& error) {
+    error = "no service manager hands over sockets on Windows";
+    return nullptr;
+}
+#else
 std::unique_ptr<LoopServer> LoopServer::Adopt(const std::vector<int>& sockets,
                                               LoopServerHandlers handlers, LoopServerLimits limits,
                                               std::string& error) {
@@ -187,6 +388,7 @@ std::unique_ptr<LoopServer> LoopServer::Adopt(const std::vector<int>& sockets,
     state->ArmIdle();
     return std::unique_ptr<LoopServer>(new LoopServer(std::move(state)));
 }
+#endif
 
 void LoopServer::State::ArmIdle() {
     if (limits.idleTimeout.count() <= 0 || stopped || stopping || !connections.empty() ||
@@ -222,6 +424,7 @@ void LoopServer::State::Accept(tcp::acceptor& acceptor) {
             if (self->connections.size() < self->limits.maxConnections) {
                 auto connection = std::make_shared<Connection>(self, std::move(socket), id, false);
                 self->connections.emplace(id, connection);
+                self->count = self->connections.size();
                 connection->Start();
             } else if (self->refusing.size() < self->limits.maxConnections) {
                 auto connection = std::make_shared<Connection>(self, std::move(socket), id, true);
@@ -254,6 +457,7 @@ void LoopServer::State::MakeRoom() {
 void LoopServer::State::Ended(std::uint64_t id) {
     connections.erase(id);
     refusing.erase(id);
+    count = connections.size();
     if (stopping && connections.empty() && refusing.empty()) FinishStop();
     ArmIdle();
 }
@@ -268,20 +472,63 @@ void LoopServer::State::FinishStop() {
     stopDone = nullptr;
 }
 
-LoopServer::~LoopServer() {
-    state_->stopped = true;
-    state_->handlers = {};
-    for (auto& acceptor : state_->acceptors) {
+namespace {
+
+// The host's calls, on the sockets' thread: on Linux that is the caller's, on Windows they are
+// posted to the socket thread in the order made.
+template <class F>
+void OnSockets(LoopServer::State& state, F fn) {
+#ifdef _WIN32
+    net::post(state.io, [self = state.shared_from_this(), fn = std::move(fn)]() mutable {
+        if (!self->stopped) fn(*self);
+    });
+#else
+    fn(state);
+#endif
+}
+
+void Teardown(LoopServer::State& state) {
+    state.stopped = true;
+    state.handlers = {};
+    for (auto& acceptor : state.acceptors) {
         beast::error_code ec;
         acceptor->close(ec);
     }
-    auto connections = std::move(state_->connections);
-    auto refusing = std::move(state_->refusing);
+    auto connections = std::move(state.connections);
+    auto refusing = std::move(state.refusing);
+    state.count = 0;
     for (auto& [id, connection] : connections) connection->Finish(kCloseAbnormal, false);
     for (auto& [id, connection] : refusing) connection->Finish(kCloseAbnormal, false);
-    if (state_->stopTimer) state_->stopTimer->cancel();
-    if (state_->idleTimer) state_->idleTimer->cancel();
-    state_->stopDone = nullptr;
+    if (state.stopTimer) state.stopTimer->cancel();
+    if (state.idleTimer) state.idleTimer->cancel();
+    state.stopDone = nullptr;
+}
+
+}  // namespace
+
+LoopServer::~LoopServer() {
+#ifdef _WIN32
+    SocketThread& thread = *state_->thread;
+    {
+        std::lock_guard lock(thread.gate->mutex);
+        thread.gate->cancelled = true;
+    }
+    thread.gate->answered.notify_all();
+    net::post(thread.io, [state = state_] {
+        Teardown(*state);
+        state->io.stop();
+    });
+    thread.thread.join();
+    // What the event loop still holds (connections, through them this state) goes with it; the
+    // sockets and timers of this state go first, while the event loop they belong to lives.
+    state_->acceptors.clear();
+    state_->stopTimer.reset();
+    state_->idleTimer.reset();
+    std::shared_ptr<SocketThread> owned = std::move(state_->thread);
+    owned.reset();
+#else
+    Teardown(*state_);
+#endif
 }
 
 std::uint16_t LoopServer::Port() const {
@@ -289,26 +536,56 @@ std::uint16_t LoopServer::Port() const {
 }
 
 std::size_t LoopServer::ConnectionCount() const {
-    return state_->connections.size();
+    return state_->count;
 }
 
 bool LoopServer::Send(std::uint64_t id, std::string text) {
+#ifdef _WIN32
+    if (state_->thread->gate->open.count(id) == 0) return false;
+    // Whether it leaves is the socket thread's to find; queued here is what the host learns.
+    OnSockets(*state_, [id, text = std::move(text)](State& state) mutable {
+        auto it = state.connections.find(id);
+        if (it == state.connections.end()) return;
+        auto connection = it->second;  // Send may end it
+        connection->Send(std::move(text));
+    });
+    return true;
+#else
     auto it = state_->connections.find(id);
     if (it == state_->connections.end()) return false;
     auto connection = it->second;  // Send may end it
     return connection->Send(std::move(text));
+#endif
 }
 
 void LoopServer::Close(std::uint64_t id, std::uint16_t code, std::string reason) {
-    auto it = state_->connections.find(id);
-    if (it == state_->connections.end()) return;
-    auto connection = it->second;
-    connection->Close(code, std::move(reason));
+#ifdef _WIN32
+    state_->thread->gate->open.erase(id);
+#endif
+    OnSockets(*state_, [id, code, reason = std::move(reason)](State& state) mutable {
+        auto it = state.connections.find(id);
+        if (it == state.connections.end()) return;
+        auto connection = it->second;
+        connection->Close(code, std::move(reason));
+    });
 }
 
 void LoopServer::Stop(std::uint16_t code, std::chrono::milliseconds grace,
                       std::function<void()> done) {
-    State& state = *state_;
+#ifdef _WIN32
+    // `done` is the loop's to run.
+    if (done) {
+        done = [gate = state_->thread->gate, done = std::move(done)] { gate->Post(done); };
+    }
+#endif
+    OnSockets(*state_, [code, grace, done = std::move(done)](State& state) mutable {
+        state.StartStop(code, grace, std::move(done));
+    });
+}
+
+void LoopServer::State::StartStop(std::uint16_t code, std::chrono::milliseconds grace,
+                                  std::function<void()> done) {
+    State& state = *this;
     if (state.stopping) return;
     state.stopping = true;
     state.stopDone = std::move(done);
@@ -325,7 +602,7 @@ void LoopServer::Stop(std::uint16_t code, std::chrono::milliseconds grace,
     }
     state.stopTimer = std::make_unique<net::steady_timer>(state.io);
     state.stopTimer->expires_after(grace);
-    state.stopTimer->async_wait([self = state_->shared_from_this()](beast::error_code ec) {
+    state.stopTimer->async_wait([self = shared_from_this()](beast::error_code ec) {
         if (ec || self->stopped) return;
         std::vector<std::shared_ptr<Connection>> left;
         for (auto& [id, connection] : self->connections) left.push_back(connection);

@@ -1,8 +1,11 @@
 // Private contract of the loopback server: the state its connections share, and one
 // connection (an HTTP connection that may become a WebSocket). Everything here belongs to the
-// loop's thread; nothing is locked.
+// thread that runs the sockets, and nothing is locked: on Linux the loop's own thread; on
+// Windows the server's socket thread (SocketThread below), which hands the host's handlers to
+// the loop's thread and takes the host's calls back from it.
 #pragma once
 
+#include <atomic>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core.hpp>
@@ -26,6 +29,31 @@ using tcp = boost::asio::ip::tcp;
 
 class Connection;
 
+// The body of a response that is a file: opened without following a link, regular files only.
+// On the sockets' thread.
+class FileBody {
+  public:
+    FileBody() = default;
+    ~FileBody() { Close(); }
+    FileBody(const FileBody&) = delete;
+    FileBody& operator=(const FileBody&) = delete;
+    // False (and nothing open) when `path` is a link, not a regular file, or shorter than
+    // `atLeast` bytes.
+    bool Open(const std::string& path, std::uint64_t atLeast);
+    // Up to `size` bytes from `offset`: the count read, 0 or less at the end or on failure.
+    long long Read(char* into, std::size_t size, std::uint64_t offset);
+    void Close();
+    bool IsOpen() const { return handle_ != kNone; }
+
+  private:
+    static constexpr std::intptr_t kNone = -1;
+    std::intptr_t handle_ = kNone;  // a descriptor on Linux, a HANDLE on Windows
+};
+
+#ifdef _WIN32
+struct SocketThread;
+#endif
+
 }  // namespace talrec::platform::http_detail
 
 namespace talrec::platform {
@@ -33,9 +61,14 @@ namespace talrec::platform {
 struct LoopServer::State : std::enable_shared_from_this<LoopServer::State> {
     explicit State(boost::asio::io_context& context) : io(context) {}
 
-    // The message loop's event loop. Not owned: the handlers it holds own the connections, and
-    // through them this state, so that destroying it with the loop frees everything.
+    // The event loop the sockets run on: on Linux the message loop's, on Windows the socket
+    // thread's. Not owned: the handlers it holds own the connections, and through them this
+    // state, so that destroying it frees everything.
     boost::asio::io_context& io;
+#ifdef _WIN32
+    // The socket thread and its event loop; ~LoopServer stops and destroys it.
+    std::shared_ptr<http_detail::SocketThread> thread;
+#endif
     LoopServerHandlers handlers;
     LoopServerLimits limits;
     std::vector<std::unique_ptr<http_detail::tcp::acceptor>> acceptors;
@@ -47,6 +80,8 @@ struct LoopServer::State : std::enable_shared_from_this<LoopServer::State> {
     // answered 503.
     std::map<std::uint64_t, std::shared_ptr<http_detail::Connection>> connections;
     std::map<std::uint64_t, std::shared_ptr<http_detail::Connection>> refusing;
+    // connections.size(), for ConnectionCount on the loop's thread.
+    std::atomic<std::size_t> count{0};
     // Set by the destructor: no handler is called again and every completion returns.
     bool stopped = false;
     // Stop in progress.
@@ -61,15 +96,21 @@ struct LoopServer::State : std::enable_shared_from_this<LoopServer::State> {
     void Accept(http_detail::tcp::acceptor& acceptor);
     // Starts the idle clock when the table is empty and the host asked for one; Busy stops it.
     void ArmIdle();
-    void Busy() { ++idleRound; }
+    void Busy() {
+        ++idleRound;
+    }
     // Before a connection is added: drops those waiting longest for their request head while
     // the waiting ones fill their share or the table is full.
     void MakeRoom();
     // At least half the table is taken: request heads get the short deadline.
-    bool Crowded() const { return connections.size() * 2 >= limits.maxConnections; }
+    bool Crowded() const {
+        return connections.size() * 2 >= limits.maxConnections;
+    }
     // Called by a connection as it ends; finishes a Stop when it was the last.
     void Ended(std::uint64_t id);
     void FinishStop();
+    // LoopServer::Stop, on the sockets' thread.
+    void StartStop(std::uint16_t code, std::chrono::milliseconds grace, std::function<void()> done);
 };
 
 }  // namespace talrec::platform
@@ -125,7 +166,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::unique_ptr<http::response<http::string_body>> response_;
     std::unique_ptr<http::response<http::empty_body>> fileHead_;
     std::unique_ptr<http::response_serializer<http::empty_body>> fileHeadWriter_;
-    int fileFd_ = -1;
+    FileBody file_;
     std::uint64_t fileLeft_ = 0;
     std::uint64_t filePos_ = 0;
     std::vector<char> chunk_;

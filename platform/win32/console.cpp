@@ -25,6 +25,15 @@ std::FILE* TakeStandardOutput() {
     return protocol;
 }
 
+// Nothing is kept for the host to hand on: standard output goes to standard error.
+std::FILE* CaptureStandardOutput() {
+    return TakeStandardOutput();
+}
+
+std::string TakeCapturedOutput() {
+    return {};
+}
+
 bool IsTerminal(std::FILE* stream) {
     return _isatty(_fileno(stream)) != 0;
 }
