@@ -88,7 +88,8 @@ bool ControlRegistered();
 // says so (or that it failed) on standard error, once; prints nothing on standard output.
 void RegisterOnFirstUse();
 
-// The folder of the bridge's serve.json: $XDG_RUNTIME_DIR/talrec, else ~/.cache/talrec.
+// The folder of the bridge's serve.json: $XDG_RUNTIME_DIR/talrec, else ~/.cache/talrec; on
+// Windows talrec in the user's local application-data folder.
 std::string ServeStateFolder();
 
 // Says on standard error, once at the start of `command`, when recordings that an earlier

@@ -284,6 +284,7 @@ cp "$test_writer" "$system_writer"
 echo "== talrec.exe serve: the demo page in Chromium"
 check "talrec.exe serve passes the demo page in Chromium" \
   env TALREC_COMMAND="[\"$wine\", \"$talrec\"]" TALREC_DATA_FOLDER="$data" TALREC_WINE=1 \
+  TALREC_STATE_FOLDER="${data%/LocalLow/quorvex}/Local/talrec" \
   TALREC_TEST_OUT="$wine_dir/browser" timeout 300 node "$top/tests/browser/demo_test.mjs"
 rm -f "$system_writer"
 

@@ -28,6 +28,7 @@
 #include "platform/ext/privatefolder.h"
 #include "platform/objbase.h"
 #include "platform/processthreadsapi.h"
+#include "platform/shlobj.h"
 #include "platform/winuser.h"
 
 namespace talrec::host {
@@ -217,6 +218,13 @@ int RunServe(const Arguments& arguments) {
 }  // namespace
 
 std::string ServeStateFolder() {
+#ifdef _WIN32
+    // Windows has neither variable below: the user's local application data.
+    char local[MAX_PATH];
+    if (SHGetSpecialFolderPathA(nullptr, local, CSIDL_LOCAL_APPDATA, TRUE)) {
+        return (fs::path(local) / "talrec").string();
+    }
+#endif
     if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime) {
         return (fs::path(runtime) / "talrec").string();
     }

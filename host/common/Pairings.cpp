@@ -10,6 +10,7 @@
 #include "host/common/Secrets.h"
 #include "host/common/Sha256.h"
 #include "platform/ext/privatefolder.h"
+#include "platform/shlobj.h"
 
 namespace talrec::host {
 namespace {
@@ -88,6 +89,14 @@ std::optional<std::string> NormalizeWebOrigin(std::string_view text) {
 
 std::string PairingStore::DefaultFolder() {
     namespace fs = std::filesystem;
+#ifdef _WIN32
+    // Windows has neither variable below: the user's roaming application data, beside the
+    // control's data folder.
+    char appData[MAX_PATH];
+    if (SHGetSpecialFolderPathA(nullptr, appData, CSIDL_APPDATA, TRUE)) {
+        return (fs::path(appData) / "talrec").string();
+    }
+#endif
     if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config == '/') {
         return (fs::path(config) / "talrec").string();
     }

@@ -33,7 +33,8 @@ std::optional<std::string> NormalizeWebOrigin(std::string_view text);
 
 class PairingStore {
   public:
-    // $XDG_CONFIG_HOME/talrec, else $HOME/.config/talrec.
+    // $XDG_CONFIG_HOME/talrec, else $HOME/.config/talrec; on Windows talrec in the user's
+    // application-data folder.
     static std::string DefaultFolder();
     // Opens (creates) the folder as a private folder; null with `error` set when it is not one.
     static std::unique_ptr<PairingStore> Open(const std::string& folder, std::string& error);

@@ -7,6 +7,7 @@
 // talrec.exe's bridge under Wine (scripts/test-windows.sh) is named by
 //   TALREC_COMMAND      the command that runs talrec, as a JSON array (wine64, the program)
 //   TALREC_DATA_FOLDER  the control's data folder as this machine sees it
+//   TALREC_STATE_FOLDER the folder of the bridge's serve.json, the same way
 //   TALREC_WINE=1       what differs there: the input is a null device (silence, so the meter
 //                       stays at 0, and not paced, so a take may outrun the clock); the audio
 //                       writer is the test build, which writes the samples as given and logs
@@ -40,6 +41,7 @@ const [talrec, ...talrecArgs] = process.env.TALREC_COMMAND
   ? JSON.parse(process.env.TALREC_COMMAND)
   : [path.join(bin, "talrec")];
 const wine = process.env.TALREC_WINE === "1";
+const stateFolder = process.env.TALREC_STATE_FOLDER ?? path.join(env.XDG_RUNTIME_DIR, "talrec");
 const step = (text) => console.log(`demo page: ${text}`);
 
 execFileSync(talrec, [...talrecArgs, "register"], { env, stdio: "ignore" });
@@ -161,7 +163,7 @@ try {
 
   // Names that would reach outside the data folder where "\\" separates and "C:" is a drive
   // (Windows) are refused, with the run's token, as a file of another folder (win.ini there).
-  const { token } = JSON.parse(readFileSync(path.join(env.XDG_RUNTIME_DIR, "talrec", "serve.json")));
+  const { token } = JSON.parse(readFileSync(path.join(stateFolder, "serve.json")));
   const get = (target) =>
     fetch(new URL(target, address), { headers: { Authorization: `Bearer ${token}` } });
   assert.equal((await get("/files")).status, 200, "the token holds");
