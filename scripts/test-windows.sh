@@ -10,7 +10,7 @@
 # regsvr32 and checks its registry entries, runs the JScript files with cscript and the
 # container scenarios with the test container, has Debian's Chromium drive `talrec.exe serve`
 # through the bridge's demo page (tests/browser/demo_test.mjs with TALREC_WINE=1: record, list,
-# play, convert with the test-built writer, download, delete; it needs tests/browser/node_modules,
+# play, convert with the build's writer, download, delete; it needs tests/browser/node_modules,
 # a copy of the Linux build's), unregisters and checks that the entries are gone, then stops the
 # prefix's wineserver. Exit 1 on any failure.
 #   scripts/test-windows.sh [--build-dir DIR] [--ocx FILE] [--progid PROGID]
@@ -280,7 +280,7 @@ done
 # with exit 0.
 data=$(find "$WINEPREFIX/drive_c/users" -type d -path '*/LocalLow/quorvex' | head -n 1)
 [ -n "$data" ] || data="$WINEPREFIX/drive_c/users/${USER:-$(id -un)}/AppData/LocalLow/quorvex"
-cp "$test_writer" "$system_writer"
+cp "$test_dir/wmaudsdk.dll" "$system_writer"
 echo "== talrec.exe serve: the demo page in Chromium"
 check "talrec.exe serve passes the demo page in Chromium" \
   env TALREC_COMMAND="[\"$wine\", \"$talrec\"]" TALREC_DATA_FOLDER="$data" TALREC_WINE=1 \
