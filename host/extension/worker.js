@@ -5,11 +5,13 @@
 // has not allowed gets the extension's consent page; while any page records, the toolbar icon
 // shows a red "REC" badge naming the recording origins.
 
+import { State } from "./states.js";
+
 const HOST = "com.talrec.recorder";
 const CONSENT = chrome.runtime.getURL("consent.html");
 // The states of RecorderStateNotify that start and end a recording's time at the microphone.
-const RECORDING = new Set(["record-start", "record-resume"]);
-const NOT_RECORDING = new Set(["record-pause", "record-stop"]);
+const RECORDING = new Set([State.RecordStart, State.RecordResume]);
+const NOT_RECORDING = new Set([State.RecordPause, State.RecordStop]);
 
 const isWebOrigin = (origin) =>
   typeof origin === "string" && /^https?:\/\/[^/?#\s]+$/.test(origin);

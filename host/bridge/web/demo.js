@@ -2,7 +2,7 @@
 // input level and the state strings as they arrive, and lists the data folder's files with
 // playback (through the control's own player), conversion to WMA, download and deletion.
 // Failures the control reports to nobody (its debug output) are listed beside the state.
-import { connect } from "/talrec.js";
+import { connect, State } from "/talrec.js";
 
 const $ = (id) => document.getElementById(id);
 let rec = null;
@@ -15,8 +15,8 @@ function say(text) {
 }
 
 function setButtons(state) {
-  const recording = state === "record-start" || state === "record-resume";
-  const paused = state === "record-pause" && $("pause").dataset.paused === "1";
+  const recording = state === State.RecordStart || state === State.RecordResume;
+  const paused = state === State.RecordPause && $("pause").dataset.paused === "1";
   $("record").disabled = !rec || recording || paused;
   $("pause").disabled = !rec || !recording;
   $("resume").disabled = !rec || !paused;
@@ -46,18 +46,18 @@ function showDebug(text) {
 }
 
 function showState(state) {
-  recording = state === "record-start" || state === "record-resume";
-  if (state === "record-pause" || state === "record-stop") showLevel(0);
+  recording = state === State.RecordStart || state === State.RecordResume;
+  if (state === State.RecordPause || state === State.RecordStop) showLevel(0);
   $("state").textContent = state;
   const item = document.createElement("li");
   item.textContent = state;
   $("states").append(item);
   while ($("states").children.length > 50) $("states").firstElementChild.remove();
   $("states").scrollTop = $("states").scrollHeight;
-  if (state === "record-stop") {
+  if (state === State.RecordStop) {
     refresh().catch((e) => say(`listing: ${e.message}`));
   }
-  if (state === "play-complete" || state === "play-stop") markPlaying("");
+  if (state === State.PlayComplete || state === State.PlayStop) markPlaying("");
   setButtons(state);
 }
 

@@ -9,6 +9,7 @@ import type {
 } from "./members.js";
 
 export type { RecorderEventDetails, RecorderMembers, RecorderState };
+export { State } from "./members.js";
 
 /**
  * Why `connect` could not open a connection:

@@ -23,7 +23,10 @@
 // files read in chunks; `fileUrl` gives a blob: address of the file read.
 
 // The members, as the control's member table gives them (members.js is generated from it).
-import { METHODS, PROPERTIES, EVENTS } from "./members.js";
+import { METHODS, PROPERTIES, EVENTS, State } from "./members.js";
+
+// The state strings of RecorderStateNotify by name (State.RecordStart is "record-start").
+export { State };
 
 // The host's own notifications, by the event names the page sees.
 const HOST_EVENTS = { "host.messageBox": "MessageBox", "host.debug": "debug" };
