@@ -18,6 +18,7 @@
 #include "platform/libloaderapi.h"
 #include "platform/objbase.h"
 #include "platform/oleauto.h"
+#include "platform/wrl/client.h"
 
 namespace talrec::host {
 namespace {
@@ -54,22 +55,20 @@ bool ControlClasses(HMODULE library, std::vector<CLSID>& classes) {
     if (GetModuleFileNameA(library, path, MAX_PATH) == 0) return false;
     OLECHAR wide[MAX_PATH] = {};
     if (MultiByteToWideChar(CP_ACP, 0, path, -1, wide, MAX_PATH) == 0) return false;
-    ITypeLib* lib = nullptr;
-    if (FAILED(LoadTypeLib(wide, &lib))) return false;
+    Microsoft::WRL::ComPtr<ITypeLib> lib;
+    if (FAILED(LoadTypeLib(wide, lib.GetAddressOf()))) return false;
     for (UINT i = 0; i < lib->GetTypeInfoCount(); ++i) {
         TYPEKIND kind;
-        ITypeInfo* info = nullptr;
+        Microsoft::WRL::ComPtr<ITypeInfo> info;
         if (FAILED(lib->GetTypeInfoType(i, &kind)) || kind != TKIND_COCLASS ||
-            FAILED(lib->GetTypeInfo(i, &info)))
+            FAILED(lib->GetTypeInfo(i, info.GetAddressOf())))
             continue;
         TYPEATTR* attr = nullptr;
         if (SUCCEEDED(info->GetTypeAttr(&attr))) {
             if ((attr->wTypeFlags & TYPEFLAG_FCONTROL) != 0) classes.push_back(attr->guid);
             info->ReleaseTypeAttr(attr);
         }
-        info->Release();
     }
-    lib->Release();
     return true;
 }
 

@@ -112,46 +112,42 @@ void ComContainer::LoadTypeDescriptions() {
 }
 
 ComContainer::~ComContainer() {
-    if (point_ != nullptr) {
+    if (point_) {
         point_->Unadvise(cookie_);
-        point_->Release();
+        point_.Reset();
     }
     DestroyControlWindow();
-    control_->Release();
 }
 
 HRESULT ComContainer::Connect(EventSink::Handler handler) {
-    IConnectionPointContainer* points = nullptr;
-    HRESULT hr =
-        control_->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&points));
+    ComPtr<IConnectionPointContainer> points;
+    HRESULT hr = control_->QueryInterface(IID_IConnectionPointContainer,
+                                          reinterpret_cast<void**>(points.GetAddressOf()));
     if (FAILED(hr)) return hr;
-    hr = points->FindConnectionPoint(eventsIid_, &point_);
-    points->Release();
+    hr = points->FindConnectionPoint(eventsIid_, point_.ReleaseAndGetAddressOf());
     if (FAILED(hr)) return hr;
-    auto* sink = new EventSink(eventsIid_, eventNames_, std::move(handler));
-    hr = point_->Advise(static_cast<IDispatch*>(sink), &cookie_);
-    sink->Release();
-    return hr;
+    // The sink is made with one reference, which the connection point's own replaces.
+    ComPtr<EventSink> sink;
+    sink.Attach(new EventSink(eventsIid_, eventNames_, std::move(handler)));
+    return point_->Advise(static_cast<IDispatch*>(sink.Get()), &cookie_);
 }
 
 HRESULT ComContainer::CreateControlWindow() {
-    IOleObject* object = nullptr;
-    HRESULT hr = control_->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&object));
+    ComPtr<IOleObject> object;
+    HRESULT hr =
+        control_->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(object.GetAddressOf()));
     if (FAILED(hr)) return hr;
     // The host shows nothing: the control's window is a message-only window (on Windows a
     // child window needs a parent).
-    hr = object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, nullptr, 0, HWND_MESSAGE, nullptr);
-    object->Release();
-    return hr;
+    return object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, nullptr, 0, HWND_MESSAGE, nullptr);
 }
 
 HRESULT ComContainer::DestroyControlWindow() {
-    IOleObject* object = nullptr;
-    HRESULT hr = control_->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&object));
+    ComPtr<IOleObject> object;
+    HRESULT hr =
+        control_->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(object.GetAddressOf()));
     if (FAILED(hr)) return hr;
-    hr = object->Close(OLECLOSE_NOSAVE);
-    object->Release();
-    return hr;
+    return object->Close(OLECLOSE_NOSAVE);
 }
 
 DISPID ComContainer::DispatchId(const std::string& name, LCID lcid) const {

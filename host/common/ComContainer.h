@@ -10,6 +10,7 @@
 
 #include "host/common/EventSink.h"
 #include "platform/oleidl.h"
+#include "platform/wrl/client.h"
 
 namespace talrec::host {
 
@@ -46,11 +47,11 @@ class ComContainer {
     CallResult Call(const std::string& name, const nlohmann::json& params, LCID lcid);
 
   private:
-    explicit ComContainer(IDispatch* control) : control_(control) {}
+    explicit ComContainer(IDispatch* control) { control_.Attach(control); }
     void LoadTypeDescriptions();
 
-    IDispatch* control_;
-    IConnectionPoint* point_ = nullptr;
+    Microsoft::WRL::ComPtr<IDispatch> control_;
+    Microsoft::WRL::ComPtr<IConnectionPoint> point_;
     DWORD cookie_ = 0;
     IID eventsIid_{};
     std::map<DISPID, std::string> eventNames_;

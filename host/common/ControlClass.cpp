@@ -1,6 +1,7 @@
 #include "host/common/ControlClass.h"
 
 #include "platform/comcat.h"
+#include "platform/wrl/client.h"
 
 namespace talrec::host {
 
@@ -15,9 +16,10 @@ std::string GuidText(REFGUID guid) {
 std::optional<std::vector<SafetyMark>> MissingSafetyMarks(const CLSID& clsid) {
     const SafetyMark kMarks[] = {{"safe for scripting", CATID_SafeForScripting},
                                  {"safe for initializing", CATID_SafeForInitializing}};
-    ICatInformation* categories = nullptr;
+    Microsoft::WRL::ComPtr<ICatInformation> categories;
     if (FAILED(CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_ICatInformation, reinterpret_cast<void**>(&categories)))) {
+                                IID_ICatInformation,
+                                reinterpret_cast<void**>(categories.GetAddressOf())))) {
         return std::nullopt;
     }
     std::vector<SafetyMark> missing;
@@ -29,7 +31,6 @@ std::optional<std::vector<SafetyMark>> MissingSafetyMarks(const CLSID& clsid) {
             missing.push_back(mark);
         }
     }
-    categories->Release();
     return missing;
 }
 
