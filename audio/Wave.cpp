@@ -4,10 +4,7 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/debugapi.h"
 #include "platform/ext/wavformat.h"
-
-using talrec::platform::RecordingSpool;
 
 namespace {
 [[maybe_unused]] const bool g_registered = (AfxClassInit(&CWave::classCWave), true);
@@ -15,42 +12,7 @@ namespace {
 [[noreturn]] void ThrowInvalidFile(const CFile& file) {
     AfxThrowFileException(CFileException::invalidFile, -1, file.GetFilePath().c_str());
 }
-
-// Spooled sounds are loaded into memory in pieces of this size.
-constexpr DWORD kSpoolPiece = 1 << 20;
-// A sound moved into a spool goes in appends of this size, flushed every kSpoolFlushEvery:
-// the spool's ring takes them without holding a second copy of the sound aside.
-constexpr std::size_t kSpoolAppend = 64 * 1024;
-constexpr std::size_t kSpoolFlushEvery = 128 * 1024;
 }  // namespace
-
-bool SpoolForRecovery(const std::string& destination, const WAVEFORMATEX& format,
-                      std::span<const std::span<const BYTE>> pieces) {
-    std::size_t bytes = 0;
-    for (const auto& piece : pieces) bytes += piece.size();
-    if (bytes == 0) return true;  // nothing to keep
-    const std::unique_ptr<RecordingSpool> spool = RecordingSpool::Create(destination, format);
-    if (spool == nullptr) {
-        const std::string text = "the recording meant for " + destination +
-                                 " is lost: it was held in memory, and no recording spool can "
-                                 "be made for it";
-        OutputDebugStringA(text.c_str());
-        return false;
-    }
-    std::size_t sinceFlush = 0;
-    for (const auto& piece : pieces) {
-        for (std::size_t at = 0; at < piece.size(); at += kSpoolAppend) {
-            const std::size_t n = std::min(kSpoolAppend, piece.size() - at);
-            spool->Append(piece.data() + at, n);
-            if ((sinceFlush += n) >= kSpoolFlushEvery) {
-                spool->Flush();
-                sinceFlush = 0;
-            }
-        }
-    }
-    spool->Leave();  // the spool goes, the left file stays
-    return true;
-}
 
 const CRuntimeClass CWave::classCWave = {"CWave", sizeof(CWave), 1, &CWave::CreateObject,
                                          &CObject::classCObject};
@@ -66,48 +28,26 @@ const CRuntimeClass* CWave::GetRuntimeClass() const {
 CWave::CWave() : format_(MakePcmFormat(1, 22050, 16)) {}
 
 CWave::CWave(const CWave& other)
-    : CObject(other),
-      format_(other.format_),
-      spool_(other.spool_),
-      spoolFrames_(other.spoolFrames_) {
-    if (spool_) return;  // the same spooled frames, which never change
-    const WORD align = format_.nBlockAlign;
-    samples_.SetNumSamples(other.GetNumSamples(), align);
-    samples_.CopyBuffer(other.GetBuffer(), other.GetNumSamples(), align);
-}
+    : CObject(other), format_(other.format_), store_(other.Store().Snapshot()) {}
 
 CWave& CWave::operator=(const CWave& other) {
     if (this == &other) return *this;
-    if (other.spool_) {
-        samples_.SetBuffer(nullptr, 0, other.format_.nBlockAlign);
-        format_ = other.format_;
-        spool_ = other.spool_;
-        spoolFrames_ = other.spoolFrames_;
-        return *this;
-    }
-    // The new storage is made before the format changes, so a failed allocation leaves the
-    // format and the store matching each other.
-    const WORD align = other.format_.nBlockAlign;
-    samples_.SetNumSamples(other.GetNumSamples(), align);
+    // The copy is made before the format changes, so a failed allocation leaves the format
+    // and the store matching each other. A spooled copy shares the spool, whose frames never
+    // change.
+    std::unique_ptr<TakeStore> copy = other.Store().Snapshot();
     format_ = other.format_;
-    spool_.reset();
-    samples_.CopyBuffer(other.GetBuffer(), other.GetNumSamples(), align);
+    store_ = std::move(copy);
     return *this;
 }
 
 CWave::CWave(CWave&& other) noexcept
-    : CObject(other),
-      samples_(std::move(other.samples_)),
-      format_(other.format_),
-      spool_(std::move(other.spool_)),
-      spoolFrames_(std::exchange(other.spoolFrames_, 0)) {}
+    : CObject(other), format_(other.format_), store_(std::move(other.store_)) {}
 
 CWave& CWave::operator=(CWave&& other) noexcept {
     if (this == &other) return *this;
-    samples_ = std::move(other.samples_);
     format_ = other.format_;
-    spool_ = std::move(other.spool_);
-    spoolFrames_ = std::exchange(other.spoolFrames_, 0);
+    store_ = std::move(other.store_);
     return *this;
 }
 
@@ -123,12 +63,34 @@ void CWave::Serialize(CArchive& ar) {
 
 void CWave::SetFormat(WORD nChannels, DWORD nSamplesPerSec, WORD wBitsPerSample) {
     const WAVEFORMATEX format = MakePcmFormat(nChannels, nSamplesPerSec, wBitsPerSample);
-    samples_.SetNumSamples(0, format.nBlockAlign);
-    spool_.reset();
+    auto empty = std::make_unique<MemoryTakeStore>(format.nBlockAlign);
+    empty->Buffer().SetNumSamples(0, format.nBlockAlign);
+    store_ = std::move(empty);
     // The extra size stays as it was.
     const WORD extra = format_.cbSize;
     format_ = format;
     format_.cbSize = extra;
+}
+
+const TakeStore& CWave::Store() const {
+    static const MemoryTakeStore kEmpty(0);
+    if (store_) return *store_;
+    return kEmpty;
+}
+
+CWaveBuffer& CWave::Memory() const {
+    MemoryTakeStore* memory = store_ ? store_->InMemory() : nullptr;
+    if (memory == nullptr) {
+        std::unique_ptr<MemoryTakeStore> loaded =
+            store_ ? store_->Load() : std::make_unique<MemoryTakeStore>(format_.nBlockAlign);
+        memory = loaded.get();
+        store_ = std::move(loaded);
+    }
+    return memory->Buffer();
+}
+
+DWORD CWave::GetNumSamples() const {
+    return static_cast<DWORD>(Store().Frames());
 }
 
 DWORD CWave::GetBufferLength() const {
@@ -136,43 +98,35 @@ DWORD CWave::GetBufferLength() const {
 }
 
 BYTE* CWave::GetBuffer() const {
-    if (spool_) LoadFromSpool();
-    return samples_.GetBuffer();
+    return store_ ? Memory().GetBuffer() : nullptr;
 }
 
 void CWave::SetBuffer(BYTE* pBuffer, DWORD nNumSamples, bool bCopy) {
     const WORD align = format_.nBlockAlign;
     if (bCopy) {
         // Copied into the store as it stands, spooled frames included.
-        if (spool_) LoadFromSpool();
-        samples_.CopyBuffer(pBuffer, nNumSamples, align);
-    } else {
-        samples_.SetBuffer(pBuffer, nNumSamples, align);
-        spool_.reset();
+        Memory().CopyBuffer(pBuffer, nNumSamples, align);
+        return;
     }
+    // A store in memory adopts the block itself (it may be the block it holds already).
+    if (MemoryTakeStore* memory = store_ ? store_->InMemory() : nullptr) {
+        memory->Buffer().SetBuffer(pBuffer, nNumSamples, align);
+        return;
+    }
+    std::unique_ptr<BYTE[]> adopted(pBuffer);
+    auto memory = std::make_unique<MemoryTakeStore>(align);
+    memory->Buffer().SetBuffer(adopted.release(), nNumSamples, align);
+    store_ = std::move(memory);
+}
+
+void CWave::SetStore(std::unique_ptr<TakeStore> take) {
+    store_ = std::move(take);
 }
 
 void CWave::SetSpool(WaveSpoolPtr spool, DWORD nNumSamples) {
-    samples_.SetBuffer(nullptr, 0, format_.nBlockAlign);
-    spool_ = std::move(spool);
-    spoolFrames_ = spool_ ? nNumSamples : 0;
-}
-
-void CWave::LoadFromSpool() const {
-    const WORD align = format_.nBlockAlign;
-    samples_.SetNumSamples(spoolFrames_, align);
-    const std::uint64_t bytes = static_cast<std::uint64_t>(spoolFrames_) * align;
-    std::uint64_t done = 0;
-    while (done < bytes) {
-        const DWORD want = static_cast<DWORD>(std::min<std::uint64_t>(bytes - done, kSpoolPiece));
-        const auto got = static_cast<DWORD>(spool_->Read(done, samples_.GetBuffer() + done, want));
-        done += got;
-        if (got < want) break;
-    }
-    // A spool that gives less than it holds (its file damaged meanwhile) leaves silence, never
-    // stale memory.
-    if (done < bytes) std::memset(samples_.GetBuffer() + done, 0, bytes - done);
-    spool_.reset();
+    SetStore(
+        spool ? std::make_unique<SpoolTakeStore>(std::move(spool), format_.nBlockAlign, nNumSamples)
+              : nullptr);
 }
 
 void CWave::Load(LPCSTR lpszPath) {
@@ -182,51 +136,15 @@ void CWave::Load(LPCSTR lpszPath) {
 }
 
 void CWave::Save(LPCSTR lpszPath) {
-    if (spool_) {
-        // Written from the spool's file to the new one, without loading it; failures raise what
-        // the file layer would raise for them.
-        const DWORD error = lpszPath != nullptr
-                                ? spool_->WriteWav(lpszPath, format_, GetBufferLength())
-                                : static_cast<DWORD>(ERROR_INVALID_PARAMETER);
-        if (error != ERROR_SUCCESS) {
-            CFileException::ThrowOsError(static_cast<LONG>(error), lpszPath ? lpszPath : "");
-        }
-        return;
-    }
-    CFile file(lpszPath, CFile::modeCreate | CFile::modeWrite | CFile::shareExclusive);
-    Save(file);
-    file.Close();
+    Store().Save(lpszPath, format_, GetBufferLength());
 }
 
 void CWave::KeepForRecovery(const std::string& destination) const {
-    if (spool_) {
-        spool_->Leave();
-        return;
-    }
-    const std::span<const BYTE> sound(samples_.GetBuffer(), GetBufferLength());
-    SpoolForRecovery(destination, format_, {&sound, 1});
+    Store().KeepForRecovery(destination, format_);
 }
 
 void CWave::Save(CFile& file) {
-    const BYTE* held = spool_ ? nullptr : samples_.GetBuffer();
-    // Write failures raise what the file raises; reads never fall short: a spool that gives
-    // less than it holds (its file damaged meanwhile) gives silence for the rest.
-    const bool written = WriteWavFile(
-        format_, GetBufferLength(),
-        [&](DWORD offset, BYTE* piece, std::size_t bytes) {
-            if (held != nullptr) {
-                std::memcpy(piece, held + offset, bytes);
-                return bytes;
-            }
-            const std::size_t got = spool_->Read(offset, piece, bytes);
-            std::memset(piece + got, 0, bytes - got);
-            return bytes;
-        },
-        [&](const BYTE* bytes, std::size_t count) {
-            file.Write(bytes, static_cast<UINT>(count));
-            return true;
-        });
-    static_cast<void>(written);
+    Store().Write(file, format_, GetBufferLength());
 }
 
 void CWave::Load(CFile& file) {
@@ -240,7 +158,6 @@ void CWave::Load(CFile& file) {
     if (format.nBlockAlign == 0) ThrowInvalidFile(file);
 
     format_ = format;
-    spool_.reset();
     // The store holds the whole frames that the data size declares and the file holds: a
     // file that ends early gives fewer frames, never storage that no byte of the file filled
     // (and a few header bytes cannot make the reader claim gigabytes).
@@ -249,7 +166,9 @@ void CWave::Load(CFile& file) {
     const ULONGLONG remaining = length > position ? length - position : 0;
     const DWORD available = static_cast<DWORD>(std::min<ULONGLONG>(declared, remaining));
     const DWORD frames = available / format.nBlockAlign;
-    samples_.SetNumSamples(frames, format.nBlockAlign);
+    auto memory = std::make_unique<MemoryTakeStore>(format.nBlockAlign);
+    memory->Buffer().SetNumSamples(frames, format.nBlockAlign);
+    store_ = std::move(memory);
 
     // Only whole frames are read; bytes of a partial last frame stay in the file. Whatever
     // the read does not fill (a file cut short meanwhile, a failed read) is zeroed, so the

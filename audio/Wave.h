@@ -19,23 +19,11 @@
 #pragma once
 
 #include <memory>
-#include <span>
 #include <string>
 
-#include "audio/WaveBuffer.h"
+#include "audio/TakeStore.h"
 #include "framework/afx.h"
-#include "platform/ext/spool.h"
 #include "platform/mmwave.h"
-
-// A recording spool shared by the capture engine and the sounds made from it; the last owner
-// discards it (its file is removed).
-using WaveSpoolPtr = std::shared_ptr<talrec::platform::RecordingSpool>;
-
-// Puts a sound held in memory (`pieces`, its bytes in order) into a new recording spool for
-// `destination` and leaves it for `talrec recover` (RecordingSpool::Leave says where).
-// False when no spool can be made; the debug output then says that the sound is lost.
-bool SpoolForRecovery(const std::string& destination, const WAVEFORMATEX& format,
-                      std::span<const std::span<const BYTE>> pieces);
 
 class CWave : public CObject {
   public:
@@ -66,7 +54,7 @@ class CWave : public CObject {
     // The first byte of the store, null when the store has never been sized. A sound in a
     // spool is loaded into memory first.
     BYTE* GetBuffer() const;
-    DWORD GetNumSamples() const { return spool_ ? spoolFrames_ : samples_.GetNumSamples(); }
+    DWORD GetNumSamples() const;
     // Frame count x block align, in bytes.
     DWORD GetBufferLength() const;
 
@@ -75,8 +63,10 @@ class CWave : public CObject {
     // its storage and adopts pBuffer, which must come from new BYTE[] and hold nNumSamples
     // frames of the block align.
     void SetBuffer(BYTE* pBuffer, DWORD nNumSamples, bool bCopy);
-    // The first nNumSamples frames of a flushed spool become the samples, in place of the
-    // store's (used by the capture engine for a recording it spooled).
+    // The take's frames become the samples, in place of the store's (used by the capture
+    // engine for what it recorded). A null take leaves an empty store with no storage.
+    void SetStore(std::unique_ptr<TakeStore> take);
+    // The first nNumSamples frames of a flushed spool become the samples.
     void SetSpool(WaveSpoolPtr spool, DWORD nNumSamples);
 
     // Opens the existing file read-only and without sharing, reads it, closes it.
@@ -89,15 +79,17 @@ class CWave : public CObject {
     void Save(CFile& file);
     // Keeps the sound for `talrec recover`, for when it could not be written to `destination`,
     // where it was meant to go: a spooled sound's spool is left for recovery, one held in
-    // memory goes into a new spool (SpoolForRecovery). The sound itself stays as it is.
+    // memory goes into a new spool. The sound itself stays as it is.
     void KeepForRecovery(const std::string& destination) const;
 
   private:
-    // Loads a spooled sound into the store and lets the spool go.
-    void LoadFromSpool() const;
+    // The store, an empty memory one when there is none.
+    const TakeStore& Store() const;
+    // The store in memory, a spooled one loaded first (and its spool let go).
+    CWaveBuffer& Memory() const;
 
-    mutable CWaveBuffer samples_;  // no storage while the sound is in a spool
     WAVEFORMATEX format_;
-    mutable WaveSpoolPtr spool_;  // set while the sound is in a spool
-    DWORD spoolFrames_ = 0;
+    // Null: an empty store with no storage. A spooled one is replaced by its frames loaded
+    // into memory at the first GetBuffer, so it is mutable.
+    mutable std::unique_ptr<TakeStore> store_;
 };

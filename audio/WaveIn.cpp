@@ -50,8 +50,7 @@ CWaveIn::CWaveIn(WAVEFORMATEX format, const CWaveDevice& device) {
 
 CWaveIn::~CWaveIn() {
     Close();
-    FreeChunks();
-    DropSpool();
+    DropStore();
     FreeBlocks();
 }
 
@@ -69,18 +68,14 @@ bool CWaveIn::Open() {
     return r == MMSYSERR_NOERROR;
 }
 
-bool CWaveIn::Record(DWORD nBufferBytes) {
+bool CWaveIn::Record(DWORD nBufferBytes, const std::string& destination) {
     if (!Reset()) return false;
     stopping_ = false;
-    FreeChunks();
-    DropSpool();
+    DropStore();
     FreeBlocks();
     SetFormat(format_.GetFormat());
-    if (!destination_.empty()) {
-        const WAVEFORMATEX format = format_.GetFormat();
-        spool_ = talrec::platform::RecordingSpool::Create(destination_, format);
-        spoolHandle_ = spool_.get();
-    }
+    store_ = TakeStore::Create(destination, format_.GetFormat());
+    storeHandle_.store(store_.get(), std::memory_order_release);
     currentHeader_ = 1;
     bufferBytes_ = nBufferBytes;
     if (!QueueNext(handle_) || !QueueNext(handle_)) return false;
@@ -129,50 +124,23 @@ bool CWaveIn::Close() {
     return true;
 }
 
-void CWaveIn::KeepForRecovery() {
-    if (!Close()) return;  // the device may still append: the spool cannot be let go
-    if (spool_) {
-        spool_->Leave();
-        return;
-    }
-    std::lock_guard lock(chunksLock_);
-    std::vector<std::span<const BYTE>> pieces;
-    for (std::size_t offset = 0, i = 0; offset < chunkBytes_; offset += kChunkBytes, ++i) {
-        pieces.emplace_back(chunks_[i].get(), std::min(kChunkBytes, chunkBytes_ - offset));
-    }
-    SpoolForRecovery(destination_, format_.GetFormat(), pieces);
+void CWaveIn::KeepForRecovery(const std::string& destination) {
+    if (!Close()) return;  // the device may still append: the store cannot be let go
+    if (store_) store_->KeepForRecovery(destination, format_.GetFormat());
 }
 
 int CWaveIn::GetNumSamples() {
-    if (spool_) {
-        return static_cast<int>(spool_->Length() / format_.GetFormat().nBlockAlign);
-    }
-    std::lock_guard lock(chunksLock_);
-    return static_cast<int>(chunkBytes_ / format_.GetFormat().nBlockAlign);
+    return store_ ? static_cast<int>(store_->Frames()) : 0;
 }
 
 CWave CWaveIn::GetWave() {
-    if (spool_) {
-        // Everything appended until now becomes the sound; the spool stays the engine's too,
-        // as the chunks would, until the next Record.
-        spool_->Flush();
-        const auto frames = spool_->Length() / format_.GetFormat().nBlockAlign;
-        format_.SetSpool(spool_, static_cast<DWORD>(frames));
-        return std::move(format_);
-    }
-    {
-        std::lock_guard lock(chunksLock_);
-        BYTE* block = new BYTE[chunkBytes_];
-        for (std::size_t offset = 0, i = 0; offset < chunkBytes_; offset += kChunkBytes, ++i) {
-            std::memcpy(block + offset, chunks_[i].get(),
-                        std::min(kChunkBytes, chunkBytes_ - offset));
-        }
-        format_.SetBuffer(block, static_cast<DWORD>(chunkBytes_ / format_.GetFormat().nBlockAlign),
-                          false);
-    }
-    // The joined recording is moved out rather than copied: nothing reads it in the engine
-    // (the next Record empties it, and a second GetWave joins the chunks again), so a copy
-    // would only add a third image of the recording to memory at the stop.
+    // Everything appended until now becomes the sound; the store stays the engine's until the
+    // next Record (a spool is shared, frames in memory are joined into a copy).
+    const WORD align = format_.GetFormat().nBlockAlign;
+    format_.SetStore(store_ ? store_->Snapshot() : MemoryTakeStore(align).Snapshot());
+    // The sound is moved out rather than copied: nothing reads it in the engine (the next
+    // Record empties it, and a second GetWave takes the frames again), so a copy would only
+    // add a third image of the recording to memory at the stop.
     return std::move(format_);
 }
 
@@ -242,11 +210,10 @@ void CWaveIn::OnData(HWAVEIN hwi, WAVEHDR* hdr) {
         if (r != MMSYSERR_NOERROR) return;
         SetFlags(*hdr, 0);
         if (bytes > 0) {
-            if (auto* spool = spoolHandle_.load(std::memory_order_acquire)) {
+            if (auto* store = storeHandle_.load(std::memory_order_acquire)) {
+                // Whole frames only.
                 const WORD align = format_.GetFormat().nBlockAlign;
-                spool->Append(hdr->lpData, bytes / align * align);
-            } else {
-                AddChunk(*hdr);
+                store->Append(reinterpret_cast<const BYTE*>(hdr->lpData), bytes / align * align);
             }
         }
         // The block stays with its header and carries the next buffer.
@@ -254,34 +221,9 @@ void CWaveIn::OnData(HWAVEIN hwi, WAVEHDR* hdr) {
     if (!stopping_) QueueNext(hwi);
 }
 
-// Device thread: the whole frames of the buffer go to the end of the chunks.
-void CWaveIn::AddChunk(const WAVEHDR& hdr) {
-    const WORD align = format_.GetFormat().nBlockAlign;
-    const auto* in = reinterpret_cast<const BYTE*>(hdr.lpData);
-    std::size_t bytes = hdr.dwBytesRecorded / align * align;
-    std::lock_guard lock(chunksLock_);
-    while (bytes > 0) {
-        const std::size_t at = chunkBytes_ % kChunkBytes;
-        if (at == 0 && chunkBytes_ / kChunkBytes == chunks_.size()) {
-            chunks_.push_back(std::make_unique_for_overwrite<BYTE[]>(kChunkBytes));
-        }
-        const std::size_t n = std::min(bytes, kChunkBytes - at);
-        std::memcpy(chunks_.back().get() + at, in, n);
-        chunkBytes_ += n;
-        in += n;
-        bytes -= n;
-    }
-}
-
-void CWaveIn::FreeChunks() {
-    std::lock_guard lock(chunksLock_);
-    chunks_.clear();
-    chunkBytes_ = 0;
-}
-
-void CWaveIn::DropSpool() {
-    spoolHandle_ = nullptr;
-    spool_.reset();
+void CWaveIn::DropStore() {
+    storeHandle_ = nullptr;
+    store_.reset();
 }
 
 void CWaveIn::FreeBlocks() {

@@ -5,7 +5,7 @@ CWaveManager::CWaveManager() : state(Idle), window_(nullptr), device_(WAVE_MAPPE
 }
 
 CWaveManager::~CWaveManager() {
-    if (state == Recording || state == RecordPaused) waveIn_.KeepForRecovery();
+    if (state == Recording || state == RecordPaused) waveIn_.KeepForRecovery(recordPath_);
 }
 
 void CWaveManager::SetWindow(HWND hwnd) {
@@ -30,9 +30,8 @@ bool CWaveManager::StartRecording(const std::string& path) {
     WAVEFORMATEX pcm = format_.GetFormat();
     waveIn_.SetFormat(pcm);
     waveIn_.SetDevice(device_);
-    waveIn_.SetDestination(recordPath_);
     if (!waveIn_.Open()) return false;
-    return waveIn_.Record(kCaptureBufferBytes);
+    return waveIn_.Record(kCaptureBufferBytes, recordPath_);
 }
 
 bool CWaveManager::StopRecording() {

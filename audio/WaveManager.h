@@ -58,6 +58,8 @@ class CWaveManager {
 
   private:
     HWND window_;
+    // The file the recording is meant for, held here alone: the capture engine and the sound
+    // are given it where they need it.
     std::string recordPath_;
     std::string playPath_;
     CWaveIn waveIn_;

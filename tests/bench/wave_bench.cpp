@@ -82,14 +82,13 @@ CWave Sound(double seconds) {
 double Capture(double seconds, bool paced, double* wall, const std::string& destination = {}) {
     CWaveIn in;
     in.SetFormat(Sound(0).GetFormat());
-    in.SetDestination(destination);
     if (!in.Open()) {
         std::printf("capture: %s\n", in.GetErrorText().c_str());
         return -1;
     }
     const double cpu0 = SelfCpu();
     const auto t0 = std::chrono::steady_clock::now();
-    in.Record(4096);
+    in.Record(4096, destination);
     const auto target = static_cast<int>(seconds * kRate);
     if (paced) std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     while (in.GetNumSamples() < target) std::this_thread::sleep_for(std::chrono::milliseconds(10));
